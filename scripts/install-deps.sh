@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building and testing Quillmere needs.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# Debian may start packaged daemons when it installs them; our tests start their
+# own instances on free loopback ports, so keep the packaged ones from starting.
+policy=/usr/sbin/policy-rc.d
+created_policy=0
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+  $SUDO chmod 755 "$policy"
+  created_policy=1
+fi
+cleanup() { if [ "$created_policy" = 1 ]; then $SUDO rm -f "$policy"; fi; }
+trap cleanup EXIT
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config clang
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+  libcurl4-openssl-dev libgtest-dev libgmock-dev
+  libsndfile1-dev libasound2-dev
+  # platform facts the program reads
+  netbase iproute2 procps util-linux
+  # real servers the tests start on loopback
+  nginx-light apache2-utils
+  dovecot-core dovecot-pop3d dovecot-imapd
+  opensmtpd python3 python3-pyftpdlib python3-aiosmtpd
+  leafnode dnsmasq-base xinetd inetutils-telnetd socat fortune-mod
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,194 @@
+#include "app/monitor/HostsCommand.h"
+
+#include "app/monitor/CommandLine.h"
+#include "probes/Base64.h"
+#include "probes/ProbeSocket.h"
+#include "probes/ProtocolTable.h"
+#include "store/HostStore.h"
+#include "store/SettingsStore.h"
+
+#include <QTextStream>
+
+namespace qm::cli {
+
+namespace {
+
+// Collects the resolver's failure report instead of posting it anywhere.
+class CapturingSink final : public ResultSink
+{
+public:
+    void reportSuccess(uint32_t, std::unique_ptr<ProbeResult>) override {}
+    void reportFailure(uint32_t, std::unique_ptr<ProbeResult> r) override { message = r->message; }
+    std::string message;
+};
+
+int ListHosts(const SettingsStore& store)
+{
+    const auto hosts = LoadHosts(store);
+    PrintOut(QStringLiteral("#\tHost\tAddress\tProtocol\tPort\tFreq\tEnabled\tNickname"));
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        const HostTexts& h = hosts[i];
+        PrintOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\t%8")
+                     .arg(i)
+                     .arg(h[ColHost], h[ColAddress], h[ColProtocol], h[ColPort], h[ColFreq],
+                          ColumnNumber(h[ColEnabled]) != 0 ? QStringLiteral("yes") : QStringLiteral("no"),
+                          h[ColNickname]));
+    }
+    return kExitOk;
+}
+
+int AddHost(SettingsStore& store, const QStringList& args)
+{
+    const CommandLine cl = ParseCommandLine(
+        args,
+        {QStringLiteral("--host"), QStringLiteral("--protocol"), QStringLiteral("--port"), QStringLiteral("--freq"),
+         QStringLiteral("--nickname"), QStringLiteral("--user"), QStringLiteral("--password"),
+         QStringLiteral("--domain"), QStringLiteral("--float-errors")},
+        {QStringLiteral("--disabled")});
+    if (!cl.error.isEmpty()) {
+        PrintError(cl.error);
+        return kExitUsage;
+    }
+    if (!cl.words.isEmpty()) {
+        PrintError(QStringLiteral("unexpected argument %1").arg(cl.words.first()));
+        return kExitUsage;
+    }
+    const QString host = cl.value(QStringLiteral("--host")).trimmed();
+    if (host.isEmpty()) {
+        PrintError(QStringLiteral("hosts add needs --host NAME"));
+        return kExitUsage;
+    }
+    const QString protocol = cl.value(QStringLiteral("--protocol"));
+    const ProtocolInfo* info = FindProtocol(protocol.toStdString());
+    if (info == nullptr) {
+        QStringList names;
+        for (const auto& p : ProtocolTable())
+            names << QString::fromLatin1(p.name.data(), static_cast<qsizetype>(p.name.size()));
+        PrintError(QStringLiteral("unknown protocol \"%1\"; use one of: %2").arg(protocol, names.join(QStringLiteral(", "))));
+        return kExitUsage;
+    }
+
+    HostTexts row = NewHostFromDefaults(store);
+    int port = info->defaultPort;
+    if (cl.has(QStringLiteral("--port"))) {
+        const auto p = ParseNumber(cl.value(QStringLiteral("--port")), 1, 65535);
+        if (!p) {
+            PrintError(QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(cl.value(QStringLiteral("--port"))));
+            return kExitUsage;
+        }
+        port = *p;
+    }
+    if (cl.has(QStringLiteral("--freq"))) {
+        const auto f = ParseNumber(cl.value(QStringLiteral("--freq")), 0, 86400 * 365);
+        if (!f) {
+            PrintError(QStringLiteral("frequency \"%1\" is not a number of seconds").arg(cl.value(QStringLiteral("--freq"))));
+            return kExitUsage;
+        }
+        row[ColFreq] = QStringLiteral("%1 sec").arg(*f);
+    }
+    if (cl.has(QStringLiteral("--float-errors"))) {
+        const auto n = ParseNumber(cl.value(QStringLiteral("--float-errors")), 0, 10);
+        if (!n) {
+            PrintError(QStringLiteral("--float-errors takes a down threshold from 0 to 10"));
+            return kExitUsage;
+        }
+        row[ColFloatErrs] = QStringLiteral("1");
+        row[ColFloatErrsSens] = QString::number(*n);
+    }
+
+    // Like the host wizard, a host whose name does not resolve is not added.
+    CapturingSink sink;
+    ProbeSocket probe(sink);
+    const std::string address = probe.LookupAddressText(host.toStdString());
+    if (address.empty()) {
+        PrintError(QString::fromStdString(sink.message));
+        return kExitUsage;
+    }
+
+    row[ColHost] = host;
+    row[ColAddress] = QString::fromStdString(address);
+    row[ColProtocol] = protocol;
+    row[ColPort] = QString::number(port);
+    if (cl.has(QStringLiteral("--nickname")))
+        row[ColNickname] = cl.value(QStringLiteral("--nickname"));
+    if (cl.has(QStringLiteral("--user")))
+        row[ColUserId] = cl.value(QStringLiteral("--user"));
+    if (cl.has(QStringLiteral("--password")))
+        row[ColPassword] = QString::fromStdString(Base64Encode(cl.value(QStringLiteral("--password")).toStdString()));
+    if (cl.has(QStringLiteral("--domain")))
+        row[ColDomain] = cl.value(QStringLiteral("--domain"));
+    row[ColEnabled] = cl.has(QStringLiteral("--disabled")) ? QStringLiteral("0") : QStringLiteral("1");
+
+    // New hosts go to the top of the list, as the wizard inserts them.
+    auto hosts = LoadHosts(store);
+    hosts.insert(hosts.begin(), row);
+    SaveHosts(store, hosts);
+    QString error;
+    if (!store.sync(&error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    PrintOut(QStringLiteral("added %1//%2:%3 (%4)").arg(protocol, host, row[ColPort], row[ColAddress]));
+    return kExitOk;
+}
+
+int RemoveHost(SettingsStore& store, const QStringList& args)
+{
+    const CommandLine cl = ParseCommandLine(args, {QStringLiteral("--host")}, {});
+    if (!cl.error.isEmpty()) {
+        PrintError(cl.error);
+        return kExitUsage;
+    }
+    auto hosts = LoadHosts(store);
+    std::vector<HostTexts> kept;
+    if (cl.has(QStringLiteral("--host")) && cl.words.isEmpty()) {
+        for (const auto& h : hosts)
+            if (h[ColHost] != cl.value(QStringLiteral("--host")))
+                kept.push_back(h);
+    } else if (cl.words.size() == 1 && !cl.has(QStringLiteral("--host"))) {
+        const auto index = ParseNumber(cl.words.first(), 0, static_cast<int>(hosts.size()) - 1);
+        if (!index) {
+            PrintError(QStringLiteral("no host with index \"%1\" (see: hosts list)").arg(cl.words.first()));
+            return kExitUsage;
+        }
+        kept = hosts;
+        kept.erase(kept.begin() + *index);
+    } else {
+        PrintError(QStringLiteral("hosts remove takes an INDEX or --host NAME"));
+        return kExitUsage;
+    }
+    if (kept.size() == hosts.size()) {
+        PrintError(QStringLiteral("no host named \"%1\"").arg(cl.value(QStringLiteral("--host"))));
+        return kExitUsage;
+    }
+    SaveHosts(store, kept);
+    QString error;
+    if (!store.sync(&error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    PrintOut(QStringLiteral("removed %1 host(s)").arg(hosts.size() - kept.size()));
+    return kExitOk;
+}
+
+} // namespace
+
+int RunHostsCommand(SettingsStore& store, const QStringList& args)
+{
+    if (args.isEmpty()) {
+        PrintError(QStringLiteral("hosts needs one of: list, add, remove"));
+        return kExitUsage;
+    }
+    const QString verb = args.first();
+    const QStringList rest = args.mid(1);
+    if (verb == QLatin1String("list"))
+        return ListHosts(store);
+    if (verb == QLatin1String("add"))
+        return AddHost(store, rest);
+    if (verb == QLatin1String("remove"))
+        return RemoveHost(store, rest);
+    PrintError(QStringLiteral("unknown hosts command \"%1\"; use list, add or remove").arg(verb));
+    return kExitUsage;
+}
+
+} // namespace qm::cli

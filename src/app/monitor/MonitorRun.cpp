@@ -1,0 +1,156 @@
+#include "app/monitor/MonitorRun.h"
+
+#include "app/monitor/CommandLine.h"
+#include "engine/HostListModel.h"
+#include "engine/MessagePaneModel.h"
+#include "engine/MonitorController.h"
+#include "store/HostStore.h"
+#include "store/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <map>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qm::cli {
+
+namespace {
+// Threads still probing after a stop get this long to finish their probe
+// (every network wait of a probe is bounded well below it).
+constexpr int kStopGraceMs = 25000;
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+QString ResultLine(const PollReport& r)
+{
+    return QStringLiteral("%1\t%2\t%3//%4:%5\t%6\t%7")
+        .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+             r.success ? QStringLiteral("OK") : QStringLiteral("FAIL"), r.protocol, r.host, r.port,
+             r.responseText, r.message);
+}
+} // namespace
+
+int RunMonitor(SettingsStore& store, const RunOptions& options)
+{
+    HostListModel hosts;
+    const auto loaded = LoadHosts(store);
+    for (std::size_t i = 0; i < loaded.size(); ++i)
+        hosts.insertHost(static_cast<int>(i), loaded[i], kHealthNoResult, static_cast<uint32_t>(i));
+
+    MessagePaneModel pane;
+    MonitorController::Services services;
+    services.pane = &pane;
+    MonitorController controller(hosts, store, services);
+
+    // --once: the first poll of each started host is complete when its worker
+    // goes back to sleep; the result that came before decides.
+    struct FirstPoll
+    {
+        bool working = false;
+        bool done = false;
+        bool success = false;
+        bool reported = false;
+    };
+    std::map<uint32_t, FirstPoll> firstPolls;
+    bool stopping = false;
+    int exitCode = kExitOk;
+
+    auto finish = [&] {
+        if (stopping)
+            return;
+        stopping = true;
+        controller.OnMonitoringStop();
+        if (controller.liveThreads() == 0)
+            QCoreApplication::exit(exitCode);
+        else
+            QTimer::singleShot(kStopGraceMs, qApp, [&] {
+                PrintError(QStringLiteral("%1 worker(s) still busy after the stop; leaving them").arg(controller.liveThreads()));
+                QCoreApplication::exit(exitCode);
+            });
+    };
+
+    QObject::connect(&controller, &MonitorController::allThreadsEnded, qApp, [&] {
+        if (stopping)
+            QCoreApplication::exit(exitCode);
+    });
+    QObject::connect(&controller, &MonitorController::resultHandled, qApp, [&](const PollReport& r) {
+        PrintOut(ResultLine(r));
+        auto it = firstPolls.find(r.threadId);
+        if (it != firstPolls.end() && it->second.working && !it->second.done && !it->second.reported) {
+            it->second.reported = true;
+            it->second.success = r.success;
+        }
+    });
+    QObject::connect(&controller, &MonitorController::threadStatusChanged, qApp, [&](uint32_t tid, int code) {
+        if (!options.once || stopping)
+            return;
+        auto it = firstPolls.find(tid);
+        if (it == firstPolls.end())
+            return;
+        if (code == StatusWorking)
+            it->second.working = true;
+        else if (code == StatusSleeping && it->second.working)
+            it->second.done = true;
+        for (const auto& [id, poll] : firstPolls)
+            if (!poll.done)
+                return;
+        for (const auto& [id, poll] : firstPolls)
+            if (!poll.reported || !poll.success)
+                exitCode = kExitFailure;
+        finish();
+    });
+
+    // Signals end the run through the event loop, never inside the handler.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+        QObject::connect(notifier, &QSocketNotifier::activated, qApp, [&] {
+            char c;
+            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+            finish();
+        });
+        struct sigaction sa{};
+        sa.sa_handler = OnSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGTERM, &sa, nullptr);
+    }
+
+    controller.OnMonitoringStart();
+    int started = 0;
+    for (int row = 0; row < hosts.rowCount(); ++row) {
+        const uint32_t tid = hosts.itemData(row);
+        if (tid == 0)
+            continue;
+        ++started;
+        if (hosts.text(row, ColProtocol) != QLatin1String("SYSLOG"))
+            firstPolls[tid] = FirstPoll{};
+    }
+    PrintError(QStringLiteral("monitoring %1 of %2 host(s) from %3").arg(started).arg(hosts.rowCount()).arg(store.fileName()));
+
+    if (options.once && firstPolls.empty()) {
+        PrintError(QStringLiteral("--once: no enabled host to poll"));
+        exitCode = kExitFailure;
+        QTimer::singleShot(0, qApp, finish);
+    }
+    if (options.durationSeconds > 0)
+        QTimer::singleShot(options.durationSeconds * 1000, qApp, finish);
+
+    const int rc = QCoreApplication::exec();
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    return rc;
+}
+
+} // namespace qm::cli

@@ -1,0 +1,19 @@
+#pragma once
+
+namespace qm {
+class SettingsStore;
+}
+
+namespace qm::cli {
+
+struct RunOptions
+{
+    bool once = false;      // poll each enabled host once, then stop
+    int durationSeconds = 0; // 0: until SIGINT/SIGTERM
+};
+
+// Loads the hosts, monitors them and prints one line per result. Returns the
+// process exit code.
+int RunMonitor(SettingsStore& store, const RunOptions& options);
+
+} // namespace qm::cli

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "platform/WakeEvent.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace qm {
+
+// The per-worker copy of a host's settings, shared by the main thread and the
+// host's worker. Every field is read and written under the record's lock, one
+// field at a time; the wake event ends the worker's sleep at once.
+class HostSession
+{
+public:
+    HostSession();
+    virtual ~HostSession() = default;
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    std::string address() const;
+    std::string protocol() const;
+    std::string userId() const;
+    std::string password() const;
+    std::string domain() const;
+    int port() const;
+    int frequency() const;
+    uint32_t threadId() const;
+    bool stopRequested() const;
+
+    void setAddress(const std::string& v);
+    void setProtocol(const std::string& v);
+    void setUserId(const std::string& v);
+    void setPassword(const std::string& v);
+    void setDomain(const std::string& v);
+    void setPort(int v);
+    void setFrequency(int v);
+    void setThreadId(uint32_t v);
+    void setStopRequested(bool v);
+
+    // The seven setters in order address, protocol, port, frequency, user id,
+    // password, domain; each takes the lock on its own.
+    void SetAll(const std::string& address, const std::string& protocol, int port, int frequency,
+                const std::string& userId, const std::string& password, const std::string& domain);
+
+    void signalWake() { m_wakeEvent.signal(); }
+    const WakeEvent& wakeEvent() const { return m_wakeEvent; }
+
+private:
+    template <typename T> T get(const T& field) const
+    {
+        std::lock_guard lock(m_lock);
+        return field;
+    }
+    template <typename T> void set(T& field, const T& value)
+    {
+        std::lock_guard lock(m_lock);
+        field = value;
+    }
+
+    uint32_t m_threadId = 0;
+    bool m_stopRequested = false;
+    WakeEvent m_wakeEvent;
+    mutable std::mutex m_lock;
+    std::string m_address;
+    std::string m_protocol;
+    std::string m_userId;
+    std::string m_password;
+    std::string m_domain;
+    int m_port = 0;
+    int m_frequency = 0;
+};
+
+} // namespace qm

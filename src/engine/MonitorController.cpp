@@ -1,0 +1,430 @@
+#include "engine/MonitorController.h"
+
+#include "engine/HostListModel.h"
+#include "engine/HostSession.h"
+#include "engine/MessagePaneModel.h"
+#include "engine/PollThread.h"
+#include "platform/ThreadId.h"
+#include "platform/WorkerThread.h"
+#include "probes/Base64.h"
+#include "store/SettingsStore.h"
+
+#include <QMetaObject>
+
+#include <ctime>
+#include <mutex>
+
+namespace qm {
+
+// Delivers worker events to the controller's thread, in each sender's order.
+// Workers hold it by shared pointer; once the controller is gone, late events
+// are dropped instead of reaching a destroyed object.
+class QueuedEngineEvents final : public EngineEvents
+{
+public:
+    explicit QueuedEngineEvents(MonitorController* controller) : m_controller(controller) {}
+
+    void detach()
+    {
+        std::lock_guard lock(m_mutex);
+        m_controller = nullptr;
+    }
+
+    void reportSuccess(uint32_t tid, std::unique_ptr<ProbeResult> r) override
+    {
+        post([tid, h = hold(std::move(r))](MonitorController* c) { c->OnPollSuccess(tid, std::move(*h)); });
+    }
+    void reportFailure(uint32_t tid, std::unique_ptr<ProbeResult> r) override
+    {
+        post([tid, h = hold(std::move(r))](MonitorController* c) { c->OnPollFailure(tid, std::move(*h)); });
+    }
+    void postSyslog(uint32_t tid, std::unique_ptr<ProbeResult> r) override
+    {
+        post([tid, h = hold(std::move(r))](MonitorController* c) { c->OnSyslogEvent(tid, std::move(*h)); });
+    }
+    void postStatus(uint32_t tid, int code) override
+    {
+        post([tid, code](MonitorController* c) { c->SetThreadStatus(tid, code); });
+    }
+    void postThreadEnded(uint32_t tid, std::unique_ptr<HostSession> s) override
+    {
+        post([tid, h = hold(std::move(s))](MonitorController* c) { c->OnThreadEnded(tid, std::move(*h)); });
+    }
+
+private:
+    // Queued calls must be copyable; the payload travels in a shared holder and
+    // is freed with it if the call is never delivered.
+    template <typename T> static std::shared_ptr<std::unique_ptr<T>> hold(std::unique_ptr<T> p)
+    {
+        return std::make_shared<std::unique_ptr<T>>(std::move(p));
+    }
+    template <typename F> void post(F call)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_controller == nullptr)
+            return;
+        MonitorController* c = m_controller;
+        QMetaObject::invokeMethod(c, [c, call] { call(c); }, Qt::QueuedConnection);
+    }
+
+    std::mutex m_mutex;
+    MonitorController* m_controller;
+};
+
+namespace {
+const QString kEmpty;
+
+QString StatusText(int code)
+{
+    switch (code) {
+    case StatusStopping: return QStringLiteral("Stopping...");
+    case StatusStopped: return QStringLiteral("Stopped...");
+    case StatusSleeping: return QStringLiteral("Sleeping...");
+    case StatusWorking: return QStringLiteral("Working...");
+    default: return {};
+    }
+}
+
+QString LocalTimeText(const char* format)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[64] = {};
+    std::strftime(buf, sizeof(buf), format, &local);
+    return QString::fromLocal8Bit(buf);
+}
+
+QString FromStd(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+} // namespace
+
+MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent)
+    : QObject(parent), m_hosts(hosts), m_settings(settings), m_services(std::move(services)),
+      m_events(std::make_shared<QueuedEngineEvents>(this))
+{
+}
+
+MonitorController::~MonitorController()
+{
+    OnMonitoringStop();
+    m_events->detach();
+}
+
+std::shared_ptr<EngineEvents> MonitorController::events() const
+{
+    return m_events;
+}
+
+// ---- rows -----------------------------------------------------------------
+// A handler whose event matches no row reads empty texts and writes nothing.
+
+QString MonitorController::cell(int row, int column) const
+{
+    return row < 0 ? kEmpty : m_hosts.text(row, column);
+}
+
+void MonitorController::setCell(int row, int column, const QString& value)
+{
+    if (row >= 0)
+        m_hosts.setText(row, column, value);
+}
+
+void MonitorController::stepHealth(int row, bool success)
+{
+    if (row < 0)
+        return;
+    const int level = m_hosts.image(row);
+    int next;
+    if (level >= kHealthNoResult)
+        next = success ? 0 : 1;
+    else if (success)
+        next = level > 0 ? level - 1 : 0;
+    else
+        next = level < kHealthWorst ? level + 1 : kHealthWorst;
+    m_hosts.setImage(row, next);
+}
+
+void MonitorController::updateFailurePercent(int row)
+{
+    const int polls = ColumnNumber(cell(row, ColPolls));
+    const int failures = ColumnNumber(cell(row, ColFailures));
+    const double percent = polls != 0 ? static_cast<double>(failures) / polls * 100.0 : 0.0;
+    setCell(row, ColPercFailure, QString::asprintf("%#03.2f%%", percent));
+}
+
+// ---- start and stop ---------------------------------------------------------
+
+void MonitorController::OnMonitoringStart()
+{
+    if (m_monitoring)
+        return;
+    m_monitoring = true;
+
+    const std::string dnsQueryName =
+        m_settings.readString(QStringLiteral("ConfigDNS"), QStringLiteral("QUERY_NAME")).toStdString();
+    const int count = m_hosts.rowCount();
+    for (int row = 0; row < count; ++row) {
+        const QString host = cell(row, ColHost);
+        const QString protocol = cell(row, ColProtocol);
+        const int port = ColumnNumber(cell(row, ColPort));
+        const QString freq = cell(row, ColFreq);
+        const int frequency = freq.size() > 4 ? ColumnNumber(freq.left(freq.size() - 4)) : 0;
+        const std::string password = Base64Decode(cell(row, ColPassword).toStdString());
+
+        setCell(row, ColFloatStat, QStringLiteral("0"));
+        if (ColumnNumber(cell(row, ColEnabled)) == 0) {
+            // A stale identifier must never match a new thread's events.
+            m_hosts.setItemData(row, 0);
+            continue;
+        }
+
+        auto session = std::make_unique<HostSession>();
+        session->SetAll(host.toStdString(), protocol.toStdString(), port, frequency,
+                        cell(row, ColUserId).toStdString(), password, cell(row, ColDomain).toStdString());
+        HostSession* raw = session.get();
+
+        // The new thread takes the session over once it exists; until then
+        // (and if it cannot be created) it stays ours.
+        ThreadStart started;
+        if (protocol == QLatin1String("SYSLOG") && !m_syslogStarted && m_services.syslogListener) {
+            m_syslogStarted = true;
+            started = StartDetachedThread([raw, ev = m_events, listen = m_services.syslogListener] {
+                std::unique_ptr<HostSession> owned(raw);
+                listen(*owned, *ev);
+                ev->postThreadEnded(CurrentThreadId(), std::move(owned));
+            });
+        } else {
+            started = StartDetachedThread([raw, ev = m_events, dnsQueryName] {
+                PollThreadProc(std::unique_ptr<HostSession>(raw), ev, dnsQueryName);
+            });
+        }
+        if (!started.started) {
+            startThreadFailed(row, QString::fromStdString(started.error));
+            continue;
+        }
+        session.release();
+        ++m_liveThreads;
+        m_hosts.setItemData(row, started.threadId);
+        raw->setThreadId(started.threadId);
+        SetThreadStatus(started.threadId, StatusSleeping);
+        m_running.push_front(raw);
+    }
+    Q_EMIT monitoringStarted();
+}
+
+void MonitorController::startThreadFailed(int row, const QString& reason)
+{
+    m_hosts.setItemData(row, 0);
+    setCell(row, ColThreadStatus, StatusText(StatusStopped));
+    m_hosts.setImage(row, kHealthNoResult);
+    // Give the row the failure as if its first poll had produced it.
+    auto result = std::make_unique<ProbeResult>();
+    result->message = "Cannot start a worker thread: " + reason.toStdString();
+    applyFailure(0, row, std::move(result));
+}
+
+void MonitorController::OnMonitoringStop()
+{
+    if (!m_monitoring)
+        return;
+    m_monitoring = false;
+    while (!m_running.empty()) {
+        HostSession* session = m_running.front();
+        m_running.pop_front();
+        SetThreadStatus(session->threadId(), StatusStopping);
+        session->setStopRequested(true);
+        session->signalWake();
+    }
+    m_syslogStarted = false;
+    Q_EMIT monitoringStopped();
+}
+
+// ---- handlers ---------------------------------------------------------------
+
+void MonitorController::SetThreadStatus(uint32_t threadId, int code)
+{
+    Q_EMIT threadStatusChanged(threadId, code);
+    const int row = threadId == 0 ? -1 : m_hosts.findByItemData(threadId);
+    if (row < 0)
+        return;
+    setCell(row, ColThreadStatus, StatusText(code));
+    if (code == StatusStopping)
+        m_hosts.setImage(row, kHealthStopping);
+    else if (code == StatusStopped)
+        m_hosts.setImage(row, kHealthNoResult);
+}
+
+void MonitorController::OnThreadEnded(uint32_t threadId, std::unique_ptr<HostSession> session)
+{
+    SetThreadStatus(threadId, StatusStopped);
+    session.reset();
+    if (m_liveThreads > 0 && --m_liveThreads == 0)
+        Q_EMIT allThreadsEnded();
+}
+
+void MonitorController::OnPollSuccess(uint32_t threadId, std::unique_ptr<ProbeResult> result)
+{
+    applySuccess(threadId, threadId == 0 ? -1 : m_hosts.findByItemData(threadId), std::move(result));
+}
+
+void MonitorController::OnPollFailure(uint32_t threadId, std::unique_ptr<ProbeResult> result)
+{
+    applyFailure(threadId, threadId == 0 ? -1 : m_hosts.findByItemData(threadId), std::move(result));
+}
+
+void MonitorController::applySuccess(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result)
+{
+    stepHealth(row, true);
+    const int responseTime = static_cast<int>(result->responseTime);
+    const QString responseText = result->responseTime < 10 ? QStringLiteral("<10 msec")
+                                                           : QStringLiteral("%1 msec").arg(responseTime);
+    setCell(row, ColResponseTime, responseText);
+    const QString message = FromStd(result->message);
+    if (result->message.size() > 1)
+        setCell(row, ColMessage, message);
+
+    if (ColumnNumber(cell(row, ColFloatStat)) != 0) {
+        // Coming up: the mail's counts do not include this poll yet.
+        if (ColumnNumber(cell(row, ColNotifyEnable)) != 0 && m_services.notifier != nullptr) {
+            const Notification n = buildNotification(row, Notification::Up);
+            if (n.sound || n.mail)
+                m_services.notifier->notify(n);
+        }
+        setCell(row, ColFloatStat, QStringLiteral("0"));
+    }
+    setCell(row, ColPolls, QString::number(ColumnNumber(cell(row, ColPolls)) + 1));
+    updateFailurePercent(row);
+
+    report(threadId, row, true, responseText, message);
+    if (!record(row, QString::number(responseTime), message, false))
+        return;
+    if (row >= 0 && m_hosts.isChecked(row))
+        addPaneLine(row, message, true, QString::number(responseTime));
+}
+
+void MonitorController::applyFailure(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result)
+{
+    stepHealth(row, false);
+    const int level = row >= 0 ? m_hosts.image(row) : 0;
+    setCell(row, ColResponseTime, QStringLiteral("Error"));
+    const QString message = FromStd(result->message);
+    if (result->message.size() > 1)
+        setCell(row, ColMessage, message);
+    setCell(row, ColFailures, QString::number(ColumnNumber(cell(row, ColFailures)) + 1));
+    setCell(row, ColPolls, QString::number(ColumnNumber(cell(row, ColPolls)) + 1));
+    updateFailurePercent(row);
+
+    if (ColumnNumber(cell(row, ColFloatErrs)) != 0 && level >= ColumnNumber(cell(row, ColFloatErrsSens))
+        && ColumnNumber(cell(row, ColFloatStat)) == 0) {
+        // Going down: the mail's counts include this failure.
+        setCell(row, ColFloatStat, QStringLiteral("1"));
+        if (ColumnNumber(cell(row, ColNotifyEnable)) != 0 && m_services.notifier != nullptr) {
+            const Notification n = buildNotification(row, Notification::Down);
+            if (n.page || n.sound || n.mail)
+                m_services.notifier->notify(n);
+        }
+        if (row > 0) {
+            m_hosts.moveToTop(row);
+            row = 0;
+        }
+        m_hosts.setChecked(row, true);
+    }
+
+    report(threadId, row, false, QStringLiteral("Error"), message);
+    if (!record(row, QStringLiteral("2147483647"), message, true))
+        return;
+    if (row >= 0 && m_hosts.isChecked(row))
+        addPaneLine(row, message, false, QStringLiteral("Error"));
+}
+
+void MonitorController::OnSyslogEvent(uint32_t, std::unique_ptr<ProbeResult>)
+{
+    // Syslog records are matched to their rows once the listener lands.
+    qWarning("quillmere: syslog records are not handled yet");
+}
+
+// ---- services ---------------------------------------------------------------
+
+Notification MonitorController::buildNotification(int row, Notification::Kind kind) const
+{
+    Notification n;
+    n.kind = kind;
+    const bool down = kind == Notification::Down;
+    n.page = down && ColumnNumber(cell(row, ColNotifyPagerEnable)) != 0;
+    n.pagerSequence = cell(row, ColNotifyPagerSequence);
+    n.sound = ColumnNumber(cell(row, ColNotifySoundEnable)) != 0;
+    n.soundFile = cell(row, ColNotifySoundFile);
+    n.mail = ColumnNumber(cell(row, ColNotifyMailEnable)) != 0;
+    if (!n.mail)
+        return n;
+    n.mailServer = cell(row, ColNotifyMailServer);
+    n.mailTo = cell(row, ColNotifyMailAddress);
+    n.mailFrom = m_settings.readString(QStringLiteral("ConfigNotificationDefaults"), QStringLiteral("EMAIL_FROM_ADDRESS"));
+    const QString prefix = down ? QStringLiteral("HOST DOWN") : QStringLiteral("HOST UP");
+    const QString host = cell(row, ColHost);
+    const QString nick = cell(row, ColNickname);
+    n.subject = nick.isEmpty() ? QStringLiteral("%1: %2").arg(prefix, host)
+                               : QStringLiteral("%1: %2 (%3)").arg(prefix, nick, host);
+    static constexpr struct { const char* label; HostColumn column; } kBodyLines[] = {
+        {"Host: ", ColHost},
+        {"Address: ", ColAddress},
+        {"Nickname: ", ColNickname},
+        {"Protocol: ", ColProtocol},
+        {"Port: ", ColPort},
+        {"Time: ", ColResponseTime},
+        {"Last Messge: ", ColMessage},
+        {"Number of Polls: ", ColPolls},
+        {"Number of Failures: ", ColFailures},
+        {"Percentage of Failures: ", ColPercFailure},
+        {"UserID: ", ColUserId},
+    };
+    for (const auto& line : kBodyLines) {
+        const QString text = cell(row, line.column);
+        if (!text.isEmpty())
+            n.body += QLatin1String(line.label) + text + QLatin1Char('\n');
+    }
+    if (down)
+        n.traceRouteHost = host;
+    return n;
+}
+
+bool MonitorController::record(int row, const QString& time, const QString& message, bool failure)
+{
+    if (m_services.recorder == nullptr)
+        return true;
+    const QString freq = cell(row, ColFreq).left(11);
+    return m_services.recorder->RecordResults(cell(row, ColHost).left(95), cell(row, ColProtocol).left(11),
+                                              cell(row, ColPort).left(11), freq.left(std::max<qsizetype>(0, freq.size() - 4)),
+                                              time, message, failure ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void MonitorController::addPaneLine(int row, const QString& message, bool success, const QString& respTime)
+{
+    if (m_services.pane == nullptr)
+        return;
+    MessagePaneModel::Line line;
+    line.text = QStringLiteral("%1//%2:%3 %4").arg(cell(row, ColProtocol), cell(row, ColHost), cell(row, ColPort), message);
+    line.image = success ? 0 : kHealthWorst;
+    line.respTime = respTime;
+    line.timeStamp = LocalTimeText("%d %b %y %H:%M:%S");
+    m_services.pane->addLine(std::move(line));
+}
+
+void MonitorController::report(uint32_t threadId, int row, bool success, const QString& responseText, const QString& message)
+{
+    PollReport r;
+    r.success = success;
+    r.threadId = threadId;
+    r.row = row;
+    r.host = cell(row, ColHost);
+    r.protocol = cell(row, ColProtocol);
+    r.port = cell(row, ColPort);
+    r.responseText = responseText;
+    r.message = message;
+    Q_EMIT resultHandled(r);
+}
+
+} // namespace qm

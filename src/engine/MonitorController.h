@@ -1,0 +1,106 @@
+#pragma once
+
+#include "engine/EngineEvents.h"
+#include "engine/EngineServices.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+
+namespace qm {
+
+class HostListModel;
+class HostSession;
+class MessagePaneModel;
+class OperatorPrompt;
+class SettingsStore;
+class QueuedEngineEvents;
+
+// What the handlers did with one result, for whoever prints or logs it.
+struct PollReport
+{
+    bool success = false;
+    uint32_t threadId = 0; // the reporting thread
+    int row = -1; // -1: the result matched no row
+    QString host;
+    QString protocol;
+    QString port;
+    QString responseText; // "<10 msec", "%d msec" or "Error"
+    QString message;      // the result's own message
+};
+
+// Monitoring control and the engine's event handlers. Lives on the main
+// thread; workers reach it only through events(), whose deliveries are queued
+// to this object's thread in each sender's order.
+class MonitorController : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Runs the syslog listener on its own thread until the session's stop flag
+    // is set; records go out through EngineEvents::postSyslog.
+    using SyslogListener = std::function<void(HostSession& session, EngineEvents& events)>;
+
+    struct Services
+    {
+        ResultRecorder* recorder = nullptr;
+        MessagePaneModel* pane = nullptr;
+        Notifier* notifier = nullptr;
+        SyslogListener syslogListener;
+    };
+
+    MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent = nullptr);
+    ~MonitorController() override;
+
+    void OnMonitoringStart();
+    void OnMonitoringStop();
+    bool isMonitoring() const { return m_monitoring; }
+    // Worker and listener threads started and not yet ended, across runs.
+    int liveThreads() const { return m_liveThreads; }
+
+    // The event handlers; normally reached through events().
+    void SetThreadStatus(uint32_t threadId, int code);
+    void OnThreadEnded(uint32_t threadId, std::unique_ptr<HostSession> session);
+    void OnPollSuccess(uint32_t threadId, std::unique_ptr<ProbeResult> result);
+    void OnPollFailure(uint32_t threadId, std::unique_ptr<ProbeResult> result);
+    void OnSyslogEvent(uint32_t threadId, std::unique_ptr<ProbeResult> record);
+
+    // The queue workers post to; shared so that late workers never outlive it.
+    std::shared_ptr<EngineEvents> events() const;
+
+Q_SIGNALS:
+    void monitoringStarted();
+    void monitoringStopped();
+    void resultHandled(const qm::PollReport& report);
+    void threadStatusChanged(uint32_t threadId, int code);
+    // The last live thread has ended.
+    void allThreadsEnded();
+
+private:
+    void applySuccess(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result);
+    void applyFailure(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result);
+    void report(uint32_t threadId, int row, bool success, const QString& responseText, const QString& message);
+    QString cell(int row, int column) const;
+    void setCell(int row, int column, const QString& value);
+    void stepHealth(int row, bool success);
+    void updateFailurePercent(int row);
+    Notification buildNotification(int row, Notification::Kind kind) const;
+    bool record(int row, const QString& time, const QString& message, bool failure);
+    void addPaneLine(int row, const QString& message, bool success, const QString& respTime);
+    void startThreadFailed(int row, const QString& reason);
+
+    HostListModel& m_hosts;
+    SettingsStore& m_settings;
+    Services m_services;
+    std::shared_ptr<QueuedEngineEvents> m_events;
+    bool m_monitoring = false;
+    bool m_syslogStarted = false;
+    std::list<HostSession*> m_running; // refers to the sessions, never owns them
+    int m_liveThreads = 0;
+};
+
+} // namespace qm

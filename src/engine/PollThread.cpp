@@ -1,0 +1,42 @@
+#include "engine/PollThread.h"
+
+#include "engine/EngineEvents.h"
+#include "engine/HostSession.h"
+#include "engine/ProbeDispatch.h"
+#include "platform/ThreadId.h"
+#include "probes/ProbeSocket.h"
+
+namespace qm {
+
+void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<EngineEvents> events,
+                    std::string dnsQueryName)
+{
+    const uint32_t self = CurrentThreadId();
+    {
+        ProbeSocket probe(*events);
+        PollArgs args;
+        args.address = session->address();
+        const std::string protocol = session->protocol();
+        args.port = session->port();
+        (void)session->frequency(); // read once at start like the other settings; re-read before each sleep
+        args.userId = session->userId();
+        args.password = session->password();
+        args.domain = session->domain();
+        args.dnsQueryName = std::move(dnsQueryName);
+        // The flag is not cleared here: the session starts with it clear, and
+        // clearing it again would lose a Stop that came before this thread ran.
+
+        while (!session->stopRequested()) {
+            events->postStatus(self, StatusWorking);
+            RunProbe(probe, protocol, args);
+            events->postStatus(self, StatusSleeping);
+            const int frequency = session->frequency();
+            if (frequency > 0)
+                session->wakeEvent().wait(static_cast<unsigned>(frequency) * 1000u);
+        }
+    }
+    events->postStatus(self, StatusStopping);
+    events->postThreadEnded(self, std::move(session));
+}
+
+} // namespace qm

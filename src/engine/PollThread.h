@@ -1,0 +1,17 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace qm {
+
+class EngineEvents;
+class HostSession;
+
+// The worker of one polled host: probe, report, sleep the host's interval on
+// its wake event, until a stop is requested. Owns the session until it posts
+// the thread-ended event, which hands the session back to the main thread.
+void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<EngineEvents> events,
+                    std::string dnsQueryName);
+
+} // namespace qm

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace qm {
+
+class ProbeSocket;
+
+// What a worker passes to its host's probe; copied from the host's session
+// once, when the worker starts.
+struct PollArgs
+{
+    std::string address;
+    int port = 0;
+    std::string userId;
+    std::string password;
+    std::string domain;
+    std::string dnsQueryName; // empty: the built-in query name
+};
+
+// Runs the probe of the protocol: names are compared exactly, in table order,
+// and a name that matches none runs nothing. Returns whether a probe ran.
+bool RunProbe(ProbeSocket& probe, const std::string& protocol, const PollArgs& args);
+
+} // namespace qm

@@ -1,0 +1,28 @@
+#include "platform/Clock.h"
+
+#include <chrono>
+
+namespace qm {
+
+namespace {
+class SteadyClock final : public Clock
+{
+public:
+    uint32_t tick() const override { return TickCount(); }
+};
+} // namespace
+
+const Clock& Clock::system()
+{
+    static const SteadyClock clock;
+    return clock;
+}
+
+uint32_t TickCount()
+{
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<uint32_t>(static_cast<uint64_t>(ms));
+}
+
+} // namespace qm

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+namespace qm {
+
+// A 32-bit millisecond tick counter that wraps, like the classic system tick.
+// Spans are taken as unsigned differences, so a wrap in between does no harm.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual uint32_t tick() const = 0;
+
+    // The process-wide monotonic clock.
+    static const Clock& system();
+};
+
+uint32_t TickCount();
+
+} // namespace qm

@@ -1,0 +1,109 @@
+#include "platform/IcmpSocket.h"
+
+#include "platform/SocketErrors.h"
+
+#include <cerrno>
+#include <cstring>
+#include <linux/filter.h>
+#include <netinet/ip.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qm {
+
+IcmpSocket::~IcmpSocket()
+{
+    close();
+}
+
+bool IcmpSocket::open(uint16_t identifier)
+{
+    close();
+    m_identifier = identifier;
+    m_fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (m_fd >= 0) {
+        m_raw = true;
+        // A raw ICMP socket sees every ICMP datagram of the machine. The filter
+        // keeps only what this prober can act on, so N pingers do not cost N².
+        if (!attachEchoFilter(identifier)) {
+            m_error = LastSocketError();
+            close();
+            return false;
+        }
+        return true;
+    }
+    const int rawError = errno;
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (m_fd >= 0) {
+        m_raw = false;
+        return true;
+    }
+    // Report the raw failure: it is the one that explains missing rights.
+    m_error = WinsockErrorFromErrno(rawError);
+    return false;
+}
+
+void IcmpSocket::close()
+{
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RD);
+        ::close(m_fd);
+    }
+    m_fd = -1;
+    m_raw = false;
+}
+
+bool IcmpSocket::attachEchoFilter(uint16_t identifier)
+{
+    // The identifier is written little-endian on the wire; BPF half-word loads
+    // are big-endian, so compare against the swapped value.
+    const uint32_t wireId = static_cast<uint32_t>(((identifier & 0xFF) << 8) | (identifier >> 8));
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),           // x = IPv4 header length
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),            // a = ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 8, 4, 0),     // echo request: never ours
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 2),     // not a reply: an error to report
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),            // a = identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, wireId, 0, 1), // another prober's reply
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFF),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    sock_fprog prog{static_cast<unsigned short>(sizeof(code) / sizeof(code[0])), code};
+    return ::setsockopt(m_fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof(prog)) == 0;
+}
+
+ssize_t IcmpSocket::receive(uint8_t* buf, std::size_t cap, sockaddr_in* from)
+{
+    socklen_t fromLen = sizeof(sockaddr_in);
+    if (m_raw)
+        return ::recvfrom(m_fd, buf, cap, 0, reinterpret_cast<sockaddr*>(from), &fromLen);
+
+    // A datagram ICMP socket delivers the ICMP message alone, and the kernel
+    // has already matched replies to this socket: it rewrote the identifier to
+    // its own. Rebuild the datagram with a plain 20-byte header and our
+    // identifier so that callers see what a raw socket would have given.
+    constexpr std::size_t kHeader = 20;
+    if (cap <= kHeader) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    const ssize_t n = ::recvfrom(m_fd, buf + kHeader, cap - kHeader, 0,
+                                 reinterpret_cast<sockaddr*>(from), &fromLen);
+    if (n < 0)
+        return n;
+    std::memset(buf, 0, kHeader);
+    buf[0] = 0x45;
+    const uint16_t total = static_cast<uint16_t>(n + kHeader);
+    buf[2] = static_cast<uint8_t>(total >> 8);
+    buf[3] = static_cast<uint8_t>(total & 0xFF);
+    buf[8] = 64;
+    buf[9] = IPPROTO_ICMP;
+    std::memcpy(buf + 12, &from->sin_addr, 4);
+    if (n >= 8 && buf[kHeader] == 0) {
+        buf[kHeader + 4] = static_cast<uint8_t>(m_identifier & 0xFF);
+        buf[kHeader + 5] = static_cast<uint8_t>(m_identifier >> 8);
+    }
+    return n + static_cast<ssize_t>(kHeader);
+}
+
+} // namespace qm

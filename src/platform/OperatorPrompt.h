@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+namespace qm {
+
+// The operator-facing message boxes of the program. The GUI shows dialogs; the
+// headless runner writes to stderr; tests script the answers.
+class OperatorPrompt
+{
+public:
+    enum class Icon { Information, Warning, Stop, Question };
+
+    virtual ~OperatorPrompt() = default;
+    // Tells the operator something and returns when it has been acknowledged.
+    virtual void inform(Icon icon, const std::string& text) = 0;
+    // Asks a yes/no question.
+    virtual bool confirm(const std::string& text) = 0;
+};
+
+// Writes every message to standard error; questions are answered with the
+// given default.
+class StderrPrompt final : public OperatorPrompt
+{
+public:
+    explicit StderrPrompt(bool defaultAnswer = false) : m_defaultAnswer(defaultAnswer) {}
+    void inform(Icon icon, const std::string& text) override;
+    bool confirm(const std::string& text) override;
+
+private:
+    bool m_defaultAnswer;
+};
+
+} // namespace qm

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qm {
+
+// Workers get a modest stack so that thousands of monitored hosts fit in memory.
+inline constexpr std::size_t kWorkerStackSize = 256 * 1024;
+
+struct ThreadStart
+{
+    bool started = false;
+    uint32_t threadId = 0; // operating-system identifier of the new thread
+    std::string error;     // why the thread could not be created
+};
+
+// Starts a detached thread running body. Returns once the new thread exists and
+// its identifier is known.
+ThreadStart StartDetachedThread(std::function<void()> body, std::size_t stackSize = kWorkerStackSize);
+
+} // namespace qm

@@ -1,0 +1,126 @@
+#include "store/HostStore.h"
+
+#include "probes/Base64.h"
+#include "store/SettingsStore.h"
+
+#include <algorithm>
+
+namespace qm {
+
+namespace {
+QString HostSection(int index)
+{
+    return QStringLiteral("HOSTS\\%1").arg(index);
+}
+QString Name(std::string_view s)
+{
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+QString Flag(int v)
+{
+    return v != 0 ? QStringLiteral("1") : QStringLiteral("0");
+}
+} // namespace
+
+int ColumnNumber(const QString& text)
+{
+    // Leading white space and a sign, then digits up to the first non-digit.
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+')))
+        negative = text[i++] == QLatin1Char('-');
+    long long value = 0;
+    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
+        value = value * 10 + (text[i].unicode() - '0');
+        if (value > 2147483647LL)
+            value = 2147483647LL;
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+void ResetRuntimeColumns(HostTexts& texts, const QString& percentText)
+{
+    texts[ColThreadStatus] = QStringLiteral("Stopped...");
+    texts[ColResponseTime].clear();
+    texts[ColMessage].clear();
+    texts[ColPolls] = QStringLiteral("0");
+    texts[ColFailures] = QStringLiteral("0");
+    texts[ColPercFailure] = percentText;
+    texts[ColFloatStat] = QStringLiteral("0");
+}
+
+std::vector<HostTexts> LoadHosts(const SettingsStore& store)
+{
+    const int count = store.readInt(QStringLiteral("HOSTS"), QStringLiteral("Count"), 0);
+    std::vector<HostTexts> hosts;
+    hosts.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    HostTexts previous;
+    for (int i = 0; i < count; ++i) {
+        HostTexts texts;
+        const QString section = HostSection(i);
+        for (const auto& v : kStoredHostValues)
+            texts[v.column] = store.readString(section, Name(v.name), previous[v.column]);
+        previous = texts;
+        ResetRuntimeColumns(texts, QStringLiteral("0.00%"));
+        hosts.push_back(std::move(texts));
+    }
+    return hosts;
+}
+
+void SaveHosts(SettingsStore& store, const std::vector<HostTexts>& hosts)
+{
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        const QString section = HostSection(static_cast<int>(i));
+        for (const auto& v : kStoredHostValues)
+            store.writeString(section, Name(v.name), hosts[i][v.column]);
+    }
+    store.writeInt(QStringLiteral("HOSTS"), QStringLiteral("Count"), static_cast<int>(hosts.size()));
+}
+
+ColumnPreferences LoadColumnPreferences(const SettingsStore& store)
+{
+    ColumnPreferences prefs;
+    for (std::size_t i = 0; i < kColumnPreferenceNames.size(); ++i)
+        prefs.shown[i] = store.readInt(QStringLiteral("PREFERENCES"), Name(kColumnPreferenceNames[i]), 1) != 0;
+    return prefs;
+}
+
+void SaveColumnPreferences(SettingsStore& store, const ColumnPreferences& prefs)
+{
+    for (std::size_t i = 0; i < kColumnPreferenceNames.size(); ++i)
+        store.writeInt(QStringLiteral("PREFERENCES"), Name(kColumnPreferenceNames[i]), prefs.shown[i] ? 1 : 0);
+}
+
+HostTexts NewHostFromDefaults(const SettingsStore& store)
+{
+    const QString auth = QStringLiteral("ConfigAuthenticationDefaults");
+    const QString notify = QStringLiteral("ConfigNotificationDefaults");
+    const QString flt = QStringLiteral("ConfigFloatDefaults");
+
+    HostTexts t;
+    t[ColPort] = QStringLiteral("0");
+    t[ColFreq] = QStringLiteral("%1 sec").arg(store.readInt(QStringLiteral("ConfigFrequency"), QStringLiteral("FREQUENCY"), 120));
+    t[ColUserId] = store.readString(auth, QStringLiteral("USID"));
+    // The default password is stored as typed; the row holds it encoded.
+    t[ColPassword] = QString::fromStdString(Base64Encode(store.readString(auth, QStringLiteral("PSWD")).toStdString()));
+    t[ColDomain] = store.readString(auth, QStringLiteral("DOMA"));
+    t[ColFloatErrs] = Flag(store.readInt(flt, QStringLiteral("FLOAT_ENABLE"), 0));
+    // The wizard's slider runs 1..11 and the row keeps 11 minus its position.
+    const int slider = std::clamp(store.readInt(flt, QStringLiteral("SENSITIVITY"), 0), 1, 11);
+    t[ColFloatErrsSens] = QString::number(11 - slider);
+    t[ColEnabled] = QStringLiteral("1");
+    t[ColNotifyEnable] = Flag(store.readInt(notify, QStringLiteral("NOTIFICATION_ENABLE"), 0));
+    t[ColNotifySoundEnable] = Flag(store.readInt(notify, QStringLiteral("SOUND_ENABLE"), 0));
+    t[ColNotifySoundFile] = store.readString(notify, QStringLiteral("SOUND_FILE"));
+    t[ColNotifyMailEnable] = Flag(store.readInt(notify, QStringLiteral("EMAIL_ENABLE"), 0));
+    t[ColNotifyMailAddress] = store.readString(notify, QStringLiteral("EMAIL_ADDRESS"));
+    t[ColNotifyMailServer] = store.readString(notify, QStringLiteral("EMAIL_SMTP"));
+    t[ColNotifyPagerEnable] = Flag(store.readInt(notify, QStringLiteral("PAGER_ENABLE"), 0));
+    t[ColNotifyPagerSequence] = store.readString(notify, QStringLiteral("PAGER_SEQUENCE"));
+    ResetRuntimeColumns(t, QStringLiteral("0%"));
+    return t;
+}
+
+} // namespace qm

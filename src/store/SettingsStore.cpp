@@ -1,0 +1,106 @@
+#include "store/SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qm {
+
+SettingsStore::SettingsStore(const QString& fileName)
+{
+    if (fileName.isEmpty())
+        m_settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                 QStringLiteral("Dravenholt"), QStringLiteral("Quillmere"));
+    else
+        m_settings = std::make_unique<QSettings>(fileName, QSettings::IniFormat);
+
+    // Create the file owner-only before anything is written into it.
+    const QString path = m_settings->fileName();
+    if (!QFileInfo::exists(path)) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+SettingsStore::~SettingsStore()
+{
+    sync();
+}
+
+QString SettingsStore::key(const QString& section, const QString& name)
+{
+    QString s = section;
+    s.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return s + QLatin1Char('/') + name;
+}
+
+int SettingsStore::readInt(const QString& section, const QString& name, int defaultValue) const
+{
+    const QVariant v = m_settings->value(key(section, name));
+    if (!v.isValid())
+        return defaultValue;
+    bool ok = false;
+    const int n = v.toString().trimmed().toInt(&ok);
+    return ok ? n : defaultValue;
+}
+
+QString SettingsStore::readString(const QString& section, const QString& name, const QString& defaultValue) const
+{
+    const QVariant v = m_settings->value(key(section, name));
+    return v.isValid() ? v.toString() : defaultValue;
+}
+
+void SettingsStore::writeInt(const QString& section, const QString& name, int value)
+{
+    m_settings->setValue(key(section, name), value);
+}
+
+void SettingsStore::writeString(const QString& section, const QString& name, const QString& value)
+{
+    m_settings->setValue(key(section, name), value);
+}
+
+bool SettingsStore::sync(QString* error)
+{
+    m_settings->sync();
+    restrictPermissions();
+    if (m_settings->status() != QSettings::NoError) {
+        if (error)
+            *error = m_settings->status() == QSettings::AccessError
+                         ? QStringLiteral("cannot write the settings file %1").arg(fileName())
+                         : QStringLiteral("the settings file %1 is not in a readable format").arg(fileName());
+        return false;
+    }
+    return true;
+}
+
+QString SettingsStore::fileName() const
+{
+    return m_settings->fileName();
+}
+
+QString SettingsStore::loadError() const
+{
+    switch (m_settings->status()) {
+    case QSettings::NoError: return {};
+    case QSettings::AccessError: return QStringLiteral("cannot read the settings file %1").arg(fileName());
+    case QSettings::FormatError:
+        return QStringLiteral("the settings file %1 is not in a readable format").arg(fileName());
+    }
+    return {};
+}
+
+void SettingsStore::restrictPermissions() const
+{
+    const QString path = fileName();
+    if (QFileInfo::exists(path))
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace qm

@@ -1,0 +1,112 @@
+#include "support/ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qm::test {
+
+void ScriptedConnection::send(const std::string& bytes)
+{
+    std::size_t off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::send(m_fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        off += static_cast<std::size_t>(n);
+    }
+}
+
+std::string ScriptedConnection::receiveUntil(const std::string& until, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (until.empty() || m_pending.find(until) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char buf[4096];
+        const ssize_t n = ::recv(m_fd, buf, sizeof(buf), 0);
+        if (n <= 0)
+            break;
+        m_pending.append(buf, static_cast<std::size_t>(n));
+        m_log.append(buf, static_cast<std::size_t>(n));
+    }
+    std::string out;
+    const std::size_t at = until.empty() ? std::string::npos : m_pending.find(until);
+    if (at == std::string::npos) {
+        out.swap(m_pending);
+    } else {
+        out = m_pending.substr(0, at + until.size());
+        m_pending.erase(0, at + until.size());
+    }
+    return out;
+}
+
+std::string ScriptedConnection::receiveAll(std::chrono::milliseconds timeout)
+{
+    return receiveUntil(std::string(), timeout);
+}
+
+void ScriptedConnection::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+ScriptedServer::ScriptedServer(Script script) : m_script(std::move(script))
+{
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    ::listen(m_listenFd, 16);
+    socklen_t len = sizeof(a);
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&a), &len);
+    m_port = ntohs(a.sin_port);
+    m_thread = std::thread([this] { run(); });
+}
+
+ScriptedServer::~ScriptedServer()
+{
+    m_stop = true;
+    m_thread.join();
+    ::close(m_listenFd);
+}
+
+std::vector<std::string> ScriptedServer::received() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_received;
+}
+
+void ScriptedServer::run()
+{
+    while (!m_stop) {
+        pollfd p{m_listenFd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const int fd = ::accept(m_listenFd, nullptr, nullptr);
+        if (fd < 0)
+            continue;
+        ++m_connections;
+        ScriptedConnection conn(fd);
+        m_script(conn);
+        // Whatever the peer still sends before closing is recorded too.
+        if (conn.fd() >= 0)
+            conn.receiveAll(std::chrono::milliseconds(200));
+        conn.close();
+        std::lock_guard lock(m_mutex);
+        m_received.push_back(conn.log());
+    }
+}
+
+} // namespace qm::test

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qm::test {
+
+// One accepted connection of a ScriptedServer. Every wait is bounded.
+class ScriptedConnection
+{
+public:
+    explicit ScriptedConnection(int fd) : m_fd(fd) {}
+    void send(const std::string& bytes);
+    // Reads until the text contains `until` (or the peer closes, or timeout);
+    // returns everything read so far on this connection since the last call.
+    std::string receiveUntil(const std::string& until,
+                             std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // Reads until the peer closes or the timeout expires.
+    std::string receiveAll(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    void close();
+    int fd() const { return m_fd; }
+    // Every byte received on this connection so far.
+    const std::string& log() const { return m_log; }
+
+private:
+    int m_fd;
+    std::string m_pending;
+    std::string m_log;
+};
+
+// A TCP server on 127.0.0.1 that runs a script for each accepted connection on
+// its own thread and records every byte the peer sent.
+class ScriptedServer
+{
+public:
+    using Script = std::function<void(ScriptedConnection&)>;
+
+    explicit ScriptedServer(Script script);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    int port() const { return m_port; }
+    // Everything the peers sent, per connection, in accept order.
+    std::vector<std::string> received() const;
+    int connections() const { return m_connections.load(); }
+
+private:
+    void run();
+
+    Script m_script;
+    int m_listenFd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_received;
+    std::thread m_thread;
+};
+
+} // namespace qm::test
