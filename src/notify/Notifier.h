@@ -4,6 +4,11 @@
 
 namespace qm {
 
+// Where the modem of the pager calls is configured.
+inline constexpr const char* kModemDeviceSection = "ConfigNotificationDefaults";
+inline constexpr const char* kModemDeviceValue = "MODEM_DEVICE";
+inline constexpr const char* kDefaultModemDevice = "/dev/ttyACM0";
+
 // One notification of a down or up transition, built from the row's texts at
 // the moment of the transition. Only the enabled channels are set.
 struct Notification
@@ -11,6 +16,9 @@ struct Notification
     enum Kind { Down, Up } kind = Down;
     bool page = false;
     QString pagerSequence;
+    // The modem the pager call goes through: the "MODEM_DEVICE" value of
+    // "ConfigNotificationDefaults" (kDefaultModemDevice when absent).
+    QString modemDevice;
     bool sound = false;
     QString soundFile;
     bool mail = false;

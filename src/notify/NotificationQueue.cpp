@@ -1,0 +1,245 @@
+#include "notify/NotificationQueue.h"
+
+#include "platform/OperatorPrompt.h"
+#include "platform/SoundPlayer.h"
+#include "platform/ThreadId.h"
+#include "probes/ProbeSocket.h"
+#include "probes/ResultSink.h"
+#include "tools/TraceRoute.h"
+
+#include <QLoggingCategory>
+#include <QObject>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcNotify, "quillmere.notify")
+
+namespace qm {
+
+namespace {
+// Forwards reports to the engine until it is cut off at stop: a thread left
+// to finish on its own can no longer reach an engine that is gone.
+class GuardedSink final : public ResultSink
+{
+public:
+    explicit GuardedSink(ResultSink& target) : m_target(&target) {}
+
+    void reportSuccess(uint32_t threadId, std::unique_ptr<ProbeResult> result) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_target)
+            m_target->reportSuccess(threadId, std::move(result));
+    }
+    void reportFailure(uint32_t threadId, std::unique_ptr<ProbeResult> result) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_target)
+            m_target->reportFailure(threadId, std::move(result));
+    }
+    void cut()
+    {
+        std::lock_guard lock(m_mutex);
+        m_target = nullptr;
+    }
+
+private:
+    std::mutex m_mutex;
+    ResultSink* m_target;
+};
+} // namespace
+
+struct NotificationQueue::Shared
+{
+    Shared(ResultSink& target, OperatorPrompt& operatorPrompt, NotificationQueueOptions opts,
+           QObject* context)
+        : options(std::move(opts)), sink(target), prompt(&operatorPrompt), promptContext(context),
+          sound(options.soundDevice)
+    {
+    }
+
+    const NotificationQueueOptions options;
+    GuardedSink sink;
+    OperatorPrompt* const prompt;
+
+    std::mutex mutex; // guards the fields below
+    std::condition_variable wake;
+    std::deque<Notification> queue;
+    bool busy = false;
+    bool stopping = false;
+    bool finished = false;
+
+    std::mutex promptMutex;
+    QObject* promptContext; // null once the queue stops
+
+    // Used by the notification thread only.
+    SoundPlayer sound;
+    bool noAudioReported = false;
+
+    bool isStopping()
+    {
+        std::lock_guard lock(mutex);
+        return stopping;
+    }
+
+    // Shows the text through the operator prompt on the thread that created
+    // the queue; the notification thread does not wait for it.
+    void tellOperator(const std::string& text)
+    {
+        std::lock_guard lock(promptMutex);
+        if (!promptContext)
+            return;
+        OperatorPrompt* target = prompt;
+        QMetaObject::invokeMethod(
+            promptContext, [target, text] { target->inform(OperatorPrompt::Icon::Warning, text); },
+            Qt::QueuedConnection);
+    }
+
+    void page(const Notification& n)
+    {
+        PagerDialer dialer(options.pagerTimings);
+        dialer.Attach(n.modemDevice);
+        dialer.Dial(n.pagerSequence);
+        {
+            std::unique_lock lock(mutex);
+            wake.wait_for(lock, std::chrono::milliseconds(options.pagerHoldMs), [this] { return stopping; });
+        }
+        dialer.HangUp();
+    }
+
+    void playSound(const QString& file)
+    {
+        const SoundPlayer::Start start = sound.play(file.toStdString());
+        switch (start.outcome) {
+        case SoundPlayer::Outcome::Started:
+            noAudioReported = false;
+            break;
+        case SoundPlayer::Outcome::FileNotPlayable:
+            qCWarning(lcNotify).noquote() << file << "cannot be played:" << QString::fromStdString(start.reason);
+            tellOperator("Error playing sound file: " + file.toStdString());
+            break;
+        case SoundPlayer::Outcome::NoAudioOutput:
+            // Told once: on a machine without audio every sound would say it.
+            if (!noAudioReported) {
+                noAudioReported = true;
+                tellOperator("Error playing sound file: " + file.toStdString() + ": no audio output ("
+                             + start.reason + "); further sounds are not played");
+            }
+            break;
+        }
+    }
+
+    void mail(const Notification& n)
+    {
+        ProbeSocket probe(sink);
+        std::string body = n.body.toStdString();
+        if (n.kind == Notification::Down && !n.traceRouteHost.isEmpty())
+            body += "\n\n" + TraceRouteReport(probe, n.traceRouteHost.toStdString());
+        if (isStopping())
+            return;
+        SendAlertMail(probe, n.mailServer.toStdString(), n.mailTo.toStdString(), n.mailFrom.toStdString(),
+                      n.subject.toStdString(), body, options.mailPort);
+    }
+
+    void deliver(const Notification& n)
+    {
+        if (n.kind == Notification::Down && n.page)
+            page(n);
+        if (n.sound && !isStopping())
+            playSound(n.soundFile);
+        if (n.mail && !isStopping())
+            mail(n);
+    }
+};
+
+NotificationQueue::NotificationQueue(ResultSink& sink, OperatorPrompt& prompt, NotificationQueueOptions options)
+    : m_promptContext(std::make_unique<QObject>())
+{
+    m_shared = std::make_shared<Shared>(sink, prompt, std::move(options), m_promptContext.get());
+    std::promise<uint32_t> started;
+    auto id = started.get_future();
+    m_thread = std::thread([shared = m_shared, started = std::move(started)]() mutable {
+        started.set_value(CurrentThreadId());
+        Run(shared);
+    });
+    m_threadId = id.get();
+}
+
+NotificationQueue::~NotificationQueue()
+{
+    stop();
+    m_promptContext.reset(); // discards prompts not shown yet
+}
+
+void NotificationQueue::notify(const Notification& notification)
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (m_shared->stopping)
+            return;
+        m_shared->queue.push_back(notification);
+    }
+    m_shared->wake.notify_all();
+}
+
+std::size_t NotificationQueue::backlog() const
+{
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->queue.size() + (m_shared->busy ? 1 : 0);
+}
+
+bool NotificationQueue::stop(int graceMs)
+{
+    if (!m_thread.joinable())
+        return true;
+    bool ended;
+    {
+        std::unique_lock lock(m_shared->mutex);
+        m_shared->stopping = true;
+        m_shared->queue.clear();
+        m_shared->wake.notify_all();
+        ended = m_shared->wake.wait_for(lock, std::chrono::milliseconds(graceMs),
+                                        [this] { return m_shared->finished; });
+    }
+    m_shared->sink.cut();
+    {
+        std::lock_guard lock(m_shared->promptMutex);
+        m_shared->promptContext = nullptr;
+    }
+    if (ended) {
+        m_thread.join();
+    } else {
+        qCWarning(lcNotify) << "a notification is still running at shutdown; it is left to finish";
+        m_thread.detach();
+    }
+    return ended;
+}
+
+void NotificationQueue::Run(std::shared_ptr<Shared> shared)
+{
+    for (;;) {
+        Notification next;
+        {
+            std::unique_lock lock(shared->mutex);
+            shared->wake.wait(lock, [&] { return shared->stopping || !shared->queue.empty(); });
+            if (shared->stopping)
+                break;
+            next = std::move(shared->queue.front());
+            shared->queue.pop_front();
+            shared->busy = true;
+        }
+        shared->deliver(next);
+        std::lock_guard lock(shared->mutex);
+        shared->busy = false;
+    }
+    {
+        std::lock_guard lock(shared->mutex);
+        shared->finished = true;
+    }
+    shared->wake.notify_all();
+}
+
+} // namespace qm

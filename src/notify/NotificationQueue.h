@@ -1,0 +1,74 @@
+#pragma once
+
+#include "notify/AlertMailer.h"
+#include "notify/Notifier.h"
+#include "notify/PagerDialer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+class QObject;
+
+namespace qm {
+
+class OperatorPrompt;
+class ResultSink;
+
+struct NotificationQueueOptions
+{
+    int mailPort = kSmtpPort;   // tests point the mail elsewhere
+    int pagerHoldMs = 10000;    // the call is held this long after Dial returns
+    PagerTimings pagerTimings;
+    std::string soundDevice = "default"; // ALSA output
+};
+
+// Runs the notifications one after the other on a thread of its own, so the
+// pager call, the trace route and the mail never hold the main thread and
+// results keep flowing meanwhile: for a down the pager call (Attach, Dial,
+// hold, HangUp), then the sound, then the mail with the trace route appended;
+// for an up the sound and the mail.
+//
+// Failures that the mailer and the trace route report go to `sink` with this
+// thread's identifier, which matches no host row. Operator messages about the
+// sound (a file that cannot be played; once, that there is no audio output)
+// are handed back to the thread that created the queue and shown there through
+// `prompt` by its event loop. `sink` and `prompt` must outlive the queue.
+class NotificationQueue final : public Notifier
+{
+public:
+    static constexpr int kStopGraceMs = 5000;
+
+    NotificationQueue(ResultSink& sink, OperatorPrompt& prompt, NotificationQueueOptions options = {});
+    ~NotificationQueue() override;
+    NotificationQueue(const NotificationQueue&) = delete;
+    NotificationQueue& operator=(const NotificationQueue&) = delete;
+
+    // Queues the notification and returns at once. Ignored after stop().
+    void notify(const Notification& notification) override;
+
+    // Drops what has not started, cuts the pager's hold short and waits at most
+    // graceMs for the notification in progress. When that is not enough (a
+    // mail or trace route still waiting on the network) the thread is left to
+    // finish on its own, cut off from the sink and the prompt. True when the
+    // thread had ended. Called by the destructor.
+    bool stop(int graceMs = kStopGraceMs);
+
+    // The notification thread's identifier, as its reports carry it.
+    uint32_t threadId() const { return m_threadId; }
+    // Notifications queued and not finished yet (the running one included).
+    std::size_t backlog() const;
+
+private:
+    struct Shared;
+    static void Run(std::shared_ptr<Shared> shared);
+
+    std::shared_ptr<Shared> m_shared;
+    std::unique_ptr<QObject> m_promptContext;
+    std::thread m_thread;
+    uint32_t m_threadId = 0;
+};
+
+} // namespace qm
