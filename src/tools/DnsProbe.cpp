@@ -1,0 +1,195 @@
+#include "tools/DnsProbe.h"
+
+#include "platform/OperatorPrompt.h"
+#include "platform/SocketErrors.h"
+#include "platform/ThreadId.h"
+#include "probes/MessageTemplate.h"
+#include "probes/ProbeSocket.h"
+#include "probes/SocketErrorText.h"
+#include "tools/UniqueFd.h"
+
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+
+#ifndef QUILLMERE_DNS_QUERY_NAME
+#error "QUILLMERE_DNS_QUERY_NAME must be set by the build"
+#endif
+
+namespace qm {
+
+namespace {
+
+constexpr std::size_t kMaxHostNameLength = 253;
+constexpr std::size_t kMaxLabelLength = 63;
+// Longest numeric name turned into a reverse name.
+constexpr std::size_t kMaxReverseSource = 242;
+
+void WriteBe16(uint8_t* p, int value)
+{
+    p[0] = static_cast<uint8_t>((value >> 8) & 0xFF);
+    p[1] = static_cast<uint8_t>(value & 0xFF);
+}
+
+// A host name the query can carry: labels of 1 to 63 characters, 253 at most.
+bool IsEncodableName(const std::string& name)
+{
+    if (name.empty() || name.size() > kMaxHostNameLength)
+        return false;
+    std::size_t label = 0;
+    for (char c : name) {
+        if (c == '.') {
+            if (label == 0)
+                return false;
+            label = 0;
+        } else if (++label > kMaxLabelLength) {
+            return false;
+        }
+    }
+    return label > 0;
+}
+
+// "10.1.2.3" -> "3.2.1.10.IN-ADDR.ARPA"; empty when the text is no address.
+std::string ReverseName(const std::string& address)
+{
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+        return {};
+    const auto* b = reinterpret_cast<const uint8_t*>(&parsed.s_addr);
+    return std::to_string(b[3]) + "." + std::to_string(b[2]) + "." + std::to_string(b[1]) + "."
+         + std::to_string(b[0]) + ".IN-ADDR.ARPA";
+}
+
+std::string QueryFailedText(const std::string& name, int status)
+{
+    return "DNS A Record Query for " + name + " failed.  iStatus=[" + std::to_string(status) + "]";
+}
+
+} // namespace
+
+std::string DefaultDnsQueryName()
+{
+    return QUILLMERE_DNS_QUERY_NAME;
+}
+
+bool IsNumericAddress(std::string_view text)
+{
+    for (char c : text)
+        if (c != '.' && std::isalpha(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::string& server, int port,
+              int queryType, DnsReply& reply)
+{
+    std::array<uint8_t, kDnsBufferSize> query{};
+    WriteBe16(query.data(), static_cast<int>(CurrentThreadId() & 0xFFFF));
+    WriteBe16(query.data() + 2, 0x0100); // recursion desired, nothing else
+    WriteBe16(query.data() + 4, 1);
+    const int nameBytes = EncodeDnsName(queryName, query.data() + kDnsHeaderSize,
+                                        query.size() - kDnsHeaderSize - 4);
+    if (nameBytes < 0) {
+        probe.ReportFailure("DNS query name " + queryName + " is too long");
+        return kDnsSendFailed;
+    }
+    std::size_t size = kDnsHeaderSize + static_cast<std::size_t>(nameBytes) + 1;
+    WriteBe16(query.data() + size, queryType);
+    WriteBe16(query.data() + size + 2, 1);
+    size += 4;
+
+    sockaddr_in address;
+    if (probe.ResolveAddress(server, port, address) != 0)
+        return kDnsServerUnresolved;
+
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) {
+        probe.ReportFailure(FormatTemplate("Connect Failed %1!s!", {SocketErrorText(LastSocketError())}));
+        return kDnsSocketFailed;
+    }
+    const timeval tv{kDnsReceiveTimeoutMs / 1000, (kDnsReceiveTimeoutMs % 1000) * 1000};
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
+        probe.ReportFailure(
+            FormatTemplate("Failed to set recv timeout: %1!s!", {SocketErrorText(LastSocketError())}));
+        return kDnsSendFailed;
+    }
+    if (::sendto(fd.get(), query.data(), size, 0, reinterpret_cast<const sockaddr*>(&address),
+                 sizeof(address))
+        < 0) {
+        probe.ReportFailure(FormatTemplate("Sendto failed: %1!s!", {SocketErrorText(LastSocketError())}));
+        return kDnsSendFailed;
+    }
+    // The first datagram that arrives is taken, whoever sent it.
+    ssize_t received;
+    do
+        received = ::recvfrom(fd.get(), reply.data(), reply.size(), 0, nullptr, nullptr);
+    while (received < 0 && errno == EINTR);
+    if (received < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            probe.ReportFailure("DNS_Query: ...receive timed out! " + SocketErrorText(WsaETimedOut));
+            return kDnsNoReply;
+        }
+        probe.ReportFailure(FormatTemplate("Recvfrom failed: %1!s!", {SocketErrorText(LastSocketError())}));
+        return kDnsReceiveFailed;
+    }
+    return static_cast<int>(received);
+}
+
+void ProbeDns(ProbeSocket& probe, const std::string& host, int port, const std::string& queryName,
+              OperatorPrompt* prompt)
+{
+    std::string name = queryName.empty() ? DefaultDnsQueryName() : queryName;
+    // "host.example." names the same host as "host.example".
+    if (name.size() > 1 && name.back() == '.')
+        name.pop_back();
+    int type = kDnsTypeA;
+    if (IsNumericAddress(name) && name.find("in-addr") == std::string::npos
+        && name.find("IN-ADDR") == std::string::npos) {
+        const std::string reverse = name.size() < kMaxReverseSource ? ReverseName(name) : std::string();
+        if (!reverse.empty()) {
+            name = reverse;
+            type = kDnsTypePtr;
+        } else if (prompt) {
+            prompt->inform(OperatorPrompt::Icon::Warning, "DNS: Invalid address");
+        }
+    }
+    if (!IsEncodableName(name)) {
+        probe.ReportFailure("DNS query name \"" + name + "\" is not a valid host name");
+        return;
+    }
+
+    DnsReply reply{};
+    const uint32_t start = probe.clock().tick();
+    int outcome = DNS_Query(probe, name, host, port, type, reply);
+    uint32_t end = probe.clock().tick();
+    if (outcome == kDnsNoReply) {
+        probe.ReportFailure(QueryFailedText(name, 0));
+        return;
+    }
+    std::size_t received = outcome > 0 ? static_cast<std::size_t>(outcome) : 0;
+    if (DnsAnswerCount(reply.data(), received) == 0) {
+        // No address records (or no reply at all): ask for mail exchangers.
+        outcome = DNS_Query(probe, name, host, port, kDnsTypeMx, reply);
+        end = probe.clock().tick();
+        if (outcome == kDnsNoReply) {
+            probe.ReportFailure(QueryFailedText(name, 0));
+            return;
+        }
+        received = outcome > 0 ? static_cast<std::size_t>(outcome) : 0;
+        if (DnsAnswerCount(reply.data(), received) == 0) {
+            probe.ReportFailure(QueryFailedText(name, outcome));
+            return;
+        }
+    }
+    const DnsAnswers answers = FormatDnsAnswers(reply.data(), received);
+    if (!answers.problem.empty()) {
+        probe.ReportFailure("Malformed DNS reply for " + name + ": " + answers.problem);
+        return;
+    }
+    probe.ReportSuccess("Success: A Record Query:[ " + name + " ] Returned:[ " + answers.text + " ]",
+                        end - start);
+}
+
+} // namespace qm

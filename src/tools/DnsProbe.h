@@ -1,0 +1,49 @@
+#pragma once
+
+#include "tools/DnsMessage.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+class OperatorPrompt;
+class ProbeSocket;
+
+inline constexpr int kDnsReceiveTimeoutMs = 10000;
+
+// Outcomes of DnsQuery below 1 (1 and more: the bytes received).
+inline constexpr int kDnsNoReply = 0;             // timed out (reported) or an empty datagram
+inline constexpr int kDnsServerUnresolved = -2;   // "Can't resolve" reported
+inline constexpr int kDnsSocketFailed = -3;       // reported
+inline constexpr int kDnsSendFailed = -4;         // option or send failed, reported
+inline constexpr int kDnsReceiveFailed = -5;      // reported
+
+using DnsReply = std::array<uint8_t, kDnsBufferSize>;
+
+// The name asked for when the settings name none, fixed at build time.
+std::string DefaultDnsQueryName();
+
+// True when the text holds no letter (dots are not tested); "" counts.
+bool IsNumericAddress(std::string_view text);
+
+// Sends one query (ID from the calling thread, only RD set, one question of
+// the given type, class IN: 18 + n bytes for a name of n characters) over UDP
+// to server:port and receives the first datagram that arrives, within 10 s,
+// into `reply`. Returns the bytes received or an outcome above; every failure
+// has been reported through the probe's sink.
+int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::string& server, int port,
+              int queryType, DnsReply& reply);
+
+// Tests the name server host:port by asking it for the address records of
+// queryName (empty: DefaultDnsQueryName()), and for its mail exchangers when
+// the address answer is empty. A numeric query name is asked in reverse
+// (a.b.c.d as d.c.b.a.IN-ADDR.ARPA, type PTR). Reports one success with the
+// records as text, or failures. The prompt, when given, hears about a numeric
+// query name that is not an IPv4 address.
+void ProbeDns(ProbeSocket& probe, const std::string& host, int port, const std::string& queryName,
+              OperatorPrompt* prompt = nullptr);
+
+} // namespace qm
