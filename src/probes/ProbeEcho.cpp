@@ -95,16 +95,19 @@ void ProbeSocket::ProbeEcho(const std::string& host)
             return;
         }
         const EchoVerdict verdict = CheckEchoReply(reply.data(), static_cast<std::size_t>(n), from);
-        // The wait limit is tested before the verdict is looked at: a matching
-        // reply that comes too late is a time-out all the same.
+        // A datagram that CheckEchoReply reported ends the attempt with that
+        // one report.
+        if (verdict.kind == EchoVerdict::AlreadyReported)
+            return;
+        // The wait limit is tested before a reply counts: a matching reply
+        // that comes too late is a time-out all the same.
         if (m_clock.tick() - waitStart > static_cast<uint32_t>(kEchoTimeoutMs)) {
             ReportFailure("Timed out");
             return;
         }
         if (verdict.kind == EchoVerdict::NotMine)
             continue;
-        if (verdict.kind == EchoVerdict::EchoTime)
-            ReportSuccess("Success", verdict.echoTimeMs);
+        ReportSuccess("Success", verdict.echoTimeMs);
         return;
     }
 }
