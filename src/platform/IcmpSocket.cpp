@@ -59,11 +59,15 @@ bool IcmpSocket::attachEchoFilter(uint16_t identifier)
     // are big-endian, so compare against the swapped value.
     const uint32_t wireId = static_cast<uint32_t>(((identifier & 0xFF) << 8) | (identifier >> 8));
     sock_filter code[] = {
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),           // x = IPv4 header length
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),            // a = ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 8, 4, 0),     // echo request: never ours
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 2),     // not a reply: an error to report
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),            // a = identifier
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),            // x = IPv4 header length
+        BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),             // a = datagram length
+        BPF_STMT(BPF_ALU | BPF_SUB | BPF_K, 8),
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_X, 0, 1, 0),      // fewer than 8 ICMP bytes:
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFF),                 //   reported as too short
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),             // a = ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 8, 4, 0),      // echo request: never ours
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 2),      // not a reply: an error to report
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),             // a = identifier
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, wireId, 0, 1), // another prober's reply
         BPF_STMT(BPF_RET | BPF_K, 0xFFFF),
         BPF_STMT(BPF_RET | BPF_K, 0),
