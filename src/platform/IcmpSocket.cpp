@@ -25,11 +25,8 @@ bool IcmpSocket::open(uint16_t identifier)
         m_raw = true;
         // A raw ICMP socket sees every ICMP datagram of the machine. The filter
         // keeps only what this prober can act on, so N pingers do not cost N².
-        if (!attachEchoFilter(identifier)) {
-            m_error = LastSocketError();
-            close();
-            return false;
-        }
+        // It only saves work: without it the caller skips the same datagrams.
+        attachEchoFilter(identifier);
         return true;
     }
     const int rawError = errno;
