@@ -1,0 +1,243 @@
+#include "mailprobes/MailDaemon.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace qm::test {
+
+namespace {
+constexpr auto kStartTimeout = std::chrono::seconds(20);
+const char* const kPython = "/usr/bin/python3"; // Debian's, which sees the packaged modules
+const char* const kUnshare = "/usr/bin/unshare";
+
+std::string MakeScratchDir()
+{
+    char tmpl[] = "/tmp/qm-mailprobes-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr)
+        return {};
+    // The servers' unprivileged users must be able to reach their files.
+    ::chmod(tmpl, 0755);
+    return tmpl;
+}
+
+// The text with every placeholder replaced by its value.
+std::string Fill(std::string text, const std::map<std::string, std::string>& values)
+{
+    for (const auto& [key, value] : values)
+        for (std::size_t at = text.find(key); at != std::string::npos;
+             at = text.find(key, at + value.size()))
+            text.replace(at, key.size(), value);
+    return text;
+}
+
+void MakeDir(const std::string& path, mode_t mode)
+{
+    std::filesystem::create_directories(path);
+    ::chmod(path.c_str(), mode);
+}
+} // namespace
+
+MailDaemon::MailDaemon(Kind kind) : m_dir(MakeScratchDir())
+{
+    if (m_dir.empty()) {
+        m_error = "cannot create a scratch directory under /tmp";
+        return;
+    }
+    switch (kind) {
+    case Dovecot:
+        startDovecot();
+        break;
+    case OpenSmtpd:
+        startOpenSmtpd();
+        break;
+    case Aiosmtpd:
+        startAiosmtpd();
+        break;
+    case Pyftpdlib:
+        startPyftpdlib();
+        break;
+    case Leafnode:
+        startLeafnode();
+        break;
+    }
+}
+
+MailDaemon::~MailDaemon()
+{
+    // The server must be gone before its directory is removed.
+    m_process.stop();
+    if (!m_dir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+}
+
+bool MailDaemon::require(const std::string& program, const std::string& package)
+{
+    const std::string missing = RequireProgram(program, package);
+    if (!missing.empty() && m_error.empty())
+        m_error = missing;
+    return missing.empty();
+}
+
+bool MailDaemon::requirePythonModule(const std::string& module, const std::string& package)
+{
+    if (!require(kPython, "python3"))
+        return false;
+    const std::string check = std::string(kPython) + " -c 'import " + module + "' >/dev/null 2>&1";
+    if (std::system(check.c_str()) == 0)
+        return true;
+    m_error = std::string(kPython) + " cannot import " + module + ": install the Debian package " +
+              package + " (scripts/install-deps.sh does)";
+    return false;
+}
+
+void MailDaemon::launch(const std::vector<std::string>& argv,
+                        const std::map<std::string, std::string>& env)
+{
+    if (!m_process.start(argv, path("server.log"), env)) {
+        m_error = "cannot start " + argv.front();
+        return;
+    }
+    const bool up = WaitForTcpPort(m_port, kStartTimeout) &&
+                    (m_imapPort == 0 || WaitForTcpPort(m_imapPort, kStartTimeout));
+    if (!up)
+        m_error = argv.front() + " did not accept connections on 127.0.0.1; its log:\n" + log();
+}
+
+void MailDaemon::startDovecot()
+{
+    if (!require("/usr/sbin/dovecot", "dovecot-core") ||
+        !require("/usr/lib/dovecot/pop3", "dovecot-pop3d") ||
+        !require("/usr/lib/dovecot/imap", "dovecot-imapd"))
+        return;
+    m_port = FreeLoopbackPort();
+    do
+        m_imapPort = FreeLoopbackPort();
+    while (m_imapPort == m_port);
+    MakeDir(path("run"), 0755);
+    MakeDir(path("state"), 0755);
+    MakeDir(path("mail"), 0777);
+    // The mail user must not be root; nobody owns nothing and is enough.
+    WriteFile(path("users"), std::string(kMailUser) + ":{PLAIN}" + kMailPassword +
+                                 ":65534:65534::" + path("mail") + "::\n");
+    // Plain-text logins without TLS, and no penalty delay after a failed
+    // login, which would slow every later login of the test.
+    WriteFile(path("dovecot.conf"), Fill(R"(base_dir = @DIR@/run
+state_dir = @DIR@/state
+log_path = /dev/stderr
+protocols = pop3 imap
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_failure_delay = 0
+login_greeting = @GREETING@
+mail_location = maildir:@DIR@/mail/%u
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u @DIR@/users
+}
+userdb {
+  driver = passwd-file
+  args = username_format=%u @DIR@/users
+}
+service pop3-login {
+  inet_listener pop3 {
+    port = @POP3@
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+service imap-login {
+  inet_listener imap {
+    port = @IMAP@
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+)",
+                                         {{"@DIR@", m_dir},
+                                          {"@GREETING@", kMailboxGreeting},
+                                          {"@POP3@", std::to_string(m_port)},
+                                          {"@IMAP@", std::to_string(m_imapPort)}}));
+    launch({"/usr/sbin/dovecot", "-F", "-c", path("dovecot.conf")});
+}
+
+void MailDaemon::startOpenSmtpd()
+{
+    if (!require("/usr/sbin/smtpd", "opensmtpd") || !require(kUnshare, "util-linux"))
+        return;
+    m_port = FreeLoopbackPort();
+    MakeDir(path("spool"), 0755);
+    MakeDir(path("run"), 0755);
+    const std::map<std::string, std::string> values{
+        {"@DIR@", m_dir}, {"@PORT@", std::to_string(m_port)}, {"@DOMAIN@", kMailDomain + 1}};
+    WriteFile(path("smtpd.conf"), Fill(R"(listen on 127.0.0.1 port @PORT@
+action "relay" relay
+match from any for domain "@DOMAIN@" action "relay"
+)",
+                                       values));
+    // Its spool and control socket have fixed paths: give this instance its
+    // own in a private mount namespace. The spool must be mode 711.
+    const std::string script = Fill("mount --bind @DIR@/spool /var/spool"
+                                    " && mkdir -m 711 /var/spool/smtpd"
+                                    " && mount --bind @DIR@/run /run"
+                                    " && exec /usr/sbin/smtpd -d -f @DIR@/smtpd.conf",
+                                    values);
+    launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
+}
+
+void MailDaemon::startAiosmtpd()
+{
+    if (!requirePythonModule("aiosmtpd", "python3-aiosmtpd"))
+        return;
+    m_port = FreeLoopbackPort();
+    const std::string policyDir = std::string(QUILLMERE_SOURCE_DIR) + "/tests/mailprobes";
+    launch({kPython, "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(m_port), "-c",
+            "relay_policy.RelayPolicy", kMailDomain + 1},
+           {{"PYTHONPATH", policyDir}, {"PYTHONDONTWRITEBYTECODE", "1"}});
+}
+
+void MailDaemon::startPyftpdlib()
+{
+    if (!requirePythonModule("pyftpdlib", "python3-pyftpdlib"))
+        return;
+    m_port = FreeLoopbackPort();
+    MakeDir(path("ftp"), 0755);
+    launch({kPython, "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(m_port), "-u",
+            kMailUser, "-P", kMailPassword, "-d", path("ftp")},
+           {{"PYTHONDONTWRITEBYTECODE", "1"}});
+}
+
+void MailDaemon::startLeafnode()
+{
+    if (!require("/usr/sbin/leafnode", "leafnode") || !require("/usr/bin/socat", "socat") ||
+        !require(kUnshare, "util-linux"))
+        return;
+    m_port = FreeLoopbackPort();
+    // It reads its configuration from one fixed path only and insists on a
+    // unique fully qualified name of its own; the name is made known locally
+    // so that nothing asks a name server for it.
+    WriteFile(path("config"), "expire = 20\nserver = news\nhostname = leafnode.peer.lan\n");
+    WriteFile(path("hosts"), ReadFile("/etc/hosts") + "\n127.0.0.1 leafnode.peer.lan\n");
+    // One server process per connection, with the connection as its standard
+    // input and output, as an inetd would run it.
+    const std::string script =
+        Fill("mount --bind @DIR@/config /etc/news/leafnode/config"
+             " && mount --bind @DIR@/hosts /etc/hosts"
+             " && exec /usr/bin/socat TCP-LISTEN:@PORT@,bind=127.0.0.1,reuseaddr,fork"
+             " EXEC:/usr/sbin/leafnode,nofork",
+             {{"@DIR@", m_dir}, {"@PORT@", std::to_string(m_port)}});
+    launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
+}
+
+} // namespace qm::test

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "support/ServerProcess.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qm::test {
+
+// The account every real server of these tests knows.
+inline constexpr const char* kMailUser = "qmprobe";
+inline constexpr const char* kMailPassword = "Pr0be-secret";
+// The e-mail domain of the SMTP envelope; the relay accepts recipients of it.
+inline constexpr const char* kMailDomain = "@probe.lan";
+// What the mailbox server says after its status word in the greeting.
+inline constexpr const char* kMailboxGreeting = "Quillmere mailbox ready";
+
+// A real mail, news or file transfer server from a Debian package, started on
+// free loopback ports in a scratch directory of its own and stopped (and the
+// directory removed) when destroyed. Servers with fixed paths run in a private
+// mount namespace so that several can run at once.
+class MailDaemon
+{
+public:
+    enum Kind
+    {
+        Dovecot,   // POP3 on port(), IMAP4 on imapPort(); passwd-file user
+        OpenSmtpd, // strict MTA with a multi-line EHLO reply
+        Aiosmtpd,  // lenient MTA; refuses recipients outside kMailDomain
+        Pyftpdlib, // FTP with the one account
+        Leafnode,  // NNTP, one process per connection through socat
+    };
+
+    explicit MailDaemon(Kind kind);
+    ~MailDaemon();
+    MailDaemon(const MailDaemon&) = delete;
+    MailDaemon& operator=(const MailDaemon&) = delete;
+
+    // Empty when the server accepts connections; otherwise why it does not
+    // (a missing program names its Debian package).
+    const std::string& error() const { return m_error; }
+    int port() const { return m_port; }
+    int imapPort() const { return m_imapPort; }
+    std::string log() const { return m_process.log(); }
+
+private:
+    void startDovecot();
+    void startOpenSmtpd();
+    void startAiosmtpd();
+    void startPyftpdlib();
+    void startLeafnode();
+    bool require(const std::string& program, const std::string& package);
+    bool requirePythonModule(const std::string& module, const std::string& package);
+    void launch(const std::vector<std::string>& argv,
+                const std::map<std::string, std::string>& env = {});
+    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+
+    std::string m_dir;
+    std::string m_error;
+    int m_port = 0;
+    int m_imapPort = 0;
+    ServerProcess m_process;
+};
+
+} // namespace qm::test
