@@ -1,0 +1,320 @@
+// The ICMP echo probe over real sockets: the loopback answers, an address in a
+// namespace of the test's own never does, and crafted ICMP messages are sent
+// only inside such a namespace, where no other prober can see them.
+#include "ReportTexts.h"
+#include "TestNamespace.h"
+
+#include "platform/IcmpSocket.h"
+#include "platform/ThreadId.h"
+#include "probes/EchoPacket.h"
+#include "probes/ProbeSocket.h"
+#include "probes/SocketErrorText.h"
+#include "support/RecordingSink.h"
+#include "support/ServerProcess.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::RecordingSink;
+using test::ReportTexts;
+using test::TestNamespace;
+
+// Moves on by a fixed step at every reading, so the probe's spans are known.
+class SteppingClock : public Clock
+{
+public:
+    SteppingClock(uint32_t start, uint32_t step) : m_next(start), m_step(step) {}
+    uint32_t tick() const override { return m_next.fetch_add(m_step); }
+
+private:
+    mutable std::atomic<uint32_t> m_next;
+    uint32_t m_step;
+};
+
+uint16_t MyIdentifier()
+{
+    return static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
+}
+
+// An ICMP message: type, code, identifier and sequence (little-endian), then
+// the payload; the checksum is filled in.
+std::vector<uint8_t> IcmpMessage(uint8_t type, uint16_t id, uint16_t sequence, const std::vector<uint8_t>& payload,
+                                 uint8_t code = 0)
+{
+    std::vector<uint8_t> m(8 + payload.size(), 0);
+    m[0] = type;
+    m[1] = code;
+    m[4] = uint8_t(id);
+    m[5] = uint8_t(id >> 8);
+    m[6] = uint8_t(sequence);
+    m[7] = uint8_t(sequence >> 8);
+    std::copy(payload.begin(), payload.end(), m.begin() + 8);
+    const uint16_t sum = InternetChecksum(m.data(), m.size());
+    m[2] = uint8_t(sum);
+    m[3] = uint8_t(sum >> 8);
+    return m;
+}
+
+// Sends an ICMP message to 127.0.0.1 through a raw socket of the calling thread.
+bool SendIcmp(const std::vector<uint8_t>& message)
+{
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0)
+        return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const ssize_t n = ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    ::close(fd);
+    return n == static_cast<ssize_t>(message.size());
+}
+
+// Takes CAP_NET_RAW out of the calling thread's effective capabilities.
+bool DropRawRights()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[CAP_NET_RAW / 32].effective &= ~(1u << (CAP_NET_RAW % 32));
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST(ProbeEcho, LoopbackAnswers)
+{
+    RecordingSink sink;
+    ProbeSocket probe(sink);
+    probe.ProbeEcho("127.0.0.1");
+    probe.ProbeEcho("localhost");
+    EXPECT_EQ(ReportTexts(sink), (std::vector<std::string>{"ok: Success", "ok: Success"}));
+    for (const auto& r : sink.results())
+        EXPECT_LE(r.result.responseTime, 500u);
+    EXPECT_EQ(probe.sequenceNumber(), 2);
+}
+
+TEST(ProbeEcho, EchoTimeAndTheWaitLimitFollowTheProbesClock)
+{
+    {
+        // Readings: timestamp t, wait start t+100, reply classified at t+200.
+        RecordingSink sink;
+        SteppingClock clock(7000, 100);
+        ProbeSocket probe(sink, clock);
+        probe.ProbeEcho("127.0.0.1");
+        ASSERT_EQ(ReportTexts(sink), std::vector<std::string>{"ok: Success"});
+        EXPECT_EQ(sink.results()[0].result.responseTime, 200u);
+    }
+    {
+        // The same reply, but the clock says 600 ms passed since the send.
+        RecordingSink sink;
+        SteppingClock clock(0xFFFFFE00u, 300); // across the wrap of the tick
+        ProbeSocket probe(sink, clock);
+        probe.ProbeEcho("127.0.0.1");
+        EXPECT_EQ(ReportTexts(sink), std::vector<std::string>{"fail: Timed out"});
+    }
+}
+
+TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
+{
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
+    RecordingSink sink;
+    std::vector<std::vector<uint8_t>> requests;
+    uint16_t identifier = 0;
+    std::string captureError;
+    const std::string entered = ns.run([&] {
+        identifier = MyIdentifier();
+        // A plain raw socket sees the requests the probe sends to itself.
+        const int capture = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (capture < 0) {
+            captureError = "no raw socket";
+            return;
+        }
+        const timeval tv{0, 200000};
+        ::setsockopt(capture, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        class FixedClock : public Clock
+        {
+        public:
+            uint32_t tick() const override { return 0x12345678; }
+        } clock;
+        ProbeSocket probe(sink, clock);
+        probe.ProbeEcho("127.0.0.1");
+        probe.ProbeEcho("127.0.0.1");
+        for (int i = 0; i < 20 && requests.size() < 2; ++i) {
+            uint8_t buf[1024];
+            const ssize_t n = ::recv(capture, buf, sizeof(buf), 0);
+            if (n < 0)
+                break;
+            const std::size_t hl = (buf[0] & 0x0F) * 4u;
+            if (std::size_t(n) > hl + 8 && buf[hl] == 8 && ReadLe16(buf + hl + 4) == identifier)
+                requests.emplace_back(buf + hl, buf + n);
+        }
+        ::close(capture);
+    });
+    ASSERT_EQ(entered, "");
+    ASSERT_EQ(captureError, "");
+    EXPECT_EQ(ReportTexts(sink), (std::vector<std::string>{"ok: Success", "ok: Success"}));
+    ASSERT_EQ(requests.size(), 2u);
+    for (uint16_t seq = 0; seq < 2; ++seq) {
+        const auto& r = requests[seq];
+        ASSERT_EQ(r.size(), kEchoRequestSize);
+        EXPECT_EQ(r[0], 8);
+        EXPECT_EQ(r[1], 0);
+        EXPECT_EQ(ReadLe16(r.data() + 4), identifier);
+        EXPECT_EQ(ReadLe16(r.data() + 6), seq) << "sequence of request " << seq;
+        EXPECT_EQ(ReadLe32(r.data() + 8), 0x12345678u);
+        EXPECT_EQ(std::vector<uint8_t>(r.begin() + 12, r.end()), std::vector<uint8_t>(32, 0x45));
+        EXPECT_EQ(InternetChecksum(r.data(), r.size()), 0) << "checksum of request " << seq;
+    }
+}
+
+TEST(ProbeEcho, SilentUnknownAndUnroutedAddresses)
+{
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
+    RecordingSink sink;
+    std::chrono::milliseconds waited{};
+    const std::string entered = ns.run([&] {
+        ProbeSocket probe(sink);
+        const auto start = std::chrono::steady_clock::now();
+        probe.ProbeEcho(TestNamespace::kSilentAddress);
+        waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        probe.ProbeEcho("qm-nowhere.invalid");
+        probe.ProbeEcho("10.78.0.1"); // no route at all
+    });
+    ASSERT_EQ(entered, "");
+    EXPECT_EQ(ReportTexts(sink),
+              (std::vector<std::string>{"fail: Timed out", "fail: Can't resolve qm-nowhere.invalid",
+                                        "fail: Sendto failed: The network cannot be reached from this host at this time. "}));
+    EXPECT_GE(waited, 450ms);
+    EXPECT_LT(waited, 2000ms);
+}
+
+// The probe waits on the silent address; meanwhile an unreachable message
+// arrives. It ends the attempt with its text, and with nothing else, even when
+// the wait limit has passed by the time it is looked at.
+TEST(ProbeEcho, IcmpErrorDuringTheWaitIsReportedOnce)
+{
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
+    for (const uint32_t step : {0u, 600u}) {
+        RecordingSink sink;
+        bool sent = false;
+        const std::string entered = ns.run([&] {
+            SteppingClock clock(1000, step);
+            ProbeSocket probe(sink, clock);
+            std::thread injector([&] {
+                std::this_thread::sleep_for(100ms);
+                // Host unreachable, quoting a datagram to the silent address.
+                const std::vector<uint8_t> quoted{0x45, 0, 0, 28, 0, 0, 0, 0, 64, 17, 0, 0, 10, 77, 0, 1,
+                                                  10, 77, 0, 9, 0x30, 0x39, 0, 53, 0, 8, 0, 0};
+                sent = SendIcmp(IcmpMessage(3, 0, 0, quoted, 1));
+            });
+            probe.ProbeEcho(TestNamespace::kSilentAddress);
+            injector.join();
+        });
+        ASSERT_EQ(entered, "");
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(ReportTexts(sink),
+                  std::vector<std::string>{"fail: Destination Unreachable  Network or Host unknown"})
+            << "clock step " << step;
+    }
+}
+
+// The socket's filter hands over only what the probe acts on: its own echo
+// replies and the ICMP types it reports.
+TEST(IcmpSocket, PassesOurRepliesAndReportableTypesOnly)
+{
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
+    std::vector<std::pair<int, uint16_t>> seen; // type, sequence
+    bool sentAll = false;
+    bool raw = false;
+    const std::string entered = ns.run([&] {
+        const uint16_t id = 0x4D51;
+        IcmpSocket icmp;
+        if (!icmp.open(id))
+            return;
+        raw = icmp.isRaw();
+        const timeval tv{0, 300000};
+        ::setsockopt(icmp.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        const std::vector<uint8_t> data(36, 0x45);
+        // The stack answers the request with a reply of our own; the request
+        // itself must not come through.
+        sentAll = SendIcmp(IcmpMessage(0, uint16_t(id ^ 0x0100), 1, data)) // another prober's reply
+                  && SendIcmp(IcmpMessage(8, id, 2, data))                // a request
+                  && SendIcmp(IcmpMessage(0, id, 3, data))                // our reply
+                  && SendIcmp(IcmpMessage(9, 0, 4, data))                 // a type that is reported
+                  && SendIcmp(IcmpMessage(0, uint16_t(id ^ 0x0001), 5, data))
+                  && SendIcmp(IcmpMessage(0, id, 6, data));
+        for (int i = 0; i < 10; ++i) {
+            uint8_t buf[1024];
+            sockaddr_in from{};
+            const ssize_t n = icmp.receive(buf, sizeof(buf), &from);
+            if (n < 0)
+                break;
+            const std::size_t hl = (buf[0] & 0x0F) * 4u;
+            if (std::size_t(n) >= hl + 8)
+                seen.emplace_back(buf[hl], ReadLe16(buf + hl + 6));
+        }
+    });
+    ASSERT_EQ(entered, "");
+    ASSERT_TRUE(raw) << "the test runs with CAP_NET_RAW and expects a raw socket";
+    ASSERT_TRUE(sentAll);
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::pair<int, uint16_t>>{{0, 2}, {0, 3}, {0, 6}, {9, 4}}));
+}
+
+// Without the rights for raw sockets the probe falls back to the datagram
+// ICMP socket where the namespace's ping_group_range allows it.
+TEST(ProbeEcho, WithoutRawRightsUsesTheDatagramSocketOrSaysWhy)
+{
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
+    const std::string rangeFile = "/proc/sys/net/ipv4/ping_group_range";
+    const std::string hostRange = test::ReadFile(rangeFile);
+    for (const char* groups : {"0 2147483647", "1 0"}) {
+        RecordingSink sink;
+        std::string setup;
+        bool raw = true;
+        const std::string entered = ns.run([&] {
+            // The range is a setting of each namespace; this sets the test's own.
+            test::WriteFile(rangeFile, groups);
+            std::string range = test::ReadFile(rangeFile);
+            std::replace(range.begin(), range.end(), '\t', ' ');
+            if (range != std::string(groups) + "\n")
+                setup = "ping_group_range reads " + range;
+            if (!DropRawRights())
+                setup = "cannot drop CAP_NET_RAW";
+            IcmpSocket probeSocket;
+            raw = probeSocket.open(1) && probeSocket.isRaw();
+            ProbeSocket probe(sink);
+            probe.ProbeEcho("127.0.0.1");
+            probe.ProbeEcho(TestNamespace::kSilentAddress);
+        });
+        ASSERT_EQ(test::ReadFile(rangeFile), hostRange) << "the machine's own setting changed";
+        ASSERT_EQ(entered, "");
+        ASSERT_EQ(setup, "");
+        EXPECT_FALSE(raw);
+        if (groups[0] == '0') {
+            EXPECT_EQ(ReportTexts(sink), (std::vector<std::string>{"ok: Success", "fail: Timed out"}));
+        } else {
+            const std::string denied = "fail: WSASocket() failed: " + SocketErrorText(10013);
+            EXPECT_EQ(ReportTexts(sink), (std::vector<std::string>{denied, denied}));
+        }
+    }
+}
+
+} // namespace
+} // namespace qm

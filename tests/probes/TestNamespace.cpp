@@ -1,0 +1,119 @@
+#include "TestNamespace.h"
+
+#include "support/ServerProcess.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace qm::test {
+
+namespace {
+constexpr const char* kIp = "/usr/sbin/ip";
+constexpr const char* kPrefix = "qm-probes-";
+
+// Runs the ip tool without a shell; its exit status (-1 when it could not run).
+int RunIp(const std::vector<std::string>& args)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        if (devnull >= 0)
+            ::dup2(devnull, 1);
+        std::vector<char*> argv{const_cast<char*>(kIp)};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kIp, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// Namespaces left behind by test processes that died before cleaning up.
+void RemoveStaleNamespaces()
+{
+    DIR* dir = ::opendir("/var/run/netns");
+    if (dir == nullptr)
+        return;
+    std::vector<std::string> stale;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.rfind(kPrefix, 0) != 0)
+            continue;
+        const pid_t owner = static_cast<pid_t>(std::atoi(name.c_str() + std::strlen(kPrefix)));
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
+            stale.push_back(name);
+    }
+    ::closedir(dir);
+    for (const auto& name : stale)
+        RunIp({"netns", "del", name});
+}
+} // namespace
+
+TestNamespace::TestNamespace()
+{
+    static std::atomic<int> counter{0};
+    m_name = kPrefix + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    if (const std::string missing = RequireProgram(kIp, "iproute2"); !missing.empty()) {
+        m_error = missing;
+        return;
+    }
+    RemoveStaleNamespaces();
+    if (RunIp({"netns", "add", m_name}) != 0) {
+        m_error = "ip netns add " + m_name + " failed (needs CAP_SYS_ADMIN)";
+        return;
+    }
+    m_created = true;
+    if (RunIp({"-n", m_name, "link", "set", "lo", "up"}) != 0)
+        m_error = "cannot bring lo up in " + m_name;
+    else if (RunIp({"-n", m_name, "route", "add", "10.77.0.0/16", "dev", "lo"}) != 0)
+        m_error = "cannot add the silent route in " + m_name;
+}
+
+TestNamespace::~TestNamespace()
+{
+    if (m_created)
+        RunIp({"netns", "del", m_name});
+}
+
+std::string TestNamespace::run(const std::function<void()>& fn) const
+{
+    if (!m_error.empty())
+        return m_error;
+    std::string failure;
+    std::thread worker([&] {
+        const std::string path = "/var/run/netns/" + m_name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            failure = "cannot open " + path + ": " + std::strerror(errno);
+            return;
+        }
+        // Only this thread moves into the namespace.
+        const int rc = ::setns(fd, CLONE_NEWNET);
+        const int err = errno;
+        ::close(fd);
+        if (rc != 0) {
+            failure = "setns into " + m_name + " failed: " + std::strerror(err);
+            return;
+        }
+        fn();
+    });
+    worker.join();
+    return failure;
+}
+
+} // namespace qm::test

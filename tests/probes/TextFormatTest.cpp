@@ -1,0 +1,82 @@
+// Message templates, Base64, the socket error sentences and the errno mapping.
+#include "platform/SocketErrors.h"
+#include "probes/Base64.h"
+#include "probes/MessageTemplate.h"
+#include "probes/ProbeSocket.h"
+#include "probes/SocketErrorText.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+
+namespace qm {
+namespace {
+
+TEST(MessageTemplate, InsertsTextsAndNumbersAndCopiesTheRest)
+{
+    EXPECT_EQ(FormatTemplate("Can't resolve %1!s!", {"mail.example.invalid"}), "Can't resolve mail.example.invalid");
+    EXPECT_EQ(FormatTemplate("%2!s! then %1!s!", {"one", "two"}), "two then one");
+    EXPECT_EQ(FormatTemplate("Non-echo type %1!d! packet recvd.", {"9"}), "Non-echo type 9 packet recvd.");
+    // Inserted text is not scanned again, and near-misses stay as they are.
+    EXPECT_EQ(FormatTemplate("[%1!s!]", {"%2!s!"}), "[%2!s!]");
+    EXPECT_EQ(FormatTemplate("100% %1!x! %1!s", {"a"}), "100% %1!x! %1!s");
+    EXPECT_EQ(FormatTemplate("Timed out", {}), "Timed out");
+    // A placeholder with no insert leaves nothing behind.
+    EXPECT_EQ(FormatTemplate("a%2!s!b", {"x"}), "ab");
+}
+
+TEST(Base64, MatchesTheRfc4648VectorsBothWays)
+{
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [plain, coded] : vectors) {
+        EXPECT_EQ(Base64Encode(plain), coded) << plain;
+        EXPECT_EQ(Base64Decode(coded), plain) << coded;
+    }
+    // The last two letters of the alphabet, and bytes above 127.
+    const std::string high("\xfb\xff\xbf\x00\x80", 5);
+    EXPECT_EQ(Base64Encode(high), "+/+/AIA=");
+    EXPECT_EQ(Base64Decode("+/+/AIA="), high);
+    EXPECT_EQ(Base64Encode("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+}
+
+TEST(SocketErrorText, GivesTheSentenceOfTheCodeOrUndefined)
+{
+    EXPECT_EQ(SocketErrorText(10061), "The attempt to connect was forcefully rejected.");
+    EXPECT_EQ(SocketErrorText(10060), "Attempt to connect timed out without establishing a connection.");
+    // The trailing blank belongs to the sentence.
+    EXPECT_EQ(SocketErrorText(10051), "The network cannot be reached from this host at this time. ");
+    EXPECT_EQ(SocketErrorText(10004), "The (blocking) call was canceled through WSACancelBlockingCall. ");
+    EXPECT_EQ(SocketErrorText(10093), "A successful WSAStartup must occur before using this function.");
+    EXPECT_EQ(SocketErrorText(10054), "Undefined");
+    EXPECT_EQ(SocketErrorText(0), "Undefined");
+    EXPECT_EQ(SocketErrorText(ECONNREFUSED), "Undefined") << "native numbers must be mapped first";
+}
+
+TEST(SocketErrors, MapsNativeErrorsToTheWinsockNumberOfTheSameMeaning)
+{
+    EXPECT_EQ(WinsockErrorFromErrno(ECONNREFUSED), 10061);
+    EXPECT_EQ(WinsockErrorFromErrno(ETIMEDOUT), 10060);
+    EXPECT_EQ(WinsockErrorFromErrno(ENETUNREACH), 10051);
+    EXPECT_EQ(WinsockErrorFromErrno(ECONNRESET), 10054);
+    EXPECT_EQ(WinsockErrorFromErrno(EADDRINUSE), 10048);
+    EXPECT_EQ(WinsockErrorFromErrno(EADDRNOTAVAIL), 10049);
+    EXPECT_EQ(WinsockErrorFromErrno(ENOTSOCK), 10038);
+    EXPECT_EQ(WinsockErrorFromErrno(EINTR), 10004);
+    EXPECT_EQ(WinsockErrorFromErrno(EAGAIN), 10035);
+    // Errors without a counterpart never land on a Winsock number.
+    EXPECT_EQ(SocketErrorText(WinsockErrorFromErrno(ENOENT)), "Undefined");
+    errno = ECONNREFUSED;
+    EXPECT_EQ(LastSocketError(), 10061);
+}
+
+TEST(TrimText, RemovesTheSixWhiteSpaceBytesAtBothEndsOnly)
+{
+    EXPECT_EQ(TrimText(" \t\r\n\v\f+OK ready \t x\r\n\v\f "), "+OK ready \t x");
+    EXPECT_EQ(TrimText("\r\n \t"), "");
+    EXPECT_EQ(TrimText(std::string_view("\0a\0", 3)), std::string("\0a\0", 3));
+}
+
+} // namespace
+} // namespace qm
