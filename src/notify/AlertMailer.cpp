@@ -46,7 +46,8 @@ public:
     int msLeft() const
     {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - SteadyClock::now()).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - SteadyClock::now())
+                .count();
         return left > 0 ? static_cast<int>(left) : 0;
     }
 
@@ -75,8 +76,8 @@ public:
                 return {};
             }
             if (b < 0) {
-                m_probe.ReportFailure(
-                    FormatTemplate("Recvfrom failed: %1!s!", {SocketErrorText(m_probe.lastError())}));
+                m_probe.ReportFailure(FormatTemplate("Recvfrom failed: %1!s!",
+                                                     {SocketErrorText(m_probe.lastError())}));
                 return {};
             }
             ++count;
@@ -140,9 +141,9 @@ void SendAlertMail(ProbeSocket& probe, std::string server, std::string to, std::
         smtp.send(command);
         return Accepted(smtp.reply(), code);
     };
-    if (Accepted(smtp.reply(), "220") && step("HELO " + helo + "\r\n", "250")
-        && step("MAIL FROM: " + EnvelopeAddress(from) + " \r\n", "250")
-        && step("RCPT TO: " + EnvelopeAddress(to) + " \r\n", "250")) {
+    if (Accepted(smtp.reply(), "220") && step("HELO " + helo + "\r\n", "250") &&
+        step("MAIL FROM: " + EnvelopeAddress(from) + " \r\n", "250") &&
+        step("RCPT TO: " + EnvelopeAddress(to) + " \r\n", "250")) {
         smtp.send("DATA\r\n");
         smtp.reply(); // 354 or not, the message goes out
         const std::string message = BuildAlertMessage(from, to, subject, body, std::time(nullptr));

@@ -21,7 +21,8 @@ std::string MailDateText(std::time_t when);
 // The message that goes after DATA: From, Date, To, Subject and X-mailer
 // headers, an empty line and the body, every line ending in a bare line feed.
 std::string BuildAlertMessage(const std::string& from, const std::string& to,
-                              const std::string& subject, const std::string& body, std::time_t when);
+                              const std::string& subject, const std::string& body,
+                              std::time_t when);
 
 // Sends one alert mail through the SMTP server with a minimal dialogue:
 // greeting, HELO, MAIL FROM, RCPT TO, DATA, the message, QUIT. An unexpected

@@ -105,7 +105,8 @@ struct NotificationQueue::Shared
         dialer.Dial(n.pagerSequence);
         {
             std::unique_lock lock(mutex);
-            wake.wait_for(lock, std::chrono::milliseconds(options.pagerHoldMs), [this] { return stopping; });
+            wake.wait_for(lock, std::chrono::milliseconds(options.pagerHoldMs),
+                          [this] { return stopping; });
         }
         dialer.HangUp();
     }
@@ -118,15 +119,17 @@ struct NotificationQueue::Shared
             noAudioReported = false;
             break;
         case SoundPlayer::Outcome::FileNotPlayable:
-            qCWarning(lcNotify).noquote() << file << "cannot be played:" << QString::fromStdString(start.reason);
+            qCWarning(lcNotify).noquote()
+                << file << "cannot be played:" << QString::fromStdString(start.reason);
             tellOperator("Error playing sound file: " + file.toStdString());
             break;
         case SoundPlayer::Outcome::NoAudioOutput:
             // Told once: on a machine without audio every sound would say it.
             if (!noAudioReported) {
                 noAudioReported = true;
-                tellOperator("Error playing sound file: " + file.toStdString() + ": no audio output ("
-                             + start.reason + "); further sounds are not played");
+                tellOperator("Error playing sound file: " + file.toStdString() +
+                             ": no audio output (" + start.reason +
+                             "); further sounds are not played");
             }
             break;
         }
@@ -140,8 +143,8 @@ struct NotificationQueue::Shared
             body += "\n\n" + TraceRouteReport(probe, n.traceRouteHost.toStdString());
         if (isStopping())
             return;
-        SendAlertMail(probe, n.mailServer.toStdString(), n.mailTo.toStdString(), n.mailFrom.toStdString(),
-                      n.subject.toStdString(), body, options.mailPort);
+        SendAlertMail(probe, n.mailServer.toStdString(), n.mailTo.toStdString(),
+                      n.mailFrom.toStdString(), n.subject.toStdString(), body, options.mailPort);
     }
 
     void deliver(const Notification& n)
@@ -155,7 +158,8 @@ struct NotificationQueue::Shared
     }
 };
 
-NotificationQueue::NotificationQueue(ResultSink& sink, OperatorPrompt& prompt, NotificationQueueOptions options)
+NotificationQueue::NotificationQueue(ResultSink& sink, OperatorPrompt& prompt,
+                                     NotificationQueueOptions options)
     : m_promptContext(std::make_unique<QObject>())
 {
     m_shared = std::make_shared<Shared>(sink, prompt, std::move(options), m_promptContext.get());

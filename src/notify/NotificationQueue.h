@@ -19,8 +19,8 @@ class ResultSink;
 
 struct NotificationQueueOptions
 {
-    int mailPort = kSmtpPort;   // tests point the mail elsewhere
-    int pagerHoldMs = 10000;    // the call is held this long after Dial returns
+    int mailPort = kSmtpPort; // tests point the mail elsewhere
+    int pagerHoldMs = 10000;  // the call is held this long after Dial returns
     PagerTimings pagerTimings;
     std::string soundDevice = "default"; // ALSA output
 };
@@ -41,7 +41,8 @@ class NotificationQueue final : public Notifier
 public:
     static constexpr int kStopGraceMs = 5000;
 
-    NotificationQueue(ResultSink& sink, OperatorPrompt& prompt, NotificationQueueOptions options = {});
+    NotificationQueue(ResultSink& sink, OperatorPrompt& prompt,
+                      NotificationQueueOptions options = {});
     ~NotificationQueue() override;
     NotificationQueue(const NotificationQueue&) = delete;
     NotificationQueue& operator=(const NotificationQueue&) = delete;

@@ -15,7 +15,8 @@ constexpr long kOperationFailed = static_cast<int32_t>(0x80000048u);
 int MsUntil(SteadyClock::time_point deadline)
 {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+            .count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 } // namespace
@@ -50,7 +51,8 @@ long PagerDialer::Dial(const QString& sequence)
     if (!m_line.isOpen()) {
         std::string why;
         if (!m_line.open(m_device.toStdString(), &why)) {
-            qCWarning(lcPager).noquote() << "cannot open the modem line:" << QString::fromStdString(why);
+            qCWarning(lcPager).noquote()
+                << "cannot open the modem line:" << QString::fromStdString(why);
             return -1;
         }
         if (!m_line.reset(m_timings.resetTimeoutMs)) {
@@ -100,21 +102,34 @@ void PagerDialer::OnModemReply(const ModemLine::Event& event)
 {
     using Reply = ModemLine::Reply;
     switch (event.reply) {
-    case Reply::Connect: OnCallState(CallConnected, 0); break;
-    case Reply::Busy: OnCallState(CallBusy, 0); break;
-    case Reply::NoDialTone: OnCallState(CallDisconnected, DisconnectNoDialTone); break;
-    case Reply::NoAnswer: OnCallState(CallDisconnected, DisconnectNoAnswer); break;
+    case Reply::Connect:
+        OnCallState(CallConnected, 0);
+        break;
+    case Reply::Busy:
+        OnCallState(CallBusy, 0);
+        break;
+    case Reply::NoDialTone:
+        OnCallState(CallDisconnected, DisconnectNoDialTone);
+        break;
+    case Reply::NoAnswer:
+        OnCallState(CallDisconnected, DisconnectNoAnswer);
+        break;
     case Reply::NoCarrier:
         OnCallState(CallDisconnected, m_online ? DisconnectNormal : DisconnectNoAnswer);
         break;
-    case Reply::Error: OnCallState(CallDisconnected, DisconnectBadAddress); break;
-    case Reply::Ring: setStatus("LINEDEVSTATE_RINGING..."); break;
+    case Reply::Error:
+        OnCallState(CallDisconnected, DisconnectBadAddress);
+        break;
+    case Reply::Ring:
+        setStatus("LINEDEVSTATE_RINGING...");
+        break;
     case Reply::Closed:
         m_line.close();
         setStatus("LINE_CLOSED...");
         break;
     case Reply::Ok:
-    case Reply::Other: break;
+    case Reply::Other:
+        break;
     }
 }
 
@@ -129,9 +144,15 @@ void PagerDialer::OnCallState(int state, int mode)
         setStatus("Line is idle...");
         HangUp();
         break;
-    case CallOffering: setStatus("LINECALLSTATE_OFFERING..."); break;
-    case CallDialTone: setStatus("Dial Tone..."); break;
-    case CallDialing: setStatus("Dialing..."); break;
+    case CallOffering:
+        setStatus("LINECALLSTATE_OFFERING...");
+        break;
+    case CallDialTone:
+        setStatus("Dial Tone...");
+        break;
+    case CallDialing:
+        setStatus("Dialing...");
+        break;
     case CallBusy:
         setStatus("Line busy, shutting down...");
         HangUp();
@@ -148,27 +169,42 @@ void PagerDialer::OnCallState(int state, int mode)
         setStatus(DisconnectText(mode));
         HangUp();
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
 const char* PagerDialer::DisconnectText(int mode)
 {
     switch (mode) {
-    case DisconnectNormal: return "Remote Party Disconnected";
-    case DisconnectUnknown: return "Disconnected: Unknown reason";
-    case DisconnectReject: return "Remote Party rejected call";
-    case DisconnectPickup: return "Disconnected: Local phone picked up";
-    case DisconnectForwarded: return "Disconnected: Forwarded";
-    case DisconnectBusy: return "Disconnected: Busy";
-    case DisconnectNoAnswer: return "Disconnected: No Answer";
-    case DisconnectBadAddress: return "Disconnected: Bad Address";
-    case DisconnectUnreachable: return "Disconnected: Unreachable";
-    case DisconnectCongestion: return "Disconnected: Congestion";
-    case DisconnectIncompatible: return "Disconnected: Incompatible";
-    case DisconnectUnavail: return "Disconnected: Unavail";
-    case DisconnectNoDialTone: return "Disconnected: No Dial Tone";
-    default: return "Disconnected: LINECALLSTATE; Bad Reason";
+    case DisconnectNormal:
+        return "Remote Party Disconnected";
+    case DisconnectUnknown:
+        return "Disconnected: Unknown reason";
+    case DisconnectReject:
+        return "Remote Party rejected call";
+    case DisconnectPickup:
+        return "Disconnected: Local phone picked up";
+    case DisconnectForwarded:
+        return "Disconnected: Forwarded";
+    case DisconnectBusy:
+        return "Disconnected: Busy";
+    case DisconnectNoAnswer:
+        return "Disconnected: No Answer";
+    case DisconnectBadAddress:
+        return "Disconnected: Bad Address";
+    case DisconnectUnreachable:
+        return "Disconnected: Unreachable";
+    case DisconnectCongestion:
+        return "Disconnected: Congestion";
+    case DisconnectIncompatible:
+        return "Disconnected: Incompatible";
+    case DisconnectUnavail:
+        return "Disconnected: Unavail";
+    case DisconnectNoDialTone:
+        return "Disconnected: No Dial Tone";
+    default:
+        return "Disconnected: LINECALLSTATE; Bad Reason";
     }
 }
 

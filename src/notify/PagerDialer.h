@@ -29,7 +29,8 @@ class PagerDialer
 {
 public:
     // Call states and disconnect modes, numbered as telephony APIs number them.
-    enum CallState {
+    enum CallState
+    {
         CallIdle = 1,
         CallOffering = 2,
         CallAccepted = 4,
@@ -41,7 +42,8 @@ public:
         CallProceeding = 512,
         CallDisconnected = 16384,
     };
-    enum DisconnectMode {
+    enum DisconnectMode
+    {
         DisconnectNormal = 1,
         DisconnectUnknown = 2,
         DisconnectReject = 4,
@@ -88,8 +90,8 @@ private:
     QString m_device;
     bool m_initialised = false;
     ModemLine m_line;
-    long m_call = 0;        // request number of the call in progress; 0 when none
-    bool m_online = false;  // the modem reported CONNECT
+    long m_call = 0;       // request number of the call in progress; 0 when none
+    bool m_online = false; // the modem reported CONNECT
     long m_lastRequest = 0;
     long m_lastResult = 0;
     int m_pumpDepth = 0;

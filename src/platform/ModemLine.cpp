@@ -20,7 +20,8 @@ using SteadyClock = std::chrono::steady_clock;
 int MsLeft(SteadyClock::time_point deadline)
 {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+            .count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -219,16 +220,25 @@ void ModemLine::dropCall(bool online)
 ModemLine::Reply ModemLine::Classify(const std::string& line)
 {
     const std::string word = TrimUpper(line);
-    if (!word.empty() && std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!word.empty() &&
+        std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         switch (std::stoi(word.substr(0, 4))) {
-        case 0: return Reply::Ok;
-        case 2: return Reply::Ring;
-        case 3: return Reply::NoCarrier;
-        case 4: return Reply::Error;
-        case 6: return Reply::NoDialTone;
-        case 7: return Reply::Busy;
-        case 8: return Reply::NoAnswer;
-        default: return Reply::Connect; // 1, 5 and the numbered CONNECT speeds
+        case 0:
+            return Reply::Ok;
+        case 2:
+            return Reply::Ring;
+        case 3:
+            return Reply::NoCarrier;
+        case 4:
+            return Reply::Error;
+        case 6:
+            return Reply::NoDialTone;
+        case 7:
+            return Reply::Busy;
+        case 8:
+            return Reply::NoAnswer;
+        default:
+            return Reply::Connect; // 1, 5 and the numbered CONNECT speeds
         }
     }
     if (word == "OK")

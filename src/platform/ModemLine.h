@@ -12,7 +12,8 @@ namespace qm {
 class ModemLine
 {
 public:
-    enum class Reply {
+    enum class Reply
+    {
         Ok,
         Connect,
         Ring,

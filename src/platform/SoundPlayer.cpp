@@ -69,7 +69,9 @@ SoundPlayer::Start SoundPlayer::play(const std::string& fileName)
 {
     stop();
 
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(fileName.c_str(), &st) != 0)
         return Refuse(Outcome::FileNotPlayable, std::strerror(errno));
     if (!S_ISREG(st.st_mode))
@@ -82,19 +84,21 @@ SoundPlayer::Start SoundPlayer::play(const std::string& fileName)
     const SF_INFO& info = playback->info;
     if (info.frames <= 0)
         return Refuse(Outcome::FileNotPlayable, "the file holds no sound");
-    if (info.channels < 1 || info.channels > 8 || info.samplerate < 1000 || info.samplerate > 384000)
+    if (info.channels < 1 || info.channels > 8 || info.samplerate < 1000 ||
+        info.samplerate > 384000)
         return Refuse(Outcome::FileNotPlayable, "unsupported channel count or sample rate");
 
     SilenceAlsaOnce();
     // Opened without blocking so that a busy device cannot hold the caller.
-    int rc = snd_pcm_open(&playback->pcm, m_device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    int rc =
+        snd_pcm_open(&playback->pcm, m_device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (rc < 0) {
         playback->pcm = nullptr;
         return Refuse(Outcome::NoAudioOutput, m_device + ": " + snd_strerror(rc));
     }
     rc = snd_pcm_set_params(playback->pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
-                            static_cast<unsigned>(info.channels), static_cast<unsigned>(info.samplerate),
-                            1, kLatencyUs);
+                            static_cast<unsigned>(info.channels),
+                            static_cast<unsigned>(info.samplerate), 1, kLatencyUs);
     if (rc < 0)
         return Refuse(Outcome::NoAudioOutput, m_device + ": " + snd_strerror(rc));
 
@@ -117,8 +121,9 @@ void SoundPlayer::run(std::shared_ptr<Playback> playback)
             break;
         sf_count_t done = 0;
         while (done < frames && !pb.stop) {
-            const snd_pcm_sframes_t n = snd_pcm_writei(
-                pb.pcm, samples.data() + done * channels, static_cast<snd_pcm_uframes_t>(frames - done));
+            const snd_pcm_sframes_t n =
+                snd_pcm_writei(pb.pcm, samples.data() + done * channels,
+                               static_cast<snd_pcm_uframes_t>(frames - done));
             if (n == -EAGAIN) {
                 snd_pcm_wait(pb.pcm, 100);
             } else if (n < 0) {
@@ -134,9 +139,10 @@ void SoundPlayer::run(std::shared_ptr<Playback> playback)
     if (!pb.stop && !failed) {
         // Let the buffered tail play out, still listening for stop().
         snd_pcm_drain(pb.pcm);
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainLimitMs);
-        while (snd_pcm_state(pb.pcm) == SND_PCM_STATE_DRAINING && !pb.stop
-               && std::chrono::steady_clock::now() < limit)
+        const auto limit =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainLimitMs);
+        while (snd_pcm_state(pb.pcm) == SND_PCM_STATE_DRAINING && !pb.stop &&
+               std::chrono::steady_clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     snd_pcm_drop(pb.pcm);

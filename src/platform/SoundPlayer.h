@@ -15,7 +15,8 @@ namespace qm {
 class SoundPlayer
 {
 public:
-    enum class Outcome {
+    enum class Outcome
+    {
         Started,
         FileNotPlayable, // missing, unreadable, not a sound file, or an odd format
         NoAudioOutput,   // the file is fine but there is nothing to play it on

@@ -79,7 +79,8 @@ std::vector<std::string> Received(const ScriptedServer& server, std::size_t coun
     return server.received();
 }
 
-void Send(ProbeSocket& probe, int port, const std::string& from, const std::string& body = "Host: web1\n")
+void Send(ProbeSocket& probe, int port, const std::string& from,
+          const std::string& body = "Host: web1\n")
 {
     SendAlertMail(probe, "127.0.0.1", "ops@example.test", from, "HOST DOWN: web1", body, port);
 }
@@ -106,9 +107,10 @@ TEST(AlertMailerTest, HeloNameAndDateHeader)
     {
         ZoneScope zone("UTC0");
         EXPECT_EQ(MailDateText(1700000000), "Tue, 14 Nov 2023 22:13:20 +0000");
-        EXPECT_EQ(BuildAlertMessage("m@x", "o@y", "HOST UP: web1", "Host: web1\n", 1700000000),
-                  "From: m@x\nDate: Tue, 14 Nov 2023 22:13:20 +0000\nTo: o@y\nSubject: HOST UP: web1\n"
-                  "X-mailer: Kestrune\n\nHost: web1\n\n");
+        EXPECT_EQ(
+            BuildAlertMessage("m@x", "o@y", "HOST UP: web1", "Host: web1\n", 1700000000),
+            "From: m@x\nDate: Tue, 14 Nov 2023 22:13:20 +0000\nTo: o@y\nSubject: HOST UP: web1\n"
+            "X-mailer: Kestrune\n\nHost: web1\n\n");
     }
 }
 
@@ -120,17 +122,18 @@ TEST(AlertMailerTest, FullDialogueOnTheWire)
     Send(probe, server.port(), "monitor@example.test", "Host: web1\n.dot line\n");
     ASSERT_EQ(Received(server).size(), 1u);
     const std::string wire = Received(server)[0];
-    const std::regex expected("HELO monitor\r\n"
-                              "MAIL FROM: <monitor@example\\.test> \r\n"
-                              "RCPT TO: <ops@example\\.test> \r\n"
-                              "DATA\r\n"
-                              "From: monitor@example\\.test\n"
-                              "Date: [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\n"
-                              "To: ops@example\\.test\n"
-                              "Subject: HOST DOWN: web1\n"
-                              "X-mailer: Kestrune\n\n"
-                              "Host: web1\n\\.dot line\n\n \r\n\\.\r\n"
-                              "QUIT \r\n");
+    const std::regex expected(
+        "HELO monitor\r\n"
+        "MAIL FROM: <monitor@example\\.test> \r\n"
+        "RCPT TO: <ops@example\\.test> \r\n"
+        "DATA\r\n"
+        "From: monitor@example\\.test\n"
+        "Date: [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\n"
+        "To: ops@example\\.test\n"
+        "Subject: HOST DOWN: web1\n"
+        "X-mailer: Kestrune\n\n"
+        "Host: web1\n\\.dot line\n\n \r\n\\.\r\n"
+        "QUIT \r\n");
     EXPECT_TRUE(std::regex_match(wire, expected)) << wire;
     EXPECT_TRUE(sink.results().empty());
     EXPECT_EQ(probe.socketHandle(), -1);
@@ -200,7 +203,8 @@ TEST(AlertMailerTest, UnreachableServerIsReportedWithTheCallersThreadId)
     const auto results = sink.results();
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, test::RecordingSink::Report::Failure);
-    EXPECT_EQ(results[0].result.message.rfind("Connect Failed ", 0), 0u) << results[0].result.message;
+    EXPECT_EQ(results[0].result.message.rfind("Connect Failed ", 0), 0u)
+        << results[0].result.message;
     EXPECT_EQ(results[0].threadId, CurrentThreadId());
 }
 

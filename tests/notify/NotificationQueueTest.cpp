@@ -146,7 +146,8 @@ TEST(NotificationQueueTest, DownRunsPagerThenSoundThenMail)
     EXPECT_TRUE(hungUpBeforePrompt);
     EXPECT_TRUE(hungUpBeforeMail);
     EXPECT_TRUE(promptBeforeMail);
-    EXPECT_EQ(prompt.texts(), std::vector<std::string>{"Error playing sound file: " + dir.path() + "/missing.wav"});
+    EXPECT_EQ(prompt.texts(),
+              std::vector<std::string>{"Error playing sound file: " + dir.path() + "/missing.wav"});
     EXPECT_NE(smtp.received()[0].find("Subject: HOST DOWN: web1\n"), std::string::npos);
 }
 
@@ -211,7 +212,8 @@ TEST(NotificationQueueTest, ReportsCarryTheQueueThreadAndNoAudioIsToldOnce)
     ASSERT_TRUE(PumpUntil([&] { return prompt.texts().size() >= 3 && queue.backlog() == 0; }, 10s));
     const auto texts = prompt.texts();
     ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0].rfind("Error playing sound file: " + wav + ": no audio output (", 0), 0u) << texts[0];
+    EXPECT_EQ(texts[0].rfind("Error playing sound file: " + wav + ": no audio output (", 0), 0u)
+        << texts[0];
     EXPECT_EQ(texts[1], "Error playing sound file: " + dir.path() + "/missing.wav");
     EXPECT_EQ(texts[2], texts[1]);
 
@@ -325,7 +327,8 @@ TEST(NotificationQueueTest, DownAndUpMailsThroughARealMta)
             EXPECT_TRUE(std::regex_match(body, report)) << body;
         } else {
             sawUp = HasHeader(headers, "Subject: HOST UP: Web front (127.0.0.1)");
-            EXPECT_TRUE(std::regex_match(body, std::regex("Host: 127\\.0\\.0\\.1\nNickname: Web front\n\\s*")))
+            EXPECT_TRUE(std::regex_match(
+                body, std::regex("Host: 127\\.0\\.0\\.1\nNickname: Web front\n\\s*")))
                 << body;
         }
     }

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qm {
@@ -64,8 +64,8 @@ std::vector<std::string> From(const std::vector<std::string>& lines, const std::
     return {at, lines.end()};
 }
 
-const std::vector<std::string> kCallerHangUp = {"Stopping Call in progress...", "Call deallocated...",
-                                                "Call stopped..."};
+const std::vector<std::string> kCallerHangUp = {"Stopping Call in progress...",
+                                                "Call deallocated...", "Call stopped..."};
 
 TEST(PagerDialerTest, BusyNumberShutsDownAndHangsUp)
 {
@@ -112,7 +112,8 @@ TEST(PagerDialerTest, CallIsHeldUntilHangUp)
     dialer.HangUp();
     EXPECT_TRUE(modem.sawCommand("ATH0"));
     const std::vector<std::string> expected = {"Stopping Call in progress...", "Call Dropped...",
-                                               "Call deallocated...", "Line Closed...", "Call stopped..."};
+                                               "Call deallocated...", "Line Closed...",
+                                               "Call stopped..."};
     EXPECT_EQ(From(capture.lines(), "Stopping Call in progress..."), expected);
 
     // A second page on the same dialer opens the line again.
@@ -124,10 +125,8 @@ TEST(PagerDialerTest, CallIsHeldUntilHangUp)
 TEST(PagerDialerTest, ModemResultsBecomeDisconnectTexts)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"NO DIALTONE", "Disconnected: No Dial Tone"},
-        {"NO ANSWER", "Disconnected: No Answer"},
-        {"NO CARRIER", "Disconnected: No Answer"},
-        {"ERROR", "Disconnected: Bad Address"},
+        {"NO DIALTONE", "Disconnected: No Dial Tone"}, {"NO ANSWER", "Disconnected: No Answer"},
+        {"NO CARRIER", "Disconnected: No Answer"},     {"ERROR", "Disconnected: Bad Address"},
         {"7", "Line busy, shutting down..."}, // numeric result codes too
     };
     for (const auto& [reply, text] : cases) {

@@ -41,32 +41,43 @@ SmtpdInstance::SmtpdInstance(const std::string& domain, const std::vector<std::s
     fs::create_directories(m_dir + "/spool");
     fs::create_directories(m_dir + "/run");
     fs::create_directories(m_dir + "/mail");
-    [[maybe_unused]] const int rc = ::chown((m_dir + "/mail").c_str(), owner->pw_uid, owner->pw_gid);
+    [[maybe_unused]] const int rc =
+        ::chown((m_dir + "/mail").c_str(), owner->pw_uid, owner->pw_gid);
 
     std::string table;
     for (const auto& user : users)
         table += user + "@" + domain + " " + kMailOwner + "\n";
     WriteFile(m_dir + "/users", table);
     m_port = FreeLoopbackPort();
-    WriteFile(m_dir + "/smtpd.conf",
-              "table users file:" + m_dir + "/users\n"
-              "listen on 127.0.0.1 port " + std::to_string(m_port) + "\n"
-              "action \"deliver\" maildir \"" + m_dir + "/mail/%{dest.user}\" virtual <users>\n"
-              "match from any for domain \"" + domain + "\" action \"deliver\"\n");
+    WriteFile(m_dir + "/smtpd.conf", "table users file:" + m_dir +
+                                         "/users\n"
+                                         "listen on 127.0.0.1 port " +
+                                         std::to_string(m_port) +
+                                         "\n"
+                                         "action \"deliver\" maildir \"" +
+                                         m_dir +
+                                         "/mail/%{dest.user}\" virtual <users>\n"
+                                         "match from any for domain \"" +
+                                         domain + "\" action \"deliver\"\n");
 
     // /var/spool and /run are replaced in this server's namespace only; the
     // spool must be mode 711.
-    const std::string script = "mount --bind " + m_dir + "/spool /var/spool"
+    const std::string script = "mount --bind " + m_dir +
+                               "/spool /var/spool"
                                " && mkdir -m 711 /var/spool/smtpd"
-                               " && mount --bind " + m_dir + "/run /run"
-                               " && exec " + kSmtpd + " -d -f " + m_dir + "/smtpd.conf";
+                               " && mount --bind " +
+                               m_dir +
+                               "/run /run"
+                               " && exec " +
+                               kSmtpd + " -d -f " + m_dir + "/smtpd.conf";
     if (!m_process.start({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script},
                          m_dir + "/smtpd.log")) {
         m_error = "cannot start smtpd";
         return;
     }
     if (!WaitForTcpPort(m_port, std::chrono::seconds(15)))
-        m_error = "smtpd does not accept connections on port " + std::to_string(m_port) + ":\n" + log();
+        m_error =
+            "smtpd does not accept connections on port " + std::to_string(m_port) + ":\n" + log();
 }
 
 SmtpdInstance::~SmtpdInstance()

@@ -29,7 +29,8 @@ TEST(SoundPlayerTest, FilesThatAreNotSoundAreRefusedAtOnce)
     const std::string headerOnly = dir.file("empty.wav", test::WaveFile(8000, 1, 0));
     const std::string tooManyChannels = dir.file("wide.wav", test::WaveFile(8000, 12, 100));
     SoundPlayer player;
-    for (const std::string& file : {dir.path() + "/missing.wav", text, headerOnly, tooManyChannels, dir.path()}) {
+    for (const std::string& file :
+         {dir.path() + "/missing.wav", text, headerOnly, tooManyChannels, dir.path()}) {
         SCOPED_TRACE(file);
         const auto start = SteadyClock::now();
         const auto result = player.play(file);

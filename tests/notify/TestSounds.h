@@ -31,7 +31,8 @@ inline std::string WaveFile(int sampleRate, int channels, int frames)
     bytes += "data";
     put(dataSize, 4);
     for (int f = 0; f < frames; ++f) {
-        const auto sample = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440.0 * f / sampleRate));
+        const auto sample =
+            static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440.0 * f / sampleRate));
         for (int c = 0; c < channels; ++c)
             put(static_cast<uint16_t>(sample), 2);
     }
