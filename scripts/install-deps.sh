@@ -31,6 +31,7 @@ PACKAGES=(
   dovecot-core dovecot-pop3d dovecot-imapd
   opensmtpd python3 python3-pyftpdlib python3-aiosmtpd
   leafnode dnsmasq-base xinetd inetutils-telnetd socat fortune-mod
+  fortunes-min
 )
 
 missing=()
