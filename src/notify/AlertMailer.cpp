@@ -46,7 +46,7 @@ public:
     int msLeft() const
     {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - SteadyClock::now())
+            std::chrono::ceil<std::chrono::milliseconds>(m_deadline - SteadyClock::now())
                 .count();
         return left > 0 ? static_cast<int>(left) : 0;
     }

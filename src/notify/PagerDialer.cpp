@@ -15,7 +15,7 @@ constexpr long kOperationFailed = static_cast<int32_t>(0x80000048u);
 int MsUntil(SteadyClock::time_point deadline)
 {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now())
             .count();
     return left > 0 ? static_cast<int>(left) : 0;
 }

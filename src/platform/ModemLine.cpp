@@ -20,7 +20,7 @@ using SteadyClock = std::chrono::steady_clock;
 int MsLeft(SteadyClock::time_point deadline)
 {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now())
             .count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
