@@ -162,7 +162,9 @@ int DnsAnswerCount(const uint8_t* reply, std::size_t length)
     return length >= kDnsHeaderSize ? ReadBe16(reply + 6) : 0;
 }
 
-DnsAnswers FormatDnsAnswers(const uint8_t* reply, std::size_t length)
+namespace {
+
+DnsAnswers ReadAnswers(const uint8_t* reply, std::size_t length)
 {
     DnsAnswers out;
     if (length < kDnsHeaderSize) {
@@ -241,6 +243,17 @@ DnsAnswers FormatDnsAnswers(const uint8_t* reply, std::size_t length)
         }
         pos = data + dataLength;
     }
+    return out;
+}
+
+} // namespace
+
+DnsAnswers FormatDnsAnswers(const uint8_t* reply, std::size_t length)
+{
+    DnsAnswers out = ReadAnswers(reply, length);
+    // A reply that cannot be read gives no partial text.
+    if (!out.problem.empty())
+        out.text.clear();
     return out;
 }
 

@@ -1,0 +1,269 @@
+#include "UdpScriptedServer.h"
+#include "platform/ThreadId.h"
+#include "probes/ProbeSocket.h"
+#include "support/RecordingSink.h"
+#include "support/ServerProcess.h"
+#include "tools/DnsProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+
+using namespace qm;
+using namespace qm::test;
+using Report = RecordingSink::Report;
+
+namespace {
+
+uint16_t Be16(const std::string& s, std::size_t at)
+{
+    return static_cast<uint16_t>((uint8_t(s[at]) << 8) | uint8_t(s[at + 1]));
+}
+
+std::string Be16Bytes(int v)
+{
+    return {char((v >> 8) & 0xFF), char(v & 0xFF)};
+}
+
+// The reply header and question for a query, with the given section counts.
+std::string ReplyHead(const std::string& query, int answers, int authority = 0, int additional = 0)
+{
+    std::string r = query.substr(0, 2) + Be16Bytes(0x8180) + Be16Bytes(1) + Be16Bytes(answers)
+                  + Be16Bytes(authority) + Be16Bytes(additional);
+    return r + query.substr(12);
+}
+
+// A record owned by the question name (pointer to offset 12).
+std::string Record(int type, const std::string& data)
+{
+    return std::string("\xC0\x0C", 2) + Be16Bytes(type) + Be16Bytes(1) + std::string(4, '\0')
+         + Be16Bytes(static_cast<int>(data.size())) + data;
+}
+
+std::vector<Report> Probe(int port, const std::string& name)
+{
+    RecordingSink sink;
+    ProbeSocket probe(sink);
+    ProbeDns(probe, "127.0.0.1", port, name);
+    return sink.results();
+}
+
+// dnsmasq on a loopback port, answering from its own configuration only.
+class ToolsDnsmasq : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_port = FreeLoopbackPort(true);
+        const std::string conf = "/tmp/qm-tools-dnsmasq-" + std::to_string(::getpid()) + ".conf";
+        WriteFile(conf, "port=" + std::to_string(s_port) + "\n"
+                        "listen-address=127.0.0.1\nbind-interfaces\nno-resolv\nno-hosts\npid-file=\n"
+                        "local=/test/\n"
+                        "host-record=two.test,10.9.0.1\nhost-record=two.test,10.9.0.2\n"
+                        "mx-host=mailonly.test,mx1.mailonly.test,10\n"
+                        "mx-host=mailonly.test,mx2.mailonly.test,20\n"
+                        "cname=alias.test,two.test\n"
+                        "ptr-record=3.2.1.10.in-addr.arpa,host.test\n");
+        s_server = new ServerProcess;
+        s_server->start({"/usr/sbin/dnsmasq", "-d", "-C", conf}, conf + ".log");
+        // dnsmasq answers once it has bound its socket.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline && s_server->running()
+               && s_server->log().find("started") == std::string::npos)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_EQ(RequireProgram("/usr/sbin/dnsmasq", "dnsmasq-base"), "");
+        ASSERT_TRUE(s_server && s_server->running()) << s_server->log();
+    }
+    static inline int s_port = 0;
+    static inline ServerProcess* s_server = nullptr;
+};
+
+} // namespace
+
+TEST(ToolsDnsQuery, IsBuiltByHandAndTakesTheFirstReply)
+{
+    UdpScriptedServer server([](const std::string& q) -> std::optional<std::string> {
+        return ReplyHead(q, 1) + Record(1, std::string("\x0A\x00\x00\x07", 4));
+    });
+    const std::string name = "nineteen.chars.test"; // 19 characters
+    ASSERT_EQ(name.size(), 19u);
+    RecordingSink sink;
+    ProbeSocket probe(sink);
+    DnsReply reply{};
+    const int received = DNS_Query(probe, name, "127.0.0.1", server.port(), kDnsTypeA, reply);
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string& q = requests[0];
+    ASSERT_EQ(q.size(), 37u);
+    EXPECT_EQ(Be16(q, 0), CurrentThreadId() & 0xFFFF);
+    EXPECT_EQ(Be16(q, 2), 0x0100);
+    EXPECT_EQ(Be16(q, 4), 1);
+    EXPECT_EQ(q.substr(6, 6), std::string(6, '\0'));
+    EXPECT_EQ(q.substr(12, 21), std::string("\x08nineteen\x05" "chars\x04test\x00", 21));
+    EXPECT_EQ(Be16(q, 33), kDnsTypeA);
+    EXPECT_EQ(Be16(q, 35), 1);
+    EXPECT_EQ(received, 37 + 16);
+    EXPECT_TRUE(sink.results().empty());
+}
+
+TEST_F(ToolsDnsmasq, TwoAddressRecordsRunTogether)
+{
+    const auto results = Probe(s_port, "two.test");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    const std::string& m = results[0].result.message;
+    EXPECT_TRUE(m == "Success: A Record Query:[ two.test ] Returned:[ RR IP [10.9.0.1]RR IP [10.9.0.2] ]"
+                || m == "Success: A Record Query:[ two.test ] Returned:[ RR IP [10.9.0.2]RR IP [10.9.0.1] ]")
+        << m;
+}
+
+TEST_F(ToolsDnsmasq, EmptyAddressAnswerAsksForMailExchangers)
+{
+    const auto results = Probe(s_port, "mailonly.test");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    const std::string& m = results[0].result.message;
+    const std::string one = "mx1.mailonly.test (priority=10) does mail for mailonly.test";
+    const std::string two = "mx2.mailonly.test (priority=20) does mail for mailonly.test";
+    EXPECT_TRUE(m == "Success: A Record Query:[ mailonly.test ] Returned:[ " + one + two + " ]"
+                || m == "Success: A Record Query:[ mailonly.test ] Returned:[ " + two + one + " ]")
+        << m;
+}
+
+TEST_F(ToolsDnsmasq, CanonicalNameIsNotFormatted)
+{
+    const auto results = Probe(s_port, "alias.test");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    EXPECT_EQ(results[0].result.message, "Success: A Record Query:[ alias.test ] Returned:[ Type 5 not implemented yet. ]");
+}
+
+TEST_F(ToolsDnsmasq, NumericNameIsAskedInReverse)
+{
+    const auto results = Probe(s_port, "10.1.2.3");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    EXPECT_EQ(results[0].result.message,
+              "Success: A Record Query:[ 3.2.1.10.IN-ADDR.ARPA ] Returned:[ 3.2.1.10.IN-ADDR.ARPA is a pointer to host.test ]");
+}
+
+TEST_F(ToolsDnsmasq, NameWithoutRecordsFailsAfterBothQueries)
+{
+    const auto results = Probe(s_port, "nothing.test");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Failure);
+    // The status is the byte count of the empty MX reply.
+    EXPECT_TRUE(std::regex_match(results[0].result.message,
+                                 std::regex(R"(DNS A Record Query for nothing\.test failed\.  iStatus=\[\d+\])")))
+        << results[0].result.message;
+}
+
+TEST(ToolsDnsProbe, SilentServerTimesOutWithoutAMailQuery)
+{
+    UdpScriptedServer server([](const std::string&) { return std::nullopt; });
+    const auto start = std::chrono::steady_clock::now();
+    const auto results = Probe(server.port(), "quiet.test");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(9900));
+    EXPECT_LT(waited, std::chrono::seconds(15));
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].kind, Report::Failure);
+    EXPECT_EQ(results[0].result.message,
+              "DNS_Query: ...receive timed out! Attempt to connect timed out without establishing a connection.");
+    EXPECT_EQ(results[1].kind, Report::Failure);
+    EXPECT_EQ(results[1].result.message, "DNS A Record Query for quiet.test failed.  iStatus=[0]");
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(ToolsDnsProbe, EmptyDatagramEndsAtOnce)
+{
+    UdpScriptedServer server([](const std::string&) { return std::string(); });
+    const auto results = Probe(server.port(), "empty.test");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.message, "DNS A Record Query for empty.test failed.  iStatus=[0]");
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(ToolsDnsProbe, ShortReplyLeadsToTheMailQueryAndItsByteCount)
+{
+    UdpScriptedServer server([](const std::string& q) { return q.substr(0, 5); });
+    const auto results = Probe(server.port(), "short.test");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.message, "DNS A Record Query for short.test failed.  iStatus=[5]");
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(Be16(requests[0], requests[0].size() - 4), kDnsTypeA);
+    EXPECT_EQ(Be16(requests[1], requests[1].size() - 4), kDnsTypeMx);
+}
+
+TEST(ToolsDnsProbe, InvalidNumericNameIsNotAskedInReverse)
+{
+    UdpScriptedServer server([](const std::string&) { return std::nullopt; });
+    const auto results = Probe(server.port(), std::string(300, '1'));
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.message.rfind("DNS query name \"111", 0), 0u) << results[0].result.message;
+    EXPECT_TRUE(server.requests().empty());
+}
+
+struct MalformedCase
+{
+    const char* title;
+    std::function<std::string(const std::string& query)> reply;
+    const char* problem;
+};
+
+TEST(ToolsDnsProbe, RepliesThatDoNotFitAreFailures)
+{
+    const std::string mx = Be16Bytes(15);
+    const std::vector<MalformedCase> cases = {
+        {"more records announced than present",
+         [](const std::string& q) { return ReplyHead(q, 3) + Record(1, std::string("\1\2\3\4", 4)); },
+         "record 2 of 3 runs past the end of the 42-byte reply"},
+        {"record data longer than the reply",
+         [](const std::string& q) {
+             std::string r = ReplyHead(q, 1) + Record(1, std::string("\1\2\3\4", 4));
+             r[r.size() - 5] = 40; // RDLENGTH
+             return r;
+         },
+         "record 1 of 1 runs past the end of the 42-byte reply"},
+        {"pointer that points at itself",
+         [](const std::string& q) {
+             const std::string head = ReplyHead(q, 1);
+             const std::size_t at = head.size() + 12 + 2; // the exchange name
+             return head + Record(15, Be16Bytes(10) + std::string{char(0xC0 | (at >> 8)), char(at & 0xFF)});
+         },
+         "the compression pointers of the name in record 1 of 1 form a loop"},
+        {"labels that repeat past 255 characters",
+         [](const std::string& q) {
+             const std::string head = ReplyHead(q, 1);
+             const std::size_t at = head.size() + 12 + 2;
+             return head + Record(15, Be16Bytes(10) + char(63) + std::string(63, 'a')
+                                          + std::string{char(0xC0 | (at >> 8)), char(at & 0xFF)});
+         },
+         "the name in record 1 of 1 is longer than 255 characters"},
+        {"pointer beyond the reply",
+         [](const std::string& q) { return ReplyHead(q, 1) + Record(2, std::string("\xC7\xFF", 2)); },
+         "the name in record 1 of 1 runs past the end of the reply"},
+        {"address record too short",
+         [](const std::string& q) { return ReplyHead(q, 1) + Record(1, std::string("\1\2", 2)); },
+         "record 1 of 1 is an address record of 2 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        UdpScriptedServer server([&](const std::string& q) -> std::optional<std::string> { return c.reply(q); });
+        const auto results = Probe(server.port(), "bad.test");
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0].kind, Report::Failure);
+        EXPECT_EQ(results[0].result.message, std::string("Malformed DNS reply for bad.test: ") + c.problem);
+    }
+}

@@ -1,0 +1,292 @@
+#include "probes/ProbeSocket.h"
+#include "support/RecordingSink.h"
+#include "support/ScriptedServer.h"
+#include "support/ServerProcess.h"
+#include "tools/ServiceProbes.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <regex>
+#include <thread>
+#include <unistd.h>
+
+using namespace qm;
+using namespace qm::test;
+using namespace std::chrono_literals;
+using Report = RecordingSink::Report;
+
+namespace {
+
+using ProbeFn = void (*)(ProbeSocket&, const std::string&, int);
+
+std::vector<Report> RunProbe(ProbeFn probeFn, int port)
+{
+    RecordingSink sink;
+    ProbeSocket probe(sink);
+    probeFn(probe, "127.0.0.1", port);
+    return sink.results();
+}
+
+// The bytes a scripted server received once its connections have ended.
+std::vector<std::string> Received(const ScriptedServer& server, std::size_t connections)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (server.received().size() < connections && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    return server.received();
+}
+
+std::string LogPath(const std::string& what)
+{
+    return "/tmp/qm-tools-" + what + "-" + std::to_string(::getpid());
+}
+
+// xinetd serving its built-in TIME, DAYTIME and CHARGEN streams on loopback.
+class ToolsXinetd : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_time = FreeLoopbackPort();
+        s_daytime = FreeLoopbackPort();
+        s_chargen = FreeLoopbackPort();
+        auto service = [](const char* name, const char* id, int port) {
+            return std::string("service ") + name + "\n{\n  type = INTERNAL UNLISTED\n  id = " + id
+                 + "\n  socket_type = stream\n  protocol = tcp\n  wait = no\n  user = root\n  port = "
+                 + std::to_string(port) + "\n  bind = 127.0.0.1\n}\n";
+        };
+        const std::string conf = LogPath("xinetd") + ".conf";
+        WriteFile(conf, "defaults\n{\n}\n" + service("time", "time-stream", s_time)
+                            + service("daytime", "daytime-stream", s_daytime)
+                            + service("chargen", "chargen-stream", s_chargen));
+        s_server = new ServerProcess;
+        s_server->start({"/usr/sbin/xinetd", "-dontfork", "-pidfile", LogPath("xinetd") + ".pid", "-f", conf},
+                        conf + ".log");
+        WaitForTcpPort(s_time, 10s);
+        WaitForTcpPort(s_daytime, 10s);
+        WaitForTcpPort(s_chargen, 10s);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_EQ(RequireProgram("/usr/sbin/xinetd", "xinetd"), "");
+        ASSERT_TRUE(s_server && s_server->running()) << s_server->log();
+    }
+    static inline int s_time = 0, s_daytime = 0, s_chargen = 0;
+    static inline ServerProcess* s_server = nullptr;
+};
+
+// A program behind socat, one instance per connection.
+class SocatServer
+{
+public:
+    SocatServer(const std::string& program, const std::string& name)
+    {
+        m_port = FreeLoopbackPort();
+        m_process.start({"/usr/bin/socat",
+                         "TCP-LISTEN:" + std::to_string(m_port) + ",bind=127.0.0.1,fork,reuseaddr",
+                         "EXEC:" + program},
+                        LogPath(name) + ".log");
+        m_ready = WaitForTcpPort(m_port, 10s);
+    }
+    int port() const { return m_port; }
+    bool ready() const { return m_ready; }
+
+private:
+    ServerProcess m_process;
+    int m_port = 0;
+    bool m_ready = false;
+};
+
+} // namespace
+
+TEST_F(ToolsXinetd, TimeShowsTheServersClock)
+{
+    const auto results = RunProbe(ProbeTime, s_time);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    EXPECT_EQ(results[0].result.responseTime, 0u);
+    // The server's clock is this machine's: the text names today (UTC).
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char today[32];
+    std::strftime(today, sizeof(today), "%a %b %d ", &utc);
+    EXPECT_EQ(results[0].result.message.rfind(today, 0), 0u) << results[0].result.message;
+    EXPECT_TRUE(std::regex_match(results[0].result.message,
+                                 std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4})")))
+        << results[0].result.message;
+}
+
+TEST_F(ToolsXinetd, DaytimeIsOneLineWithoutItsEnd)
+{
+    const auto results = RunProbe(ProbeDaytime, s_daytime);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    const std::string& m = results[0].result.message;
+    EXPECT_TRUE(std::regex_match(m, std::regex(R"(\d\d [A-Z]{3} \d{4} \d\d:\d\d:\d\d UTC)"))) << m;
+}
+
+TEST_F(ToolsXinetd, ChargenGivesItsFirstLine)
+{
+    const auto results = RunProbe(ProbeChargen, s_chargen);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    EXPECT_EQ(results[0].result.message,
+              "!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefgh");
+}
+
+TEST(ToolsQuoteOfTheDay, RealQuoteIsTakenWholeAndTrimmed)
+{
+    ASSERT_EQ(RequireProgram("/usr/games/fortune", "fortune-mod"), "");
+    ASSERT_EQ(::access("/usr/share/games/fortunes/fortunes", R_OK), 0)
+        << "the quotes are missing: install the Debian package fortunes-min (scripts/install-deps.sh does)";
+    ASSERT_EQ(RequireProgram("/usr/bin/socat", "socat"), "");
+    SocatServer server("/usr/games/fortune", "qotd");
+    ASSERT_TRUE(server.ready());
+    const auto results = RunProbe(ProbeQuoteOfTheDay, server.port());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    const std::string& m = results[0].result.message;
+    ASSERT_FALSE(m.empty());
+    EXPECT_FALSE(std::isspace(static_cast<unsigned char>(m.front())));
+    EXPECT_FALSE(std::isspace(static_cast<unsigned char>(m.back())));
+}
+
+TEST(ToolsQuoteOfTheDay, SilentServerTimesOutThenSucceedsEmpty)
+{
+    ScriptedServer server([](ScriptedConnection& c) { c.receiveAll(2500ms); });
+    const auto start = std::chrono::steady_clock::now();
+    const auto results = RunProbe(ProbeQuoteOfTheDay, server.port());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].kind, Report::Failure);
+    EXPECT_EQ(results[0].result.message, "Timed out");
+    EXPECT_EQ(results[1].kind, Report::Success);
+    EXPECT_EQ(results[1].result.message, "");
+}
+
+TEST(ToolsLineService, TextIsCappedAndEndsAtTheStopByte)
+{
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.send(std::string(70000, 'x') + "\n");
+        c.receiveAll(500ms);
+    });
+    const auto results = RunProbe(ProbeRwhois, server.port());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.message, std::string(65536, 'x'));
+
+    ScriptedServer lines([](ScriptedConnection& c) { c.send("  %rwhois V-1.5 ready\r\nsecond\r\n"); });
+    const auto first = RunProbe(ProbeWhoisPlusPlus, lines.port());
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].result.message, "%rwhois V-1.5 ready");
+}
+
+TEST(ToolsTimeProbe, ThreeBytesAreNoTime)
+{
+    ScriptedServer server([](ScriptedConnection& c) { c.send(std::string("\x83\xAA\x7E", 3)); });
+    const auto results = RunProbe(ProbeTime, server.port());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Failure);
+    EXPECT_EQ(results[0].result.message, "Unable to get time");
+}
+
+TEST(ToolsTimeProbe, ValuesAroundTheEpochAndTheEra)
+{
+    ScriptedServer server([](ScriptedConnection& c) { c.send(std::string("\x83\xAA\x7E\x80", 4)); });
+    const auto results = RunProbe(ProbeTime, server.port());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    EXPECT_EQ(results[0].result.message, "Thu Jan 01 00:00:00 1970");
+
+    EXPECT_EQ(FormatTimeValue(2208988800u + 86400u * 9 + 3661), "Sat Jan 10 01:01:01 1970");
+    EXPECT_EQ(FormatTimeValue(0xFFFFFFFFu), "Thu Feb 07 06:28:15 2036");
+    // A count from before 1970 is read in the era that starts in 2036.
+    EXPECT_EQ(FormatTimeValue(0), "Thu Feb 07 06:28:16 2036");
+    EXPECT_EQ(FormatTimeValue(2208988799u), "Sun Feb 07 06:28:15 2106");
+}
+
+TEST(ToolsTelnet, RealServerShowsItsLoginPromptToARefusingClient)
+{
+    ASSERT_EQ(RequireProgram("/usr/sbin/telnetd", "inetutils-telnetd"), "");
+    ASSERT_EQ(RequireProgram("/usr/bin/socat", "socat"), "");
+    SocatServer server("/usr/sbin/telnetd", "telnetd");
+    ASSERT_TRUE(server.ready());
+    const auto start = std::chrono::steady_clock::now();
+    const auto results = RunProbe(ProbeTelnet, server.port());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success) << results[0].result.message;
+    const std::string& m = results[0].result.message;
+    EXPECT_EQ(m.substr(m.size() - 5), "login");
+    EXPECT_NE(m.find("Linux"), std::string::npos) << m;
+}
+
+TEST(ToolsTelnet, EveryOptionIsRefusedAndNothingElseSent)
+{
+    ScriptedServer server([](ScriptedConnection& c) {
+        // DO ECHO, WILL SUPPRESS-GO-AHEAD, DONT LINEMODE, a subnegotiation.
+        c.send(std::string("\xFF\xFD\x01\xFF\xFB\x03\xFF\xFE\x22\xFF\xFA\x18\x01\xFF\xF0", 15));
+        c.receiveUntil(std::string("\xFF\xFE\x03", 3), 2000ms);
+        c.send("Welcome\r\nlogin: ");
+        c.receiveAll(1000ms);
+    });
+    const auto results = RunProbe(ProbeTelnet, server.port());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    // The filter drops IAC, command and option bytes and the colon; the byte
+    // after IAC SE goes with it, as the filter has always counted.
+    EXPECT_EQ(results[0].result.message, "elcome\r\nlogin");
+    const auto received = Received(server, 1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], std::string("\xFF\xFC\x01\xFF\xFE\x03", 6));
+}
+
+TEST(ToolsTelnet, NoLoginPromptIsAFailureWithTheFilteredText)
+{
+    ScriptedServer server([](ScriptedConnection& c) { c.send(std::string("\xFF\xFD\x01Go away!\r\n", 13)); });
+    const auto results = RunProbe(ProbeTelnet, server.port());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Failure);
+    EXPECT_EQ(results[0].result.message, "Go away");
+}
+
+TEST(ToolsTelnet, FilterFollowsTheCommandCounter)
+{
+    EXPECT_EQ(FilterTelnetText(std::string("\xFF\xFD\x01login:", 9)), "login");
+    EXPECT_EQ(FilterTelnetText("a-b_c 1\t2\r\n"), "abc 12\r\n");
+}
+
+TEST(ToolsWhois, AsksForTheDomainAndKeeps255Characters)
+{
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.receiveUntil("\r\n", 2000ms);
+        c.send(std::string(1000, 'w'));
+    });
+    const auto results = RunProbe(ProbeWhois, server.port());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    EXPECT_EQ(results[0].result.message, std::string(255, 'w'));
+    const auto received = Received(server, 1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], "domain " + DefaultWhoisDomain() + "\r\n");
+}
+
+TEST(ToolsServiceProbes, RefusedConnectionAndTftp)
+{
+    const int port = FreeLoopbackPort();
+    const auto results = RunProbe(ProbeDaytime, port);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.message, "Connect Failed The attempt to connect was forcefully rejected.");
+
+    const auto tftp = RunProbe(ProbeTftp, port);
+    ASSERT_EQ(tftp.size(), 1u);
+    EXPECT_EQ(tftp[0].kind, Report::Failure);
+    EXPECT_EQ(tftp[0].result.message.rfind("Sendto failed: ", 0), 0u);
+}

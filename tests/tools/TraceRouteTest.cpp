@@ -1,0 +1,251 @@
+#include "ToolsCommand.h"
+#include "support/ServerProcess.h"
+#include "tools/TraceRoute.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <iostream>
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <unistd.h>
+
+#ifndef QM_TOOLS_HELPER
+#error "QM_TOOLS_HELPER must name the helper program"
+#endif
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+// Four network namespaces of the test's own in a row:
+//   client 10.201.1.2 - 10.201.1.1 router one 10.201.2.1 - 10.201.2.2 router two
+//   10.201.3.1 - 10.201.3.2 target
+// The client resolves the routers' names from a hosts file of its own and
+// has no name server but its own loopback. Everything is removed on
+// destruction, also when a test fails.
+class TraceNetwork
+{
+public:
+    enum class RouterTwo { Forwards, DropsTarget };
+
+    explicit TraceNetwork(RouterTwo mode)
+    {
+        static int counter = 0;
+        const std::string id = std::to_string(::getpid()) + "-" + std::to_string(++counter);
+        const std::string shortId = std::to_string(::getpid() % 100000) + std::to_string(counter % 10);
+        m_client = "qmtc-" + id;
+        m_names = {m_client, "qmtr1-" + id, "qmtr2-" + id, "qmtt-" + id};
+        const std::string& c = m_names[0];
+        const std::string& r1 = m_names[1];
+        const std::string& r2 = m_names[2];
+        const std::string& t = m_names[3];
+        const std::string v = "qv" + shortId;
+        m_etc = "/etc/netns/" + m_client;
+
+        for (const auto& ns : m_names)
+            step("ip netns add " + ns);
+        step("ip link add " + v + "a netns " + c + " type veth peer name " + v + "b netns " + r1);
+        step("ip link add " + v + "c netns " + r1 + " type veth peer name " + v + "d netns " + r2);
+        step("ip link add " + v + "e netns " + r2 + " type veth peer name " + v + "f netns " + t);
+        address(c, v + "a", "10.201.1.2/24");
+        address(r1, v + "b", "10.201.1.1/24");
+        address(r1, v + "c", "10.201.2.1/24");
+        address(r2, v + "d", "10.201.2.2/24");
+        address(r2, v + "e", "10.201.3.1/24");
+        address(t, v + "f", "10.201.3.2/24");
+        for (const auto& ns : m_names)
+            step("ip -n " + ns + " link set lo up");
+        step("ip -n " + c + " route add default via 10.201.1.1");
+        step("ip -n " + r1 + " route add 10.201.3.0/24 via 10.201.2.2");
+        // 10.201.9.0/24 loops between the routers: it is never reached.
+        step("ip -n " + r1 + " route add 10.201.9.0/24 via 10.201.2.2");
+        step("ip -n " + r2 + " route add default via 10.201.2.1");
+        step("ip -n " + t + " route add default via 10.201.3.1");
+        for (const auto& router : {r1, r2}) {
+            // New namespaces do not forward, and limit their ICMP errors.
+            step("ip netns exec " + router + " sysctl -qw net.ipv4.ip_forward=1");
+            step("ip netns exec " + router + " sysctl -qw net.ipv4.icmp_ratelimit=0");
+            step("ip netns exec " + router + " sysctl -qw net.ipv4.conf.all.send_redirects=0");
+        }
+        if (mode == RouterTwo::DropsTarget)
+            step("ip -n " + r2 + " route add blackhole 10.201.3.2/32");
+        step("mkdir -p " + m_etc);
+        WriteFile(m_etc + "/hosts", "127.0.0.1 localhost\n"
+                                    "10.201.1.1 qm-router-one\n10.201.2.1 qm-router-one-east\n"
+                                    "10.201.2.2 qm-router-two\n10.201.3.1 qm-router-two-east\n"
+                                    "10.201.3.2 qm-target\n");
+        WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
+    }
+
+    ~TraceNetwork()
+    {
+        for (const auto& ns : m_names)
+            RunCommand("ip netns del " + ns + " 2>/dev/null", 30);
+        if (!m_etc.empty())
+            RunCommand("rm -rf " + m_etc, 30);
+    }
+
+    TraceNetwork(const TraceNetwork&) = delete;
+    TraceNetwork& operator=(const TraceNetwork&) = delete;
+
+    bool ok() const { return m_ok; }
+    const std::string& log() const { return m_log; }
+
+    // Runs the helper in the client namespace; without raw sockets it may
+    // only use the datagram ICMP socket.
+    std::string helper(const std::string& args, bool withoutRawSockets = false) const
+    {
+        const std::string drop = withoutRawSockets ? "setpriv --inh-caps=-net_raw --bounding-set=-net_raw " : "";
+        return RunCommand("ip netns exec " + m_client + " " + drop + QM_TOOLS_HELPER + " " + args).output;
+    }
+    void allowDatagramIcmp()
+    {
+        step("ip netns exec " + m_client + " sysctl -qw \"net.ipv4.ping_group_range=0 0\"");
+    }
+
+private:
+    void step(const std::string& command)
+    {
+        const CommandResult r = RunCommand(command, 30);
+        if (r.status != 0) {
+            m_ok = false;
+            m_log += "$ " + command + "\n" + r.output;
+        }
+    }
+    void address(const std::string& ns, const std::string& dev, const std::string& cidr)
+    {
+        step("ip -n " + ns + " addr add " + cidr + " dev " + dev);
+        step("ip -n " + ns + " link set " + dev + " up");
+    }
+
+    std::vector<std::string> m_names;
+    std::string m_client;
+    std::string m_etc;
+    bool m_ok = true;
+    std::string m_log;
+};
+
+std::string Header(const std::string& host)
+{
+    return "Tracing Route to [" + host + "]\n" + std::string(59, '=') + "\n";
+}
+
+// The report part of the helper's output (it ends with a marker line).
+std::string Report(const std::string& output)
+{
+    const std::size_t at = output.find("Tracing Route to [");
+    const std::size_t end = output.find("--- end of report");
+    if (at == std::string::npos || end == std::string::npos)
+        return output;
+    return output.substr(at, end - at);
+}
+
+std::size_t Count(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+const std::regex kFastHop("TTL_(\\d\\d)\\t(<10 msec|\\d{3} msec)\\t\\t\\[([^\\]]*)\\]");
+
+void ExpectHop(const std::string& line, const std::string& ttl, const std::string& name)
+{
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, kFastHop)) << line;
+    EXPECT_EQ(m[1].str(), ttl);
+    EXPECT_EQ(m[3].str(), name);
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+} // namespace
+
+TEST(ToolsTraceRoute, ListsBothRoutersAndEndsAtTheTarget)
+{
+    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
+    ASSERT_TRUE(net.ok()) << net.log();
+    const std::string output = net.helper("traceroute 10.201.3.2");
+    const std::string report = Report(output);
+    std::cout << "OUTPUT<<" << output << ">>\n";
+    ASSERT_EQ(report.rfind(Header("10.201.3.2"), 0), 0u) << output;
+    const auto lines = Lines(report.substr(Header("10.201.3.2").size()));
+    ASSERT_EQ(lines.size(), 3u) << output;
+    ExpectHop(lines[0], "01", "qm-router-one");
+    ExpectHop(lines[1], "02", "qm-router-two");
+    ExpectHop(lines[2], "03", "qm-target");
+    // Each router's Time Exceeded was reported as a failure of its own.
+    EXPECT_EQ(Count(output, "failure: Time Exceeded  TTL exceeded  \n"), 2u) << output;
+}
+
+TEST(ToolsTraceRoute, DatagramIcmpSocketSeesTheRoutersToo)
+{
+    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
+    net.allowDatagramIcmp();
+    ASSERT_TRUE(net.ok()) << net.log();
+    ASSERT_EQ(net.helper("icmp-kind", true), "datagram\n");
+    const std::string output = net.helper("traceroute 10.201.3.2", true);
+    const auto lines = Lines(Report(output).substr(Header("10.201.3.2").size()));
+    ASSERT_EQ(lines.size(), 3u) << output;
+    ExpectHop(lines[0], "01", "qm-router-one");
+    ExpectHop(lines[1], "02", "qm-router-two");
+    ExpectHop(lines[2], "03", "qm-target");
+}
+
+TEST(ToolsTraceRoute, RouterThatDropsEndsTheTraceWithAnErrorLine)
+{
+    TraceNetwork net(TraceNetwork::RouterTwo::DropsTarget);
+    ASSERT_TRUE(net.ok()) << net.log();
+    const std::string output = net.helper("traceroute qm-target");
+    const std::string report = Report(output);
+    std::cout << "OUTPUT<<" << output << ">>\n";
+    ASSERT_EQ(report.rfind(Header("qm-target"), 0), 0u) << output;
+    const auto lines = Lines(report.substr(Header("qm-target").size()));
+    ASSERT_EQ(lines.size(), 2u) << output;
+    ExpectHop(lines[0], "01", "qm-router-one");
+    EXPECT_EQ(lines[1], "TTL_02\tERR\t\t[ERR]");
+}
+
+TEST(ToolsTraceRoute, UnreachedTargetStopsAfter29Hops)
+{
+    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
+    ASSERT_TRUE(net.ok()) << net.log();
+    // The routers send this address to each other until its time runs out.
+    const std::string output = net.helper("traceroute 10.201.9.9");
+    std::cout << "OUTPUT<<" << output << ">>\n";
+    const auto lines = Lines(Report(output).substr(Header("10.201.9.9").size()));
+    ASSERT_EQ(lines.size(), 29u) << output;
+    for (int i = 0; i < 29; ++i) {
+        char ttl[3];
+        std::snprintf(ttl, sizeof(ttl), "%02d", i + 1);
+        ExpectHop(lines[i], ttl, i % 2 == 0 ? "qm-router-one" : "qm-router-two");
+    }
+}
+
+TEST(ToolsTraceRoute, UnknownHostIsSaidOnce)
+{
+    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
+    ASSERT_TRUE(net.ok()) << net.log();
+    const std::string output = net.helper("traceroute no-such-host.invalid");
+    EXPECT_EQ(Report(output), Header("no-such-host.invalid") + "Can't resolve no-such-host.invalid\n") << output;
+    EXPECT_EQ(Count(output, "failure: Can't resolve no-such-host.invalid"), 1u) << output;
+}
+
+TEST(ToolsTraceRoute, TimeTexts)
+{
+    EXPECT_EQ(HopTimeText(-1), "<10 msec");
+    EXPECT_EQ(HopTimeText(10), "<10 msec");
+    EXPECT_EQ(HopTimeText(11), "011 msec");
+    EXPECT_EQ(HopTimeText(1234), "1234 msec");
+}
