@@ -52,8 +52,9 @@ bool PathIsUnder(const std::string& path, const std::string& mount)
 {
     if (mount == "/")
         return !path.empty() && path[0] == '/';
-    return path == mount || (path.size() > mount.size() && path.compare(0, mount.size(), mount) == 0 &&
-                             path[mount.size()] == '/');
+    return path == mount ||
+           (path.size() > mount.size() && path.compare(0, mount.size(), mount) == 0 &&
+            path[mount.size()] == '/');
 }
 
 // Value of a "Name:   1234 kB" line, in bytes; false when absent.
@@ -106,7 +107,8 @@ SystemStats::SystemStats()
     queryMemory();
 }
 
-std::string SystemStats::MountPointFor(const std::string& mountInfo, const std::string& canonicalPath)
+std::string SystemStats::MountPointFor(const std::string& mountInfo,
+                                       const std::string& canonicalPath)
 {
     std::istringstream in(mountInfo);
     std::string line;
@@ -151,9 +153,12 @@ bool SystemStats::queryDisk(const std::string& path)
         return false;
     }
 
-    struct statvfs vfs {};
+    struct statvfs vfs
+    {
+    };
     if (::statvfs(canonical.c_str(), &vfs) != 0) {
-        m_diskError = "cannot query the file system of " + canonical.string() + ": " + std::strerror(errno);
+        m_diskError =
+            "cannot query the file system of " + canonical.string() + ": " + std::strerror(errno);
         return false;
     }
     const uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
@@ -187,7 +192,9 @@ bool SystemStats::queryMemory()
     KilobyteField(meminfo, "SwapTotal", m_totalPageFile);
     KilobyteField(meminfo, "SwapFree", m_availPageFile);
 
-    struct rlimit limit {};
+    struct rlimit limit
+    {
+    };
     if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
         m_totalVirtual = static_cast<uint64_t>(limit.rlim_cur);
     else
@@ -217,7 +224,8 @@ std::string SystemStats::MemoryMegabytesText(uint64_t bytes)
     // Double keeps every byte count below 2^53 exact, so the two decimals are
     // right for any real memory size.
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2f Mb", static_cast<double>(bytes) / static_cast<double>(kMebibyte));
+    std::snprintf(buffer, sizeof buffer, "%.2f Mb",
+                  static_cast<double>(bytes) / static_cast<double>(kMebibyte));
     return buffer;
 }
 

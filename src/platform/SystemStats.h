@@ -54,7 +54,8 @@ public:
     // The mount point in a /proc/self/mountinfo text that holds `canonicalPath`
     // (the longest matching mount point; a later mount over the same point
     // wins). Empty when none matches.
-    static std::string MountPointFor(const std::string& mountInfo, const std::string& canonicalPath);
+    static std::string MountPointFor(const std::string& mountInfo,
+                                     const std::string& canonicalPath);
 
 private:
     uint64_t m_diskFree = 0;

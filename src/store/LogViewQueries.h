@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+class OperatorPrompt;
+
+// The data side of the "View Logs" dialog: the hosts in the results table and
+// the recorded polls of one service with their summary.
+class LogViewQueries
+{
+public:
+    // One line of the result list.
+    struct Row
+    {
+        QString message;
+        QString response;      // "%d msec", or "error" for the no-response time
+        QString failure;       // "error" for a failure, else empty
+        QString dateStamp;     // local date and time in the locale's "%c" form
+        int image = 0;         // 1 for a failure, else 0
+        bool selected = false; // even rows are shown selected
+    };
+
+    struct ServiceLog
+    {
+        std::vector<Row> rows;
+        int polls = 0;      // every row, failures included
+        int timedPolls = 0; // rows whose time counts for the average
+        double averageMs = 0.0;
+
+        bool empty() const { return rows.empty(); }
+        // "%d" of the polls and "%#3.2f msec" of the average. With no rows the
+        // dialog keeps the texts it showed before.
+        QString pollsText() const;
+        QString averageText() const;
+    };
+
+    // Entries of the dialog's lists, in the order they are added.
+    static constexpr std::array<std::string_view, 19> kProtocols{"ECHO",
+                                                                 "HTTP",
+                                                                 "FTP",
+                                                                 "POP3",
+                                                                 "IMAP4",
+                                                                 "SMTP",
+                                                                 "ESMTP",
+                                                                 "NNTP",
+                                                                 "TIME",
+                                                                 "DNS",
+                                                                 "TELNET",
+                                                                 "DAYTIME",
+                                                                 "QUOTE OF THE DAY",
+                                                                 "CHARGEN",
+                                                                 "WHOIS",
+                                                                 "WHOIS++",
+                                                                 "RWHOIS",
+                                                                 "TFTP",
+                                                                 "SYSLOG"};
+    static constexpr std::array<int, 19> kPorts{7,  80, 21, 110, 143, 25, 25,   119, 37, 53,
+                                                23, 13, 17, 19,  43,  63, 4321, 69,  514};
+    // The port a protocol choice puts into the port field: "0" for ECHO, "80"
+    // for HTTP, "21" for FTP; empty (leave the field as it is) otherwise.
+    static QString PortForProtocol(const QString& protocol);
+
+    LogViewQueries(QSqlDatabase db, OperatorPrompt& prompt);
+
+    // The distinct non-empty hosts of the table, in text order. Errors are
+    // shown (stop icon) and give an empty list.
+    QStringList hosts();
+
+    // The rows of one service in time order. Host, protocol and port are
+    // bound as values, so any text is safe; an empty or non-numeric port
+    // matches no row. Errors are shown (stop icon) and give an empty log.
+    ServiceLog serviceLog(const QString& host, const QString& protocol, const QString& port);
+
+    // A stored DATESTAMP (UTC) in the local time zone, formatted "%c" in the
+    // current C locale; a text in another form is returned as it is.
+    static QString LocalDateText(const QString& stamp);
+
+private:
+    bool ready();
+
+    QSqlDatabase m_db;
+    OperatorPrompt& m_prompt;
+};
+
+} // namespace qm
