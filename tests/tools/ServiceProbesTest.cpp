@@ -257,12 +257,6 @@ TEST(ToolsTelnet, NoLoginPromptIsAFailureWithTheFilteredText)
     EXPECT_EQ(results[0].result.message, "Go away");
 }
 
-TEST(ToolsTelnet, FilterFollowsTheCommandCounter)
-{
-    EXPECT_EQ(FilterTelnetText(std::string("\xFF\xFD\x01login:", 9)), "login");
-    EXPECT_EQ(FilterTelnetText("a-b_c 1\t2\r\n"), "abc 12\r\n");
-}
-
 TEST(ToolsWhois, AsksForTheDomainAndKeeps255Characters)
 {
     ScriptedServer server([](ScriptedConnection& c) {

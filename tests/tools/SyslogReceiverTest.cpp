@@ -191,9 +191,6 @@ TEST(ToolsSyslogNames, TablesAndTheException)
     EXPECT_FALSE(NameSyslogRecord(56, 4).success);
     EXPECT_EQ(NameSyslogRecord(104, 5).facilityName, "");
     EXPECT_TRUE(NameSyslogRecord(104, 5).success);
-    EXPECT_EQ(NameSyslogRecord(120, 7).facilityName, "CLOCKD");
-    EXPECT_EQ(NameSyslogRecord(80, 2).facilityName, "SECURITY PVT");
-    EXPECT_EQ(NameSyslogRecord(80, 2).severityName, "2_CRITICAL");
 }
 
 TEST(ToolsSyslogService, MissingServiceIsToldOnceAndRetried)
