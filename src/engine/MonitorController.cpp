@@ -8,6 +8,7 @@
 #include "platform/WorkerThread.h"
 #include "probes/Base64.h"
 #include "store/SettingsStore.h"
+#include "tools/SyslogNaming.h"
 
 #include <QMetaObject>
 
@@ -340,10 +341,26 @@ void MonitorController::applyFailure(uint32_t threadId, int row, std::unique_ptr
         addPaneLine(row, message, false, QStringLiteral("Error"));
 }
 
-void MonitorController::OnSyslogEvent(uint32_t, std::unique_ptr<ProbeResult>)
+void MonitorController::OnSyslogEvent(uint32_t, std::unique_ptr<ProbeResult> record)
 {
-    // Syslog records are matched to their rows once the listener lands.
-    qWarning("quillmere: syslog records are not handled yet");
+    if (!m_syslogStarted)
+        return;
+    record->responseTime = 0;
+    // The record belongs to the first SYSLOG row whose address is the sender.
+    const QString sender = FromStd(record->sourceAddress);
+    int row = -1;
+    for (int r = 0; r < m_hosts.rowCount() && row < 0; ++r)
+        if (m_hosts.text(r, ColProtocol) == QLatin1String("SYSLOG") && m_hosts.text(r, ColAddress) == sender)
+            row = r;
+    if (row < 0)
+        return;
+    const SyslogNaming naming = NameSyslogRecord(record->facility, record->severity);
+    record->message = "[" + naming.severityName + "][" + naming.facilityName + "]: " + record->message;
+    const uint32_t threadId = m_hosts.itemData(row);
+    if (naming.success)
+        applySuccess(threadId, row, std::move(record));
+    else
+        applyFailure(threadId, row, std::move(record));
 }
 
 // ---- services ---------------------------------------------------------------

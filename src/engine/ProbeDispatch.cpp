@@ -1,6 +1,8 @@
 #include "engine/ProbeDispatch.h"
 
 #include "probes/ProbeSocket.h"
+#include "tools/DnsProbe.h"
+#include "tools/ServiceProbes.h"
 
 #include <array>
 #include <string_view>
@@ -16,31 +18,25 @@ struct DispatchEntry
     ProbeFn probe;
 };
 
-// Probes not built yet say so as a failure instead of polling silently.
-void NotAvailable(ProbeSocket& p, std::string_view protocol)
-{
-    p.ReportFailure(std::string(protocol) + " probe is not available in this build");
-}
-
 constexpr std::array<DispatchEntry, 18> kDispatch{{
     {"ECHO", [](ProbeSocket& p, const PollArgs& a) { p.ProbeEcho(a.address); }},
-    {"FTP", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "FTP"); }},
+    {"FTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeFtp(a.address, a.port, a.userId, a.password); }},
     {"HTTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeHttp(a.address, a.port, a.userId, a.password); }},
-    {"POP3", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "POP3"); }},
-    {"IMAP4", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "IMAP4"); }},
-    {"SMTP", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "SMTP"); }},
-    {"ESMTP", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "ESMTP"); }},
-    {"NNTP", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "NNTP"); }},
-    {"TIME", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "TIME"); }},
-    {"DNS", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "DNS"); }},
-    {"TELNET", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "TELNET"); }},
-    {"DAYTIME", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "DAYTIME"); }},
-    {"QUOTE OF THE DAY", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "QUOTE OF THE DAY"); }},
-    {"CHARGEN", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "CHARGEN"); }},
-    {"WHOIS", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "WHOIS"); }},
-    {"WHOIS++", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "WHOIS++"); }},
-    {"RWHOIS", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "RWHOIS"); }},
-    {"TFTP", [](ProbeSocket& p, const PollArgs&) { NotAvailable(p, "TFTP"); }},
+    {"POP3", [](ProbeSocket& p, const PollArgs& a) { p.ProbePop3(a.address, a.port, a.userId, a.password, a.domain); }},
+    {"IMAP4", [](ProbeSocket& p, const PollArgs& a) { p.ProbeImap4(a.address, a.port, a.userId, a.password, a.domain); }},
+    {"SMTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeSmtp(a.address, a.port, a.userId, a.password, a.domain); }},
+    {"ESMTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeEsmtp(a.address, a.port, a.userId, a.password, a.domain); }},
+    {"NNTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeNntp(a.address, a.port, a.userId, a.password, a.domain); }},
+    {"TIME", [](ProbeSocket& p, const PollArgs& a) { ProbeTime(p, a.address, a.port); }},
+    {"DNS", [](ProbeSocket& p, const PollArgs& a) { ProbeDns(p, a.address, a.port, a.dnsQueryName); }},
+    {"TELNET", [](ProbeSocket& p, const PollArgs& a) { ProbeTelnet(p, a.address, a.port); }},
+    {"DAYTIME", [](ProbeSocket& p, const PollArgs& a) { ProbeDaytime(p, a.address, a.port); }},
+    {"QUOTE OF THE DAY", [](ProbeSocket& p, const PollArgs& a) { ProbeQuoteOfTheDay(p, a.address, a.port); }},
+    {"CHARGEN", [](ProbeSocket& p, const PollArgs& a) { ProbeChargen(p, a.address, a.port); }},
+    {"WHOIS", [](ProbeSocket& p, const PollArgs& a) { ProbeWhois(p, a.address, a.port); }},
+    {"WHOIS++", [](ProbeSocket& p, const PollArgs& a) { ProbeWhoisPlusPlus(p, a.address, a.port); }},
+    {"RWHOIS", [](ProbeSocket& p, const PollArgs& a) { ProbeRwhois(p, a.address, a.port); }},
+    {"TFTP", [](ProbeSocket& p, const PollArgs& a) { ProbeTftp(p, a.address, a.port); }},
 }};
 } // namespace
 

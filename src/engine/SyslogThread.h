@@ -1,0 +1,13 @@
+#pragma once
+
+namespace qm {
+
+class EngineEvents;
+class HostSession;
+class OperatorPrompt;
+
+// The syslog listener thread's body: listening cycles until the session's stop
+// flag is set; every received record goes to the main thread as a syslog event.
+void RunSyslogListener(HostSession& session, EngineEvents& events, OperatorPrompt& prompt);
+
+} // namespace qm
