@@ -51,7 +51,8 @@ void ProbeSocket::ProbeSmtp(const std::string& host, int port, const std::string
     const std::string address = Envelope(userId, domain);
     const std::array steps{
         Step{"", "220"},
-        Step{"HELO " + userId + "\r\n", "250"},
+        // With no user id the command is the bare word: "HELO" CR LF.
+        Step{(userId.empty() ? std::string("HELO") : "HELO " + userId) + "\r\n", "250"},
         Step{"MAIL FROM: " + address + " \r\n", "250"},
         Step{"RCPT TO: " + address + " \r\n", "250"},
         Step{"RSET \r\n", "250"},

@@ -81,11 +81,11 @@ TEST(SmtpProbe, RefusedRecipientSendsNoRsetOrQuit)
 
 TEST(SmtpProbe, EmptyUserIdGivesABareHelo)
 {
-    // The HELO template puts nothing between its blank and the line end.
+    // With an empty user id nothing stands between HELO and the line end.
     ScriptedServer server(Scripted({"220 mx\r\n", {"501 Syntax: HELO hostname\r\n"}}));
     ProbeRun run([&](ProbeSocket& p) { p.ProbeSmtp("127.0.0.1", server.port(), "", "", kDomain); });
     EXPECT_TRUE(run.onlyFailure("501 Syntax: HELO hostname"));
-    EXPECT_EQ(FirstConnectionBytes(server), "HELO \r\n");
+    EXPECT_EQ(FirstConnectionBytes(server), "HELO\r\n");
 }
 
 TEST(SmtpProbe, MultiLineGreetingFailsOnItsSecondLine)
