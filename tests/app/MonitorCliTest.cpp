@@ -1,0 +1,146 @@
+// quillmere-monitor end to end: hosts edited with the command line, then
+// polled against local servers, with the printed lines and exit codes checked.
+
+#include "support/ScriptedServer.h"
+#include "support/ServerProcess.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace qm::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class MonitorCliTest : public ::testing::Test
+{
+protected:
+    QString settings() const { return m_dir.filePath(QStringLiteral("quillmere.conf")); }
+
+    CliRun run(QStringList args, int timeoutMs = 60000)
+    {
+        QProcess p;
+        args.prepend(settings());
+        args.prepend(QStringLiteral("--settings"));
+        p.start(QStringLiteral(QUILLMERE_MONITOR_BIN), args);
+        EXPECT_TRUE(p.waitForFinished(timeoutMs)) << args.join(QLatin1Char(' ')).toStdString();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+                QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+    QByteArray settingsBytes() const
+    {
+        QFile f(settings());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
+{
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO"}).exitCode, 0);
+    const QByteArray before = settingsBytes();
+    ASSERT_FALSE(before.isEmpty());
+
+    const CliRun proto = run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "http"});
+    EXPECT_EQ(proto.exitCode, 2);
+    EXPECT_TRUE(proto.err.contains(QStringLiteral("unknown protocol \"http\""))) << proto.err.toStdString();
+    const CliRun port = run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", "70000"});
+    EXPECT_EQ(port.exitCode, 2);
+    EXPECT_TRUE(port.err.contains(QStringLiteral("port"))) << port.err.toStdString();
+    EXPECT_EQ(run({"hosts", "add", "--protocol", "HTTP"}).exitCode, 2);
+    EXPECT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--float-errors", "11"}).exitCode, 2);
+    EXPECT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--bogus"}).exitCode, 2);
+    const CliRun unresolvable = run({"hosts", "add", "--host", "no-such-host.invalid", "--protocol", "HTTP"});
+    EXPECT_EQ(unresolvable.exitCode, 2);
+    EXPECT_TRUE(unresolvable.err.contains(QStringLiteral("Can't resolve no-such-host.invalid")));
+    EXPECT_EQ(run({"hosts", "remove", "7"}).exitCode, 2);
+    EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
+    EXPECT_EQ(settingsBytes(), before);
+
+    const CliRun help = run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains(QStringLiteral("hosts add")));
+}
+
+TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
+{
+    ScriptedServer web([](ScriptedConnection& c) {
+        c.receiveUntil("\n\n", 3s);
+        c.send("HTTP/1.1 200 OK\r\nServer: scripted/2.0\r\nContent-Length: 0\r\n\r\n");
+        c.close();
+    });
+    const QString webPort = QString::number(web.port());
+    const QString deadPort = QString::number(FreeLoopbackPort());
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO", "--nickname", "loop"}).exitCode, 0);
+    ASSERT_EQ(run({"hosts", "add", "--host", "localhost", "--protocol", "HTTP", "--port", webPort, "--freq", "5",
+                   "--user", "admin", "--password", "pw"})
+                  .exitCode,
+              0);
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", deadPort, "--float-errors", "2"})
+                  .exitCode,
+              0);
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "TIME", "--disabled"}).exitCode, 0);
+
+    const CliRun list = run({"hosts", "list"});
+    EXPECT_EQ(list.exitCode, 0);
+    // Newest first, as the host wizard inserts them.
+    const QStringList rows = list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_TRUE(rows[1].startsWith(QStringLiteral("0\t127.0.0.1\t127.0.0.1\tTIME\t37\t120 sec\tno")));
+    EXPECT_TRUE(rows[3].startsWith(QStringLiteral("2\tlocalhost\t127.0.0.1\tHTTP\t") + webPort + QStringLiteral("\t5 sec\tyes")));
+    EXPECT_TRUE(rows[4].endsWith(QStringLiteral("\tloop")));
+
+    const CliRun once = run({"--once"});
+    EXPECT_EQ(once.exitCode, 1) << once.err.toStdString();
+    const QStringList lines = once.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << once.out.toStdString();
+    EXPECT_TRUE(once.out.contains(QRegularExpression(QStringLiteral("\tOK\tHTTP//localhost:") + webPort +
+                                                     QStringLiteral("\t(<10|[0-9]+) msec\tHTTP/1.1 200 OK \\[scripted/2.0\\]"))))
+        << once.out.toStdString();
+    EXPECT_TRUE(once.out.contains(QStringLiteral("\tFAIL\tHTTP//127.0.0.1:") + deadPort +
+                                  QStringLiteral("\tError\tConnect Failed The attempt to connect was forcefully rejected.")));
+    EXPECT_TRUE(once.out.contains(QStringLiteral("\tOK\tECHO//127.0.0.1:7\t")));
+    EXPECT_FALSE(once.out.contains(QStringLiteral("TIME//")));
+    // The probe sent the credentials and the host text as typed.
+    ASSERT_FALSE(web.received().empty());
+    EXPECT_EQ(web.received()[0], "HEAD / HTTP/1.1\nAccept: text/html\nHOST: localhost\nAuthorization: Basic YWRtaW46cHc=\n"
+                                 "Connection: close\n\n");
+
+    ASSERT_EQ(run({"hosts", "remove", "--host", "127.0.0.1"}).exitCode, 0);
+    const CliRun good = run({"--once"});
+    EXPECT_EQ(good.exitCode, 0) << good.out.toStdString() << good.err.toStdString();
+    EXPECT_EQ(good.out.count(QLatin1Char('\n')), 1);
+}
+
+TEST_F(MonitorCliTest, DurationAndTerminationStopMonitoringCleanly)
+{
+    const QString deadPort = QString::number(FreeLoopbackPort());
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", deadPort, "--freq", "1"}).exitCode, 0);
+    const CliRun timed = run({"--duration", "3"});
+    EXPECT_EQ(timed.exitCode, 0);
+    EXPECT_GE(timed.out.count(QStringLiteral("\tFAIL\t")), 2);
+
+    QProcess p;
+    p.start(QStringLiteral(QUILLMERE_MONITOR_BIN), {QStringLiteral("--settings"), settings()});
+    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(p.waitForReadyRead(10000));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+}
+
+} // namespace
+} // namespace qm::test
