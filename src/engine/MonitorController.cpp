@@ -372,6 +372,10 @@ Notification MonitorController::buildNotification(int row, Notification::Kind ki
     const bool down = kind == Notification::Down;
     n.page = down && ColumnNumber(cell(row, ColNotifyPagerEnable)) != 0;
     n.pagerSequence = cell(row, ColNotifyPagerSequence);
+    if (n.page)
+        n.modemDevice = m_settings.readString(QString::fromLatin1(kModemDeviceSection),
+                                              QString::fromLatin1(kModemDeviceValue),
+                                              QString::fromLatin1(kDefaultModemDevice));
     n.sound = ColumnNumber(cell(row, ColNotifySoundEnable)) != 0;
     n.soundFile = cell(row, ColNotifySoundFile);
     n.mail = ColumnNumber(cell(row, ColNotifyMailEnable)) != 0;

@@ -56,6 +56,9 @@ public:
     MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent = nullptr);
     ~MonitorController() override;
 
+    // The notifier usually needs events() as its sink, so it can come later.
+    void setNotifier(Notifier* notifier) { m_services.notifier = notifier; }
+
     void OnMonitoringStart();
     void OnMonitoringStop();
     bool isMonitoring() const { return m_monitoring; }

@@ -43,8 +43,9 @@ int AddHost(SettingsStore& store, const QStringList& args)
         args,
         {QStringLiteral("--host"), QStringLiteral("--protocol"), QStringLiteral("--port"), QStringLiteral("--freq"),
          QStringLiteral("--nickname"), QStringLiteral("--user"), QStringLiteral("--password"),
-         QStringLiteral("--domain"), QStringLiteral("--float-errors")},
-        {QStringLiteral("--disabled")});
+         QStringLiteral("--domain"), QStringLiteral("--float-errors"), QStringLiteral("--mail-to"),
+         QStringLiteral("--mail-server"), QStringLiteral("--sound"), QStringLiteral("--pager")},
+        {QStringLiteral("--disabled"), QStringLiteral("--no-notify")});
     if (!cl.error.isEmpty()) {
         PrintError(cl.error);
         return kExitUsage;
@@ -118,6 +119,30 @@ int AddHost(SettingsStore& store, const QStringList& args)
     if (cl.has(QStringLiteral("--domain")))
         row[ColDomain] = cl.value(QStringLiteral("--domain"));
     row[ColEnabled] = cl.has(QStringLiteral("--disabled")) ? QStringLiteral("0") : QStringLiteral("1");
+
+    // Each notification channel named switches itself and notification on.
+    const struct
+    {
+        const char* option;
+        HostColumn value;
+        HostColumn enable;
+    } channels[] = {
+        {"--mail-to", ColNotifyMailAddress, ColNotifyMailEnable},
+        {"--sound", ColNotifySoundFile, ColNotifySoundEnable},
+        {"--pager", ColNotifyPagerSequence, ColNotifyPagerEnable},
+    };
+    for (const auto& c : channels) {
+        const QString option = QLatin1String(c.option);
+        if (!cl.has(option))
+            continue;
+        row[c.value] = cl.value(option);
+        row[c.enable] = QStringLiteral("1");
+        row[ColNotifyEnable] = QStringLiteral("1");
+    }
+    if (cl.has(QStringLiteral("--mail-server")))
+        row[ColNotifyMailServer] = cl.value(QStringLiteral("--mail-server"));
+    if (cl.has(QStringLiteral("--no-notify")))
+        row[ColNotifyEnable] = QStringLiteral("0");
 
     // New hosts go to the top of the list, as the wizard inserts them.
     auto hosts = LoadHosts(store);

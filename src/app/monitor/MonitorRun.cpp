@@ -4,6 +4,9 @@
 #include "engine/HostListModel.h"
 #include "engine/MessagePaneModel.h"
 #include "engine/MonitorController.h"
+#include "engine/SyslogThread.h"
+#include "notify/NotificationQueue.h"
+#include "platform/OperatorPrompt.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
 
@@ -49,9 +52,17 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         hosts.insertHost(static_cast<int>(i), loaded[i], kHealthNoResult, static_cast<uint32_t>(i));
 
     MessagePaneModel pane;
+    StderrPrompt prompt;
     MonitorController::Services services;
     services.pane = &pane;
+    services.syslogListener = [&prompt](HostSession& session, EngineEvents& events) {
+        RunSyslogListener(session, events, prompt);
+    };
     MonitorController controller(hosts, store, services);
+    // Pager calls, sounds, mails and their trace routes run on a thread of
+    // their own; their reports join the results like any other.
+    NotificationQueue notifications(*controller.events(), prompt);
+    controller.setNotifier(&notifications);
 
     // --once: the first poll of each started host is complete when its worker
     // goes back to sleep; the result that came before decides.
@@ -148,6 +159,7 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         QTimer::singleShot(options.durationSeconds * 1000, qApp, finish);
 
     const int rc = QCoreApplication::exec();
+    notifications.stop();
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
     return rc;

@@ -4,6 +4,7 @@
 #include "app/monitor/CommandLine.h"
 #include "app/monitor/HostsCommand.h"
 #include "app/monitor/MonitorRun.h"
+#include "app/monitor/TraceRouteCommand.h"
 #include "store/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,10 @@ const char kUsage[] =
     "  quillmere-monitor [--settings FILE] hosts add --host NAME --protocol PROTOCOL [--port N]\n"
     "        [--freq SECONDS] [--nickname TEXT] [--user ID] [--password TEXT] [--domain DOMAIN]\n"
     "        [--float-errors N] [--disabled]\n"
+    "        [--mail-to ADDRESS] [--mail-server SERVER] [--sound FILE] [--pager SEQUENCE]\n"
+    "        [--no-notify]\n"
     "  quillmere-monitor [--settings FILE] hosts remove INDEX|--host NAME\n"
+    "  quillmere-monitor traceroute HOST\n"
     "\n"
     "Without a command, starts monitoring every enabled host and prints one line per\n"
     "result: time stamp, OK or FAIL, Protocol//Host:Port, response time, message.\n"
@@ -30,6 +34,9 @@ const char kUsage[] =
     "  --duration SECONDS  stop monitoring after this many seconds\n"
     "  --help              show this text\n"
     "  --version           show the version\n"
+    "\n"
+    "--mail-to, --sound and --pager each switch that notification (and notification\n"
+    "itself) on for the new host; --no-notify keeps notification off.\n"
     "\n"
     "Exit codes: 0 success, 1 a --once poll failed, 2 bad command line or input.\n";
 
@@ -93,6 +100,8 @@ int main(int argc, char** argv)
         return RunMonitor(store, run);
     if (args.first() == QLatin1String("hosts"))
         return RunHostsCommand(store, args.mid(1));
+    if (args.first() == QLatin1String("traceroute"))
+        return RunTraceRouteCommand(args.mid(1));
     PrintError(QStringLiteral("unknown command \"%1\" (see --help)").arg(args.first()));
     return kExitUsage;
 }
