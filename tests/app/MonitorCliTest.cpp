@@ -4,7 +4,11 @@
 #include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
 
+#include "store/HostStore.h"
+#include "store/SettingsStore.h"
+
 #include <QProcess>
+#include <QThread>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -140,6 +144,73 @@ TEST_F(MonitorCliTest, DurationAndTerminationStopMonitoringCleanly)
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0);
+}
+
+TEST_F(MonitorCliTest, NotificationOptionsSwitchTheirChannelsOn)
+{
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--mail-to", "ops@lan", "--mail-server",
+                   "smtp.lan", "--pager", "555,,1#"})
+                  .exitCode,
+              0);
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO", "--sound", "/tmp/a.wav", "--no-notify"})
+                  .exitCode,
+              0);
+    SettingsStore store(settings());
+    const auto hosts = LoadHosts(store);
+    ASSERT_EQ(hosts.size(), 2u);
+    const HostTexts& quiet = hosts[0];
+    EXPECT_EQ(quiet[ColNotifySoundFile], QStringLiteral("/tmp/a.wav"));
+    EXPECT_EQ(quiet[ColNotifySoundEnable], QStringLiteral("1"));
+    EXPECT_EQ(quiet[ColNotifyEnable], QStringLiteral("0"));
+    const HostTexts& loud = hosts[1];
+    EXPECT_EQ(loud[ColNotifyEnable], QStringLiteral("1"));
+    EXPECT_EQ(loud[ColNotifyMailEnable], QStringLiteral("1"));
+    EXPECT_EQ(loud[ColNotifyMailAddress], QStringLiteral("ops@lan"));
+    EXPECT_EQ(loud[ColNotifyMailServer], QStringLiteral("smtp.lan"));
+    EXPECT_EQ(loud[ColNotifyPagerEnable], QStringLiteral("1"));
+    EXPECT_EQ(loud[ColNotifyPagerSequence], QStringLiteral("555,,1#"));
+    EXPECT_EQ(loud[ColNotifySoundEnable], QStringLiteral("0"));
+}
+
+TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
+{
+    ASSERT_EQ(RequireProgram("/usr/bin/logger", "bsdutils"), "");
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "SYSLOG"}).exitCode, 0);
+    const QString port = QString::number(FreeLoopbackPort(true));
+    QProcess monitor;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUILLMERE_SYSLOG_PORT"), port);
+    monitor.setProcessEnvironment(env);
+    monitor.start(QStringLiteral(QUILLMERE_MONITOR_BIN), {QStringLiteral("--settings"), settings(), QStringLiteral("--duration"), QStringLiteral("4")});
+    ASSERT_TRUE(monitor.waitForStarted());
+    // The listener binds right after the start line on stderr.
+    monitor.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(monitor.waitForReadyRead(5000));
+    QThread::msleep(300);
+    auto send = [&](const QStringList& extra) {
+        QStringList args{QStringLiteral("-n"), QStringLiteral("127.0.0.1"), QStringLiteral("-P"), port, QStringLiteral("-d")};
+        EXPECT_EQ(QProcess::execute(QStringLiteral("/usr/bin/logger"), args + extra), 0);
+    };
+    send({QStringLiteral("-p"), QStringLiteral("user.err"), QStringLiteral("disk failing")});
+    send({QStringLiteral("--rfc3164"), QStringLiteral("-p"), QStringLiteral("local7.err"), QStringLiteral("async line")});
+    send({QStringLiteral("-p"), QStringLiteral("syslog.info"), QStringLiteral("all good")});
+    ASSERT_TRUE(monitor.waitForFinished(15000));
+    EXPECT_EQ(monitor.exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(monitor.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("\tFAIL\tSYSLOG//127.0.0.1:514\tError\t\\[3_ERROR\\]\\[USER\\]: .*disk failing"))))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("\tOK\tSYSLOG//127.0.0.1:514\t<10 msec\t\\[3_NORMAL\\]\\[CISCO ASYNC\\]: .*async line"))));
+    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("\tOK\t.*\\[6_INFO\\]\\[SYSLOGD\\]: .*all good"))));
+    EXPECT_EQ(out.count(QLatin1Char('\n')), 3);
+}
+
+TEST_F(MonitorCliTest, TraceRoutePrintsTheReport)
+{
+    const CliRun trace = run({"traceroute", "127.0.0.1"});
+    EXPECT_EQ(trace.exitCode, 0);
+    EXPECT_TRUE(trace.out.startsWith(QStringLiteral("Tracing Route to [127.0.0.1]\n")));
+    EXPECT_TRUE(trace.out.contains(QStringLiteral("TTL_01\t")));
+    EXPECT_EQ(run({"traceroute"}).exitCode, 2);
 }
 
 } // namespace
