@@ -194,6 +194,11 @@ TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
     send({QStringLiteral("-p"), QStringLiteral("user.err"), QStringLiteral("disk failing")});
     send({QStringLiteral("--rfc3164"), QStringLiteral("-p"), QStringLiteral("local7.err"), QStringLiteral("async line")});
     send({QStringLiteral("-p"), QStringLiteral("syslog.info"), QStringLiteral("all good")});
+    // A sender that no SYSLOG entry names changes nothing.
+    const QString stranger = QStringLiteral(
+        "import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0)); "
+        "s.sendto(b'<11>from a stranger', ('127.0.0.1', %1))").arg(port);
+    EXPECT_EQ(QProcess::execute(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), stranger}), 0);
     ASSERT_TRUE(monitor.waitForFinished(15000));
     EXPECT_EQ(monitor.exitCode(), 0);
     const QString out = QString::fromLocal8Bit(monitor.readAllStandardOutput());
@@ -201,6 +206,7 @@ TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
         << out.toStdString();
     EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("\tOK\tSYSLOG//127.0.0.1:514\t<10 msec\t\\[3_NORMAL\\]\\[CISCO ASYNC\\]: .*async line"))));
     EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("\tOK\t.*\\[6_INFO\\]\\[SYSLOGD\\]: .*all good"))));
+    EXPECT_FALSE(out.contains(QStringLiteral("stranger")));
     EXPECT_EQ(out.count(QLatin1Char('\n')), 3);
 }
 
