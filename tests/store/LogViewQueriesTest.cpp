@@ -1,0 +1,135 @@
+// The log viewer's queries over a seeded results table.
+
+#include "StoreTestSupport.h"
+
+#include "store/LogViewQueries.h"
+#include "store/ResultsDatabase.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+
+namespace qm::test {
+namespace {
+
+class LogViewQueriesTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_db.openFile(m_cwd.path() + "/log.mdb")) << m_prompt.all();
+    }
+    void record(const QString& host, const QString& protocol, const QString& port,
+                const QString& time, const QString& message, const QString& failure)
+    {
+        ASSERT_TRUE(m_db.RecordResults(host, protocol, port, "60", time, message, failure))
+            << m_prompt.all();
+    }
+
+    ScopedCurrentDir m_cwd;
+    RecordingPrompt m_prompt;
+    ResultsDatabase m_db{m_prompt};
+};
+
+TEST_F(LogViewQueriesTest, EmptyTableHasNoHostsAndNoRows)
+{
+    LogViewQueries queries(m_db.GetDatabase(), m_prompt);
+    EXPECT_TRUE(queries.hosts().isEmpty());
+    EXPECT_TRUE(queries.serviceLog("h", "HTTP", "80").empty());
+    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+}
+
+TEST_F(LogViewQueriesTest, OneServiceInTimeOrderWithPollsAndAverage)
+{
+    record("web", "HTTP", "80", "100", "200 OK [nginx]", "0");
+    record("web", "FTP", "21", "7", "other protocol", "0");
+    record("web", "HTTP", "8080", "9", "other port", "0");
+    record("mail", "HTTP", "80", "11", "other host", "0");
+    record("web", "HTTP", "80", "300", "200 OK [nginx]", "0");
+    record("", "", "", "", "no row matched", "1");
+    record("web", "HTTP", "80", "2147483647", "Connection refused", "1");
+
+    LogViewQueries queries(m_db.GetDatabase(), m_prompt);
+    EXPECT_EQ(queries.hosts(), QStringList({"mail", "web"}));
+
+    const LogViewQueries::ServiceLog log = queries.serviceLog("web", "HTTP", "80");
+    ASSERT_EQ(log.rows.size(), 3u);
+    EXPECT_EQ(log.rows[0].message, "200 OK [nginx]");
+    EXPECT_EQ(log.rows[0].response, "100 msec");
+    EXPECT_EQ(log.rows[1].response, "300 msec");
+    EXPECT_EQ(log.rows[2].response, "error");
+    EXPECT_EQ(log.rows[2].message, "Connection refused");
+    EXPECT_EQ(log.rows[0].failure, "");
+    EXPECT_EQ(log.rows[2].failure, "error");
+    EXPECT_EQ(log.rows[0].image, 0);
+    EXPECT_EQ(log.rows[2].image, 1);
+    EXPECT_TRUE(log.rows[0].selected);
+    EXPECT_FALSE(log.rows[1].selected);
+    EXPECT_TRUE(log.rows[2].selected);
+    EXPECT_FALSE(log.rows[0].dateStamp.isEmpty());
+    EXPECT_EQ(log.pollsText(), "3");
+    EXPECT_EQ(log.averageText(), "200.00 msec");
+    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+}
+
+TEST_F(LogViewQueriesTest, NegativeTimesAreShownButNotAveraged)
+{
+    record("h", "TIME", "37", "-5", "clock skew", "0");
+    record("h", "TIME", "37", "2147483647", "timed out", "1");
+    LogViewQueries queries(m_db.GetDatabase(), m_prompt);
+    const auto log = queries.serviceLog("h", "TIME", "37");
+    ASSERT_EQ(log.rows.size(), 2u);
+    EXPECT_EQ(log.rows[0].response, "-5 msec");
+    EXPECT_EQ(log.pollsText(), "2");
+    EXPECT_EQ(log.averageText(), "0.00 msec");
+}
+
+TEST_F(LogViewQueriesTest, HostAndPortTextsCannotBreakTheStatement)
+{
+    record("o'brien.example", "HTTP", "80", "42", "quoted host", "0");
+    record("web", "HTTP", "80", "5", "plain", "0");
+    LogViewQueries queries(m_db.GetDatabase(), m_prompt);
+
+    EXPECT_EQ(queries.hosts(), QStringList({"o'brien.example", "web"}));
+    const auto quoted = queries.serviceLog("o'brien.example", "HTTP", "80");
+    ASSERT_EQ(quoted.rows.size(), 1u);
+    EXPECT_EQ(quoted.rows[0].message, "quoted host");
+
+    EXPECT_TRUE(queries.serviceLog("x' OR '1'='1", "HTTP", "80").empty());
+    EXPECT_TRUE(queries.serviceLog("web", "HTTP", "80 OR 1=1").empty());
+    EXPECT_TRUE(queries.serviceLog("web", "HTTP", "").empty());
+    EXPECT_TRUE(queries.serviceLog("web", "HTTP", "eighty").empty());
+    EXPECT_EQ(queries.serviceLog("web", "HTTP", " 80 ").rows.size(), 1u);
+    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+}
+
+TEST_F(LogViewQueriesTest, ClosedDatabaseIsShown)
+{
+    m_db.close();
+    LogViewQueries queries(m_db.GetDatabase(), m_prompt);
+    EXPECT_TRUE(queries.hosts().isEmpty());
+    ASSERT_EQ(m_prompt.messages.size(), 1u);
+    EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Stop);
+}
+
+TEST(LogViewDateTest, StampsAreShownInLocalTimeInTheLocaleForm)
+{
+    const char* previous = std::getenv("TZ");
+    const std::string saved = previous ? previous : "";
+    std::setlocale(LC_TIME, "C");
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    EXPECT_EQ(LogViewQueries::LocalDateText("2024-07-01 10:00:00.250"), "Mon Jul  1 12:00:00 2024");
+    EXPECT_EQ(LogViewQueries::LocalDateText("2024-01-15 23:30:00.000"), "Tue Jan 16 00:30:00 2024");
+    EXPECT_EQ(LogViewQueries::LocalDateText("yesterday"), "yesterday");
+    if (previous)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+} // namespace
+} // namespace qm::test

@@ -1,0 +1,141 @@
+// Byte-exact status documents and their escaping.
+
+#include "store/StatusXml.h"
+
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+namespace qm::test {
+namespace {
+
+HostTexts EmptyRow(const QString& host)
+{
+    HostTexts texts;
+    texts[ColHost] = host;
+    return texts;
+}
+
+TEST(StatusXmlTest, ServerDocumentByteForByte)
+{
+    HostTexts first;
+    first[ColHost] = "a&b.example";
+    first[ColAddress] = "192.0.2.1";
+    first[ColNickname] = "<Tom & \"Jerry\">";
+    first[ColProtocol] = "HTTP";
+    first[ColPort] = "80";
+    first[ColThreadStatus] = "Sleeping...";
+    first[ColFreq] = "60 sec";
+    first[ColResponseTime] = "<10 msec";
+    first[ColMessage] = QString::fromUtf8("caf\u00e9 \u00ff &eacute; it's");
+    first[ColPolls] = "4";
+    first[ColFailures] = "1";
+    first[ColPercFailure] = "25.00%";
+    first[ColPassword] = "c2VjcmV0";
+    first[ColFloatStat] = "0";
+    first[ColEnabled] = "1";
+    first[ColNotifyMailAddress] = "ops@example.org";
+
+    const QByteArray expected = "<sessions>\n"
+                                "\t<session>\n"
+                                "\t    <image>images/Error_03.gif</image>\n"
+                                "\t\t<host>a&amp;b.example</host>\n"
+                                "\t\t<address>192.0.2.1</address>\n"
+                                "\t\t<nickname>&lt;Tom &amp; &quot;Jerry&quot;&gt;</nickname>\n"
+                                "\t\t<protocol>HTTP</protocol>\n"
+                                "\t\t<port>80</port>\n"
+                                "\t\t<status>Sleeping...</status>\n"
+                                "\t\t<frequency>60 sec</frequency>\n"
+                                "\t\t<responsetime>&lt;10 msec</responsetime>\n"
+                                "\t\t<message>caf&eacute; &yuml; &amp;eacute; it's</message>\n"
+                                "\t\t<polls>4</polls>\n"
+                                "\t\t<failures>1</failures>\n"
+                                "\t\t<percentfail>25.00%</percentfail>\n"
+                                "\t\t<userid></userid>\n"
+                                "\t\t<floatstatus>0</floatstatus>\n"
+                                "\t\t<enable>1</enable>\n"
+                                "\t</session>\n"
+                                "\t<session>\n"
+                                "\t    <image>images/Error_12.gif</image>\n"
+                                "\t\t<host>b</host>\n"
+                                "\t\t<address></address>\n"
+                                "\t\t<nickname></nickname>\n"
+                                "\t\t<protocol></protocol>\n"
+                                "\t\t<port></port>\n"
+                                "\t\t<status></status>\n"
+                                "\t\t<frequency></frequency>\n"
+                                "\t\t<responsetime></responsetime>\n"
+                                "\t\t<message></message>\n"
+                                "\t\t<polls></polls>\n"
+                                "\t\t<failures></failures>\n"
+                                "\t\t<percentfail></percentfail>\n"
+                                "\t\t<userid></userid>\n"
+                                "\t\t<floatstatus></floatstatus>\n"
+                                "\t\t<enable></enable>\n"
+                                "\t</session>\n"
+                                "</sessions>\n";
+    EXPECT_EQ(StatusXml::ServerDocument({{3, first}, {12, EmptyRow("b")}}), expected);
+}
+
+TEST(StatusXmlTest, MessageDocumentByteForByte)
+{
+    const std::vector<StatusXml::MessageRow> rows{
+        {11, "HTTP//a&b:80 Connection refused", "Error", "06 Dec 26 02:35:41"},
+        {0, QString::fromUtf8("ECHO//h:0 Reply \u20ac \u00a9 \u00a0"), "5", "06 Dec 26 02:35:40"},
+    };
+    const QByteArray expected = "<messages>\n"
+                                "\t<message>\n"
+                                "\t    <image>images/Error_11.gif</image>\n"
+                                "\t\t<text>HTTP//a&amp;b:80 Connection refused</text>\n"
+                                "\t\t<responsetime>Error</responsetime>\n"
+                                "\t\t<timedate>06 Dec 26 02:35:41</timedate>\n"
+                                "\t</message>\n"
+                                "\t<message>\n"
+                                "\t    <image>images/Error_00.gif</image>\n"
+                                // The euro sign has no Latin-1 entity: it stays, in UTF-8;
+                                // the no-break space U+00A0 stays too.
+                                "\t\t<text>ECHO//h:0 Reply \xe2\x82\xac &copy; \xc2\xa0</text>\n"
+                                "\t\t<responsetime>5</responsetime>\n"
+                                "\t\t<timedate>06 Dec 26 02:35:40</timedate>\n"
+                                "\t</message>\n"
+                                "</messages>\n";
+    EXPECT_EQ(StatusXml::MessageDocument(rows), expected);
+}
+
+TEST(StatusXmlTest, EmptyListsGiveOnlyTheRootLines)
+{
+    EXPECT_EQ(StatusXml::ServerDocument({}), QByteArray("<sessions>\n</sessions>\n"));
+    EXPECT_EQ(StatusXml::MessageDocument({}), QByteArray("<messages>\n</messages>\n"));
+}
+
+TEST(StatusXmlTest, LatinOneEntitiesAcrossTheRange)
+{
+    // Anchors spread over the table catch a shifted or missing name.
+    const std::vector<std::pair<char16_t, const char*>> anchors{
+        {0xA1, "&iexcl;"},  {0xA9, "&copy;"},   {0xAD, "&shy;"},    {0xB5, "&micro;"},
+        {0xBF, "&iquest;"}, {0xC6, "&AElig;"},  {0xC9, "&Eacute;"}, {0xD0, "&ETH;"},
+        {0xD7, "&times;"},  {0xDE, "&THORN;"},  {0xDF, "&szlig;"},  {0xE0, "&agrave;"},
+        {0xF0, "&eth;"},    {0xF7, "&divide;"}, {0xFF, "&yuml;"},
+    };
+    for (const auto& [code, entity] : anchors)
+        EXPECT_EQ(StatusXml::Escape(QString(QChar(code))), QString::fromLatin1(entity))
+            << int(code);
+
+    // Every character of the range becomes a distinct entity.
+    QStringList all;
+    for (char16_t c = 0xA1; c <= 0xFF; ++c) {
+        const QString e = StatusXml::Escape(QString(QChar(c)));
+        EXPECT_TRUE(e.startsWith('&') && e.endsWith(';') && e.size() >= 4) << int(c);
+        all << e;
+    }
+    all.removeDuplicates();
+    EXPECT_EQ(all.size(), 0xFF - 0xA1 + 1);
+
+    // Left alone: the apostrophe, control characters, U+0080..U+00A0 and
+    // everything above U+00FF.
+    const QString untouched = QString::fromUtf8("it's\t\x01\u0080\u009f\u00a0\u0100\u20ac");
+    EXPECT_EQ(StatusXml::Escape(untouched), untouched);
+}
+
+} // namespace
+} // namespace qm::test
