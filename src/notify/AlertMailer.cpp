@@ -19,15 +19,6 @@ constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// The envelope address of MAIL FROM and RCPT TO. Servers insist on the angle
-// brackets, so a bare address gets them; one that has them is left alone.
-std::string EnvelopeAddress(const std::string& address)
-{
-    if (!address.empty() && address.front() == '<')
-        return address;
-    return "<" + address + ">";
-}
-
 bool Accepted(const std::string& reply, const char* code)
 {
     return reply.substr(0, 3) == code;
@@ -142,8 +133,10 @@ void SendAlertMail(ProbeSocket& probe, std::string server, std::string to, std::
         return Accepted(smtp.reply(), code);
     };
     if (Accepted(smtp.reply(), "220") && step("HELO " + helo + "\r\n", "250") &&
-        step("MAIL FROM: " + EnvelopeAddress(from) + " \r\n", "250") &&
-        step("RCPT TO: " + EnvelopeAddress(to) + " \r\n", "250")) {
+        // The envelope addresses go out as given, without angle brackets,
+        // each followed by a blank before the line end.
+        step("MAIL FROM: " + from + " \r\n", "250") &&
+        step("RCPT TO: " + to + " \r\n", "250")) {
         smtp.send("DATA\r\n");
         smtp.reply(); // 354 or not, the message goes out
         const std::string message = BuildAlertMessage(from, to, subject, body, std::time(nullptr));

@@ -124,8 +124,8 @@ TEST(AlertMailerTest, FullDialogueOnTheWire)
     const std::string wire = Received(server)[0];
     const std::regex expected(
         "HELO monitor\r\n"
-        "MAIL FROM: <monitor@example\\.test> \r\n"
-        "RCPT TO: <ops@example\\.test> \r\n"
+        "MAIL FROM: monitor@example\\.test \r\n"
+        "RCPT TO: ops@example\\.test \r\n"
         "DATA\r\n"
         "From: monitor@example\\.test\n"
         "Date: [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\n"
@@ -171,7 +171,7 @@ TEST(AlertMailerTest, UnexpectedRepliesEndTheDialogue)
         Send(probe, server.port(), "monitor@example.test");
         ASSERT_EQ(Received(server).size(), 1u);
         EXPECT_EQ(Received(server)[0].find("DATA"), std::string::npos);
-        EXPECT_NE(Received(server)[0].find("RCPT TO: <ops@example.test> \r\n"), std::string::npos);
+        EXPECT_NE(Received(server)[0].find("RCPT TO: ops@example.test \r\n"), std::string::npos);
     }
     EXPECT_TRUE(sink.results().empty());
     EXPECT_EQ(probe.socketHandle(), -1);
@@ -185,7 +185,7 @@ TEST(AlertMailerTest, DataRefusedStillSendsTheMessageAndBareFromGivesEmptyHelo)
     Send(probe, server.port(), "monitor", "THIS IS JUST A TEST");
     ASSERT_EQ(Received(server).size(), 1u);
     const std::string wire = Received(server)[0];
-    EXPECT_EQ(wire.rfind("HELO \r\nMAIL FROM: <monitor> \r\n", 0), 0u) << wire;
+    EXPECT_EQ(wire.rfind("HELO \r\nMAIL FROM: monitor \r\n", 0), 0u) << wire;
     EXPECT_NE(wire.find("DATA\r\nFrom: monitor\n"), std::string::npos) << wire;
     EXPECT_NE(wire.find("\n\nTHIS IS JUST A TEST\n \r\n.\r\nQUIT \r\n"), std::string::npos) << wire;
 }
