@@ -222,12 +222,8 @@ bool ResultsDatabase::configureConnection()
     // files) and a log of up to 16 MB between checkpoints (each of which
     // syncs) keep appends in the tens of thousands a second.
     static const char* const kSetup[] = {
-        "PRAGMA page_size=1024",
-        "PRAGMA locking_mode=EXCLUSIVE",
-        "PRAGMA journal_mode=WAL",
-        "PRAGMA synchronous=NORMAL",
-        "PRAGMA wal_autocheckpoint=16000",
-        "BEGIN EXCLUSIVE",
+        "PRAGMA page_size=1024",     "PRAGMA locking_mode=EXCLUSIVE",   "PRAGMA journal_mode=WAL",
+        "PRAGMA synchronous=NORMAL", "PRAGMA wal_autocheckpoint=16000", "BEGIN EXCLUSIVE",
     };
     for (const char* statement : kSetup) {
         QSqlQuery query(m_db);
