@@ -8,6 +8,8 @@
 #include "store/SettingsStore.h"
 
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QThread>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -31,10 +33,13 @@ class MonitorCliTest : public ::testing::Test
 {
 protected:
     QString settings() const { return m_dir.filePath(QStringLiteral("quillmere.conf")); }
+    QString database() const { return m_dir.filePath(QStringLiteral("results.mdb")); }
 
     CliRun run(QStringList args, int timeoutMs = 60000)
     {
         QProcess p;
+        args.prepend(database());
+        args.prepend(QStringLiteral("--database"));
         args.prepend(settings());
         args.prepend(QStringLiteral("--settings"));
         p.start(QStringLiteral(QUILLMERE_MONITOR_BIN), args);
@@ -137,13 +142,76 @@ TEST_F(MonitorCliTest, DurationAndTerminationStopMonitoringCleanly)
     EXPECT_GE(timed.out.count(QStringLiteral("\tFAIL\t")), 2);
 
     QProcess p;
-    p.start(QStringLiteral(QUILLMERE_MONITOR_BIN), {QStringLiteral("--settings"), settings()});
+    p.start(QStringLiteral(QUILLMERE_MONITOR_BIN),
+            {QStringLiteral("--settings"), settings(), QStringLiteral("--database"), database()});
     ASSERT_TRUE(p.waitForStarted());
     ASSERT_TRUE(p.waitForReadyRead(10000));
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0);
+}
+
+TEST_F(MonitorCliTest, ResultsAreRecordedAndStatusFilesExported)
+{
+    ScriptedServer web([](ScriptedConnection& c) {
+        c.receiveUntil("\n\n", 3s);
+        c.send("HTTP/1.1 200 OK\r\nServer: rec/1\r\n\r\n");
+        c.close();
+    });
+    const QString deadPort = QString::number(FreeLoopbackPort());
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", QString::number(web.port()),
+                   "--freq", "1"})
+                  .exitCode,
+              0);
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", deadPort, "--freq", "1"}).exitCode, 0);
+    {
+        SettingsStore store(settings());
+        store.writeInt(QStringLiteral("ConfigXML"), QStringLiteral("ENABLE"), 1);
+        store.writeInt(QStringLiteral("ConfigXML"), QStringLiteral("FREQUENCY"), 1);
+        store.writeInt(QStringLiteral("ConfigXML"), QStringLiteral("LOCAL_RADIO"), 1);
+        store.writeString(QStringLiteral("ConfigXML"), QStringLiteral("LOCAL_FOLDER"), m_dir.path());
+    }
+    const CliRun monitored = run({"--duration", "6"});
+    ASSERT_EQ(monitored.exitCode, 0) << monitored.err.toStdString();
+    EXPECT_TRUE(monitored.err.contains(QStringLiteral("Last XML Update: "))) << monitored.err.toStdString();
+    EXPECT_TRUE(monitored.err.contains(QStringLiteral("HD FreeSpace ")));
+    const QStringList printed = monitored.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GE(printed.size(), 4);
+
+    // One database row per printed result, with the same values.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(database());
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(QStringLiteral("SELECT HOST, PROTOCOL, PORT, FREQUENCY, TIME, MESSAGE, FAILURE FROM HISTORY "
+                                   "ORDER BY \"INDEX\""),
+                    db);
+        int rows = 0;
+        while (q.next()) {
+            ASSERT_LT(rows, printed.size());
+            const QStringList fields = printed[rows].split(QLatin1Char('\t'));
+            ASSERT_EQ(fields.size(), 5);
+            EXPECT_EQ(fields[2], QStringLiteral("%1//%2:%3").arg(q.value(1).toString(), q.value(0).toString(), q.value(2).toString()));
+            EXPECT_EQ(q.value(3).toInt(), 1);
+            EXPECT_EQ(fields[4], q.value(5).toString());
+            const bool failed = q.value(6).toInt() == 1;
+            EXPECT_EQ(fields[1], failed ? QStringLiteral("FAIL") : QStringLiteral("OK"));
+            if (failed) {
+                EXPECT_EQ(q.value(4).toLongLong(), 2147483647LL);
+            } else if (fields[3] != QLatin1String("<10 msec")) {
+                EXPECT_EQ(fields[3], QStringLiteral("%1 msec").arg(q.value(4).toInt()));
+            }
+            ++rows;
+        }
+        EXPECT_EQ(rows, printed.size());
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+
+    const QString server = QString::fromStdString(ReadFile(m_dir.filePath(QStringLiteral("server.xml")).toStdString()));
+    EXPECT_TRUE(server.contains(QStringLiteral("127.0.0.1"))) << server.toStdString();
+    EXPECT_TRUE(server.contains(deadPort));
+    EXPECT_TRUE(QFile::exists(m_dir.filePath(QStringLiteral("message.xml"))));
 }
 
 TEST_F(MonitorCliTest, NotificationOptionsSwitchTheirChannelsOn)
@@ -181,7 +249,8 @@ TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QUILLMERE_SYSLOG_PORT"), port);
     monitor.setProcessEnvironment(env);
-    monitor.start(QStringLiteral(QUILLMERE_MONITOR_BIN), {QStringLiteral("--settings"), settings(), QStringLiteral("--duration"), QStringLiteral("4")});
+    monitor.start(QStringLiteral(QUILLMERE_MONITOR_BIN), {QStringLiteral("--settings"), settings(), QStringLiteral("--database"),
+                                                          database(), QStringLiteral("--duration"), QStringLiteral("4")});
     ASSERT_TRUE(monitor.waitForStarted());
     // The listener binds right after the start line on stderr.
     monitor.setReadChannel(QProcess::StandardError);

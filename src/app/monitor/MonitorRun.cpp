@@ -2,12 +2,14 @@
 
 #include "app/monitor/CommandLine.h"
 #include "engine/HostListModel.h"
+#include "engine/ExportScheduler.h"
 #include "engine/MessagePaneModel.h"
 #include "engine/MonitorController.h"
 #include "engine/SyslogThread.h"
 #include "notify/NotificationQueue.h"
 #include "platform/OperatorPrompt.h"
 #include "store/HostStore.h"
+#include "store/ResultsDatabase.h"
 #include "store/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -53,8 +55,13 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
 
     MessagePaneModel pane;
     StderrPrompt prompt;
+    // Every result goes to the results database; a copy that cannot have the
+    // file (another one runs) monitors on without it, as the prompt said.
+    ResultsDatabase database(prompt);
+    database.open(store, options.databaseFile);
     MonitorController::Services services;
     services.pane = &pane;
+    services.recorder = database.isOpen() ? &database : nullptr;
     services.syslogListener = [&prompt](HostSession& session, EngineEvents& events) {
         RunSyslogListener(session, events, prompt);
     };
@@ -63,6 +70,19 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
     // their own; their reports join the results like any other.
     NotificationQueue notifications(*controller.events(), prompt);
     controller.setNotifier(&notifications);
+
+    // The XML status export runs while monitoring runs, when it is enabled.
+    ExportScheduler exporter(hosts, pane, prompt);
+    exporter.setDatabaseFile(database.fileName());
+    QObject::connect(&controller, &MonitorController::monitoringStarted, &exporter, [&] { exporter.start(store); });
+    QObject::connect(&controller, &MonitorController::monitoringStopped, &exporter, &ExportScheduler::stop);
+    QObject::connect(&exporter, &ExportScheduler::lastExportTextChanged, qApp, [](const QString& text) { PrintError(text); });
+    QString lastDiskText;
+    QObject::connect(&exporter, &ExportScheduler::diskTextChanged, qApp, [&](const QString& text) {
+        if (text != lastDiskText)
+            PrintError(text);
+        lastDiskText = text;
+    });
 
     // --once: the first poll of each started host is complete when its worker
     // goes back to sleep; the result that came before decides.

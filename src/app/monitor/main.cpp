@@ -13,7 +13,7 @@ namespace {
 
 const char kUsage[] =
     "Usage:\n"
-    "  quillmere-monitor [--settings FILE] [--once] [--duration SECONDS]\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE] [--once] [--duration SECONDS]\n"
     "  quillmere-monitor [--settings FILE] hosts list\n"
     "  quillmere-monitor [--settings FILE] hosts add --host NAME --protocol PROTOCOL [--port N]\n"
     "        [--freq SECONDS] [--nickname TEXT] [--user ID] [--password TEXT] [--domain DOMAIN]\n"
@@ -25,10 +25,13 @@ const char kUsage[] =
     "\n"
     "Without a command, starts monitoring every enabled host and prints one line per\n"
     "result: time stamp, OK or FAIL, Protocol//Host:Port, response time, message.\n"
+    "Every result is also appended to the results database, and the XML status\n"
+    "export runs when it is enabled in the settings.\n"
     "SIGINT or SIGTERM stops monitoring and exits 0.\n"
     "\n"
     "Options:\n"
     "  --settings FILE     use this settings file instead of the per-user one\n"
+    "  --database FILE     results database file instead of the configured one\n"
     "  --once              poll each enabled host once; exit 0 when every first\n"
     "                      result succeeded, 1 otherwise\n"
     "  --duration SECONDS  stop monitoring after this many seconds\n"
@@ -69,7 +72,8 @@ int main(int argc, char** argv)
             run.once = true;
             continue;
         }
-        if (opt != QLatin1String("--settings") && opt != QLatin1String("--duration")) {
+        if (opt != QLatin1String("--settings") && opt != QLatin1String("--duration")
+            && opt != QLatin1String("--database")) {
             PrintError(QStringLiteral("unknown option %1 (see --help)").arg(opt));
             return kExitUsage;
         }
@@ -80,6 +84,8 @@ int main(int argc, char** argv)
         const QString value = args.takeFirst();
         if (opt == QLatin1String("--settings")) {
             settingsFile = value;
+        } else if (opt == QLatin1String("--database")) {
+            run.databaseFile = value;
         } else {
             const auto seconds = ParseNumber(value, 1, 365 * 86400);
             if (!seconds) {
