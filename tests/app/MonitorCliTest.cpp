@@ -35,14 +35,22 @@ protected:
     QString settings() const { return m_dir.filePath(QStringLiteral("quillmere.conf")); }
     QString database() const { return m_dir.filePath(QStringLiteral("results.mdb")); }
 
-    CliRun run(QStringList args, int timeoutMs = 60000)
+    // isolated: in a network namespace of its own, where name look-ups cannot
+    // leave the machine.
+    CliRun run(QStringList args, bool isolated = false, int timeoutMs = 60000)
     {
         QProcess p;
         args.prepend(database());
         args.prepend(QStringLiteral("--database"));
         args.prepend(settings());
         args.prepend(QStringLiteral("--settings"));
-        p.start(QStringLiteral(QUILLMERE_MONITOR_BIN), args);
+        if (isolated) {
+            args.prepend(QStringLiteral(QUILLMERE_MONITOR_BIN));
+            args.prepend(QStringLiteral("--net"));
+            p.start(QStringLiteral("/usr/bin/unshare"), args);
+        } else {
+            p.start(QStringLiteral(QUILLMERE_MONITOR_BIN), args);
+        }
         EXPECT_TRUE(p.waitForFinished(timeoutMs)) << args.join(QLatin1Char(' ')).toStdString();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
                 QString::fromLocal8Bit(p.readAllStandardError())};
@@ -71,7 +79,7 @@ TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
     EXPECT_EQ(run({"hosts", "add", "--protocol", "HTTP"}).exitCode, 2);
     EXPECT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--float-errors", "11"}).exitCode, 2);
     EXPECT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--bogus"}).exitCode, 2);
-    const CliRun unresolvable = run({"hosts", "add", "--host", "no-such-host.invalid", "--protocol", "HTTP"});
+    const CliRun unresolvable = run({"hosts", "add", "--host", "no-such-host.invalid", "--protocol", "HTTP"}, true);
     EXPECT_EQ(unresolvable.exitCode, 2);
     EXPECT_TRUE(unresolvable.err.contains(QStringLiteral("Can't resolve no-such-host.invalid")));
     EXPECT_EQ(run({"hosts", "remove", "7"}).exitCode, 2);
