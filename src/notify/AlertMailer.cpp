@@ -132,11 +132,10 @@ void SendAlertMail(ProbeSocket& probe, std::string server, std::string to, std::
         smtp.send(command);
         return Accepted(smtp.reply(), code);
     };
+    // The envelope addresses go out as given, without angle brackets, each
+    // followed by a blank before the line end.
     if (Accepted(smtp.reply(), "220") && step("HELO " + helo + "\r\n", "250") &&
-        // The envelope addresses go out as given, without angle brackets,
-        // each followed by a blank before the line end.
-        step("MAIL FROM: " + from + " \r\n", "250") &&
-        step("RCPT TO: " + to + " \r\n", "250")) {
+        step("MAIL FROM: " + from + " \r\n", "250") && step("RCPT TO: " + to + " \r\n", "250")) {
         smtp.send("DATA\r\n");
         smtp.reply(); // 354 or not, the message goes out
         const std::string message = BuildAlertMessage(from, to, subject, body, std::time(nullptr));
