@@ -1,7 +1,7 @@
 #include "notify/NotificationQueue.h"
 
+#include "MaildirSmtpServer.h"
 #include "PtyModem.h"
-#include "SmtpdInstance.h"
 #include "TestSounds.h"
 #include "platform/OperatorPrompt.h"
 #include "platform/ThreadId.h"
@@ -293,9 +293,9 @@ bool HasHeader(const std::vector<std::string>& headers, const std::string& line)
     return std::find(headers.begin(), headers.end(), line) != headers.end();
 }
 
-TEST(NotificationQueueTest, DownAndUpMailsThroughARealMta)
+TEST(NotificationQueueTest, DownAndUpMailsThroughARealSmtpServer)
 {
-    test::SmtpdInstance mta("example.test", {"ops"});
+    test::MaildirSmtpServer mta;
     ASSERT_EQ(mta.error(), "");
     RecordingPrompt prompt;
     test::RecordingSink sink;
@@ -310,7 +310,7 @@ TEST(NotificationQueueTest, DownAndUpMailsThroughARealMta)
     up.traceRouteHost = "127.0.0.1"; // never used for an up mail
     queue.notify(up);
 
-    const auto messages = mta.waitForMessages("ops", 2, 90s);
+    const auto messages = mta.waitForMessages(2, 90s);
     ASSERT_EQ(messages.size(), 2u) << mta.log();
     bool sawDown = false, sawUp = false;
     for (const auto& message : messages) {
@@ -318,6 +318,9 @@ TEST(NotificationQueueTest, DownAndUpMailsThroughARealMta)
         EXPECT_TRUE(HasHeader(headers, "From: monitor@example.test")) << message;
         EXPECT_TRUE(HasHeader(headers, "To: ops@example.test")) << message;
         EXPECT_TRUE(HasHeader(headers, "X-mailer: Kestrune")) << message;
+        // The envelope as the server understood the bare MAIL FROM and RCPT TO.
+        EXPECT_TRUE(HasHeader(headers, "X-MailFrom: monitor@example.test")) << message;
+        EXPECT_TRUE(HasHeader(headers, "X-RcptTo: ops@example.test")) << message;
         const bool isDown = HasHeader(headers, "Subject: HOST DOWN: Web front (127.0.0.1)");
         if (isDown) {
             sawDown = true;
