@@ -352,7 +352,7 @@ bool ResultsDatabase::RecordResults(const QString& host, const QString& protocol
         reportRecordError(
             QStringLiteral("Data type conversion error: the field %1 cannot hold \"%2\".")
                 .arg(QLatin1String(badField), text));
-        return false;
+        return true; // shown; the result's other handling goes on
     }
 
     m_insert->bindValue(0, TextField(host, kHostWidth));
@@ -365,7 +365,7 @@ bool ResultsDatabase::RecordResults(const QString& host, const QString& protocol
     m_insert->bindValue(7, DateStampNow());
     if (!m_insert->exec()) {
         reportRecordError(ErrorText(m_insert->lastError()));
-        return false;
+        return true; // shown; the result's other handling goes on
     }
     m_lastRecordError.clear();
     return true;

@@ -56,9 +56,10 @@ public:
 
     // Appends one result. Empty texts leave their fields NULL; PORT, FREQUENCY
     // and TIME must be decimal numbers, FAILURE "0"/"1" (or true/false).
-    // Returns false when the result was not recorded; a failure is shown to
-    // the operator, a repeat of the same failure is not shown again until a
-    // result has been recorded in between.
+    // A failure to write the row is shown to the operator (a repeat of the
+    // same failure only after a result was recorded in between) and the
+    // caller goes on. Returns false only when there is no usable table at
+    // all, which ends the caller's handling of the result.
     bool RecordResults(const QString& host, const QString& protocol, const QString& port,
                        const QString& frequency, const QString& time, const QString& message,
                        const QString& failure) override;
