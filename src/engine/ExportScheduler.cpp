@@ -2,6 +2,7 @@
 
 #include "engine/HostListModel.h"
 #include "engine/MessagePaneModel.h"
+#include "platform/TimeText.h"
 #include "store/SettingsStore.h"
 #include "store/StatusXml.h"
 
@@ -47,13 +48,8 @@ void ExportScheduler::exportNow()
 {
     if (!m_settings)
         return;
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[128];
-    const std::size_t n = std::strftime(stamp, sizeof stamp, "%a, %d %b %Y %H:%M:%S", &local);
     m_lastExportText = QStringLiteral("Last XML Update: ") +
-                       QString::fromLocal8Bit(stamp, static_cast<qsizetype>(n));
+                       QString::fromStdString(FormatLocalTime("%a, %d %b %Y %H:%M:%S"));
     Q_EMIT lastExportTextChanged(m_lastExportText);
 
     m_exporter.exportDocument(*m_settings, QStringLiteral("server.xml"),
