@@ -5,14 +5,15 @@
 #include "engine/MessagePaneModel.h"
 #include "engine/PollThread.h"
 #include "platform/ThreadId.h"
+#include "platform/TimeText.h"
 #include "platform/WorkerThread.h"
 #include "probes/Base64.h"
 #include "store/SettingsStore.h"
 #include "tools/SyslogNaming.h"
 
 #include <QMetaObject>
+#include <QStringDecoder>
 
-#include <ctime>
 #include <mutex>
 
 namespace qm {
@@ -86,19 +87,13 @@ QString StatusText(int code)
     }
 }
 
-QString LocalTimeText(const char* format)
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char buf[64] = {};
-    std::strftime(buf, sizeof(buf), format, &local);
-    return QString::fromLocal8Bit(buf);
-}
-
+// Probe and syslog texts are the peer's bytes: UTF-8 when they are valid
+// UTF-8, otherwise read as Latin-1 so that no byte is lost.
 QString FromStd(const std::string& s)
 {
-    return QString::fromStdString(s);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(QByteArrayView(s.data(), static_cast<qsizetype>(s.size())));
+    return utf8.hasError() ? QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())) : text;
 }
 } // namespace
 
@@ -430,7 +425,7 @@ void MonitorController::addPaneLine(int row, const QString& message, bool succes
     line.text = QStringLiteral("%1//%2:%3 %4").arg(cell(row, ColProtocol), cell(row, ColHost), cell(row, ColPort), message);
     line.image = success ? 0 : kHealthWorst;
     line.respTime = respTime;
-    line.timeStamp = LocalTimeText("%d %b %y %H:%M:%S");
+    line.timeStamp = QString::fromStdString(FormatLocalTime("%d %b %y %H:%M:%S"));
     m_services.pane->addLine(std::move(line));
 }
 

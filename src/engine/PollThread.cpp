@@ -8,6 +8,10 @@
 
 namespace qm {
 
+namespace {
+constexpr unsigned kIdleCycleMs = 1000;
+}
+
 void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<EngineEvents> events,
                     std::string dnsQueryName)
 {
@@ -28,11 +32,15 @@ void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<Engine
 
         while (!session->stopRequested()) {
             events->postStatus(self, StatusWorking);
-            RunProbe(probe, protocol, args);
+            const bool probed = RunProbe(probe, protocol, args);
             events->postStatus(self, StatusSleeping);
             const int frequency = session->frequency();
             if (frequency > 0)
                 session->wakeEvent().wait(static_cast<unsigned>(frequency) * 1000u);
+            else if (!probed)
+                // Nothing to probe and no interval: pace the idle cycle instead
+                // of flooding the main thread with status events.
+                session->wakeEvent().wait(kIdleCycleMs);
         }
     }
     events->postStatus(self, StatusStopping);
