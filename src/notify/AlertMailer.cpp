@@ -123,7 +123,8 @@ void SendAlertMail(ProbeSocket& probe, std::string server, std::string to, std::
 {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kMailDeadlineMs);
     const std::string helo = HeloName(from);
-    if (!probe.ConnectStream(server, port))
+    // A server that cannot be resolved or reached ends the mail silently.
+    if (!probe.ConnectStream(server, port, ProbeSocket::Failures::Silent))
         return;
     MailDialogue smtp(probe, deadline);
 

@@ -74,31 +74,41 @@ void ProbeSocket::CloseSocket()
     m_rxPos = m_rxLen = 0;
 }
 
-int ProbeSocket::ResolveAddress(const std::string& host, int port, sockaddr_in& addr)
+namespace {
+// The name lookup is tried first, also for texts that look like addresses.
+bool Resolve(const std::string& host, int port, sockaddr_in& addr)
 {
     std::memset(&addr, 0, sizeof(addr));
     addr.sin_family = AF_INET;
-    // The name lookup is tried first, also for texts that look like addresses.
     if (!LookupFirstAddress(host, addr.sin_addr)) {
         const in_addr_t parsed = ::inet_addr(host.c_str());
-        if (parsed == INADDR_NONE) {
-            ReportFailure(FormatTemplate("Can't resolve %1!s!", {host}));
-            return 1;
-        }
+        if (parsed == INADDR_NONE)
+            return false;
         addr.sin_addr.s_addr = parsed;
     }
     addr.sin_port = htons(static_cast<uint16_t>(port));
-    return 0;
+    return true;
+}
+} // namespace
+
+int ProbeSocket::ResolveAddress(const std::string& host, int port, sockaddr_in& addr)
+{
+    if (Resolve(host, port, addr))
+        return 0;
+    ReportFailure(FormatTemplate("Can't resolve %1!s!", {host}));
+    return 1;
 }
 
-bool ProbeSocket::ConnectStream(const std::string& host, int port)
+bool ProbeSocket::ConnectStream(const std::string& host, int port, Failures failures)
 {
+    const bool report = failures == Failures::Report;
     sockaddr_in addr;
-    if (ResolveAddress(host, port, addr) != 0)
+    if (report ? ResolveAddress(host, port, addr) != 0 : !Resolve(host, port, addr))
         return false;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
-        ReportFailure(FormatTemplate("Connect Failed %1!s!", {SocketErrorText(LastSocketError())}));
+        if (report)
+            ReportFailure(FormatTemplate("Connect Failed %1!s!", {SocketErrorText(LastSocketError())}));
         return false;
     }
     adoptSocket(fd);
@@ -123,7 +133,8 @@ bool ProbeSocket::ConnectStream(const std::string& host, int port)
         }
     }
     if (error != 0) {
-        ReportFailure(FormatTemplate("Connect Failed %1!s!", {SocketErrorText(WinsockErrorFromErrno(error))}));
+        if (report)
+            ReportFailure(FormatTemplate("Connect Failed %1!s!", {SocketErrorText(WinsockErrorFromErrno(error))}));
         CloseSocket();
         return false;
     }

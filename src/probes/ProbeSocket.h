@@ -57,8 +57,9 @@ public:
     void ReportFailure(std::string message);
 
     // Resolves, creates a stream socket and connects within the connect bound.
-    // Reports the failure and returns false when any step fails.
-    bool ConnectStream(const std::string& host, int port);
+    // Returns false when any step fails, after reporting why unless silent.
+    enum class Failures { Report, Silent };
+    bool ConnectStream(const std::string& host, int port, Failures failures = Failures::Report);
     void CloseSocket();
     int socketHandle() const { return m_socket; }
 

@@ -190,7 +190,7 @@ TEST(AlertMailerTest, DataRefusedStillSendsTheMessageAndBareFromGivesEmptyHelo)
     EXPECT_NE(wire.find("\n\nTHIS IS JUST A TEST\n \r\n.\r\nQUIT \r\n"), std::string::npos) << wire;
 }
 
-TEST(AlertMailerTest, UnreachableServerIsReportedWithTheCallersThreadId)
+TEST(AlertMailerTest, UnreachableServerEndsSilentlyAndReceiveFailuresCarryTheCallersThreadId)
 {
     test::RecordingSink sink;
     ProbeSocket probe(sink);
@@ -200,11 +200,20 @@ TEST(AlertMailerTest, UnreachableServerIsReportedWithTheCallersThreadId)
         port = closed.port();
     }
     Send(probe, port, "monitor@example.test");
+    EXPECT_TRUE(sink.results().empty());
+
+    // A server that resets the connection makes the greeting read fail.
+    ScriptedServer reset([](ScriptedConnection& c) {
+        std::this_thread::sleep_for(200ms); // let the client's connect complete first
+        const linger hard{1, 0};
+        ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        c.close();
+    });
+    Send(probe, reset.port(), "monitor@example.test");
     const auto results = sink.results();
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, test::RecordingSink::Report::Failure);
-    EXPECT_EQ(results[0].result.message.rfind("Connect Failed ", 0), 0u)
-        << results[0].result.message;
+    EXPECT_EQ(results[0].result.message.rfind("Recvfrom failed: ", 0), 0u) << results[0].result.message;
     EXPECT_EQ(results[0].threadId, CurrentThreadId());
 }
 

@@ -184,14 +184,17 @@ TEST(NotificationQueueTest, ReportsCarryTheQueueThreadAndNoAudioIsToldOnce)
 {
     test::ScratchDir dir;
     const std::string wav = dir.file("alert.wav", test::WaveFile(8000, 1, 800));
-    int closedPort;
-    {
-        ScriptedServer gone([](ScriptedConnection&) {});
-        closedPort = gone.port();
-    }
+    // A mail server that resets every connection: the mailer reports the
+    // failed greeting read.
+    ScriptedServer reset([](ScriptedConnection& c) {
+        std::this_thread::sleep_for(200ms); // let the client's connect complete first
+        const linger hard{1, 0};
+        ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        c.close();
+    });
     RecordingPrompt prompt;
     test::RecordingSink sink;
-    NotificationQueueOptions options = QuickOptions(closedPort);
+    NotificationQueueOptions options = QuickOptions(reset.port());
     options.soundDevice = "hw:97,0"; // an output that does not exist
     NotificationQueue queue(sink, prompt, options);
 
@@ -218,7 +221,7 @@ TEST(NotificationQueueTest, ReportsCarryTheQueueThreadAndNoAudioIsToldOnce)
     EXPECT_EQ(texts[2], texts[1]);
 
     for (const auto& report : sink.results()) {
-        EXPECT_EQ(report.result.message.rfind("Connect Failed ", 0), 0u) << report.result.message;
+        EXPECT_EQ(report.result.message.rfind("Recvfrom failed: ", 0), 0u) << report.result.message;
         EXPECT_EQ(report.threadId, queue.threadId());
     }
     EXPECT_NE(queue.threadId(), CurrentThreadId());
