@@ -22,9 +22,8 @@ namespace qm {
 
 namespace {
 
-constexpr std::size_t kMaxHostNameLength = 253;
-constexpr std::size_t kMaxLabelLength = 63;
-// Longest numeric name turned into a reverse name.
+// Numeric names shorter than this are asked in reverse; their reverse name
+// then stays within 255 characters.
 constexpr std::size_t kMaxReverseSource = 242;
 
 void WriteBe16(uint8_t* p, int value)
@@ -33,33 +32,16 @@ void WriteBe16(uint8_t* p, int value)
     p[1] = static_cast<uint8_t>(value & 0xFF);
 }
 
-// A host name the query can carry: labels of 1 to 63 characters, 253 at most.
-bool IsEncodableName(const std::string& name)
-{
-    if (name.empty() || name.size() > kMaxHostNameLength)
-        return false;
-    std::size_t label = 0;
-    for (char c : name) {
-        if (c == '.') {
-            if (label == 0)
-                return false;
-            label = 0;
-        } else if (++label > kMaxLabelLength) {
-            return false;
-        }
-    }
-    return label > 0;
-}
-
-// "10.1.2.3" -> "3.2.1.10.IN-ADDR.ARPA"; empty when the text is no address.
+// "10.1.2.3" -> "3.2.1.10.IN-ADDR.ARPA". The text is read as inet_addr reads
+// it: the short forms count ("10.1.2" is 10.1.0.2), and a text that is no
+// address gives INADDR_NONE, so it is asked as 255.255.255.255.IN-ADDR.ARPA.
 std::string ReverseName(const std::string& address)
 {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
-        return {};
-    const auto* b = reinterpret_cast<const uint8_t*>(&parsed.s_addr);
-    return std::to_string(b[3]) + "." + std::to_string(b[2]) + "." + std::to_string(b[1]) + "."
-         + std::to_string(b[0]) + ".IN-ADDR.ARPA";
+    in_addr reversed{};
+    reversed.s_addr = htonl(::inet_addr(address.c_str()));
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reversed, text, sizeof(text));
+    return std::string(text) + ".IN-ADDR.ARPA";
 }
 
 std::string QueryFailedText(const std::string& name, int status)
@@ -89,8 +71,13 @@ int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::strin
     WriteBe16(query.data(), static_cast<int>(CurrentThreadId() & 0xFFFF));
     WriteBe16(query.data() + 2, 0x0100); // recursion desired, nothing else
     WriteBe16(query.data() + 4, 1);
-    const int nameBytes = EncodeDnsName(queryName, query.data() + kDnsHeaderSize,
-                                        query.size() - kDnsHeaderSize - 4);
+    // A trailing dot only says the name is complete; its label form ends with
+    // the zero byte anyway, so the dot is not encoded.
+    std::string_view wireName = queryName;
+    if (wireName.size() > 1 && wireName.back() == '.')
+        wireName.remove_suffix(1);
+    const int nameBytes =
+        EncodeDnsName(wireName, query.data() + kDnsHeaderSize, query.size() - kDnsHeaderSize - 4);
     if (nameBytes < 0) {
         probe.ReportFailure("DNS query name " + queryName + " is too long");
         return kDnsSendFailed;
@@ -141,23 +128,16 @@ void ProbeDns(ProbeSocket& probe, const std::string& host, int port, const std::
               OperatorPrompt* prompt)
 {
     std::string name = queryName.empty() ? DefaultDnsQueryName() : queryName;
-    // "host.example." names the same host as "host.example".
-    if (name.size() > 1 && name.back() == '.')
-        name.pop_back();
     int type = kDnsTypeA;
     if (IsNumericAddress(name) && name.find("in-addr") == std::string::npos
         && name.find("IN-ADDR") == std::string::npos) {
-        const std::string reverse = name.size() < kMaxReverseSource ? ReverseName(name) : std::string();
-        if (!reverse.empty()) {
-            name = reverse;
+        if (name.size() < kMaxReverseSource) {
+            name = ReverseName(name);
             type = kDnsTypePtr;
         } else if (prompt) {
+            // Too long for a reverse name: asked for as it is, as a host name.
             prompt->inform(OperatorPrompt::Icon::Warning, "DNS: Invalid address");
         }
-    }
-    if (!IsEncodableName(name)) {
-        probe.ReportFailure("DNS query name \"" + name + "\" is not a valid host name");
-        return;
     }
 
     DnsReply reply{};

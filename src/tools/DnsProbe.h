@@ -30,19 +30,23 @@ std::string DefaultDnsQueryName();
 bool IsNumericAddress(std::string_view text);
 
 // Sends one query (ID from the calling thread, only RD set, one question of
-// the given type, class IN: 18 + n bytes for a name of n characters) over UDP
-// to server:port and receives the first datagram that arrives, within 10 s,
-// into `reply`. Returns the bytes received or an outcome above; every failure
-// has been reported through the probe's sink.
+// the given type, class IN: 18 + n bytes for a name of n characters; a
+// trailing dot is not encoded) over UDP to server:port and receives the first
+// datagram that arrives, within 10 s, into `reply`. Returns the bytes received
+// or an outcome above; every failure has been reported through the probe's
+// sink.
 int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::string& server, int port,
               int queryType, DnsReply& reply);
 
 // Tests the name server host:port by asking it for the address records of
 // queryName (empty: DefaultDnsQueryName()), and for its mail exchangers when
-// the address answer is empty. A numeric query name is asked in reverse
-// (a.b.c.d as d.c.b.a.IN-ADDR.ARPA, type PTR). Reports one success with the
-// records as text, or failures. The prompt, when given, hears about a numeric
-// query name that is not an IPv4 address.
+// the address answer is empty. A numeric query name shorter than 242
+// characters is asked in reverse, read as inet_addr reads it (a.b.c.d as
+// d.c.b.a.IN-ADDR.ARPA, type PTR; "10.1.2" as 2.0.1.10.IN-ADDR.ARPA; a text
+// that is no address as 255.255.255.255.IN-ADDR.ARPA). A longer one is told
+// to the prompt, when given, as "DNS: Invalid address" and then asked for
+// unchanged, type A. Reports one success with the records as text, or
+// failures; the texts quote the query name as given.
 void ProbeDns(ProbeSocket& probe, const std::string& host, int port, const std::string& queryName,
               OperatorPrompt* prompt = nullptr);
 

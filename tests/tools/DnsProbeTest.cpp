@@ -1,4 +1,5 @@
 #include "UdpScriptedServer.h"
+#include "platform/OperatorPrompt.h"
 #include "platform/ThreadId.h"
 #include "probes/ProbeSocket.h"
 #include "support/RecordingSink.h"
@@ -41,11 +42,33 @@ std::string Record(int type, const std::string& data)
          + Be16Bytes(static_cast<int>(data.size())) + data;
 }
 
-std::vector<Report> Probe(int port, const std::string& name)
+// The question of a request in dotted form, and its type.
+std::pair<std::string, int> Question(const std::string& q)
+{
+    std::string name;
+    std::size_t at = 12;
+    while (at < q.size() && q[at] != 0) {
+        const std::size_t length = uint8_t(q[at]);
+        name += (name.empty() ? "" : ".") + q.substr(at + 1, length);
+        at += length + 1;
+    }
+    return {name, at + 3 <= q.size() ? Be16(q, at + 1) : -1};
+}
+
+// Records what the operator is told.
+class RecordingPrompt : public OperatorPrompt
+{
+public:
+    void inform(Icon icon, const std::string& text) override { told.push_back({icon, text}); }
+    bool confirm(const std::string&) override { return false; }
+    std::vector<std::pair<Icon, std::string>> told;
+};
+
+std::vector<Report> Probe(int port, const std::string& name, OperatorPrompt* prompt = nullptr)
 {
     RecordingSink sink;
     ProbeSocket probe(sink);
-    ProbeDns(probe, "127.0.0.1", port, name);
+    ProbeDns(probe, "127.0.0.1", port, name, prompt);
     return sink.results();
 }
 
@@ -64,7 +87,8 @@ protected:
                         "mx-host=mailonly.test,mx1.mailonly.test,10\n"
                         "mx-host=mailonly.test,mx2.mailonly.test,20\n"
                         "cname=alias.test,two.test\n"
-                        "ptr-record=3.2.1.10.in-addr.arpa,host.test\n");
+                        "ptr-record=3.2.1.10.in-addr.arpa,host.test\n"
+                        "ptr-record=2.0.1.10.in-addr.arpa,short.test\n");
         s_server = new ServerProcess;
         s_server->start({"/usr/sbin/dnsmasq", "-d", "-C", conf}, conf + ".log");
         // dnsmasq answers once it has bound its socket.
@@ -150,11 +174,17 @@ TEST_F(ToolsDnsmasq, CanonicalNameIsNotFormatted)
 
 TEST_F(ToolsDnsmasq, NumericNameIsAskedInReverse)
 {
-    const auto results = Probe(s_port, "10.1.2.3");
+    auto results = Probe(s_port, "10.1.2.3");
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, Report::Success);
     EXPECT_EQ(results[0].result.message,
               "Success: A Record Query:[ 3.2.1.10.IN-ADDR.ARPA ] Returned:[ 3.2.1.10.IN-ADDR.ARPA is a pointer to host.test ]");
+    // The short form 10.1.2 is the address 10.1.0.2.
+    results = Probe(s_port, "10.1.2");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Report::Success);
+    EXPECT_EQ(results[0].result.message,
+              "Success: A Record Query:[ 2.0.1.10.IN-ADDR.ARPA ] Returned:[ 2.0.1.10.IN-ADDR.ARPA is a pointer to short.test ]");
 }
 
 TEST_F(ToolsDnsmasq, NameWithoutRecordsFailsAfterBothQueries)
@@ -206,13 +236,85 @@ TEST(ToolsDnsProbe, ShortReplyLeadsToTheMailQueryAndItsByteCount)
     EXPECT_EQ(Be16(requests[1], requests[1].size() - 4), kDnsTypeMx);
 }
 
-TEST(ToolsDnsProbe, InvalidNumericNameIsNotAskedInReverse)
+TEST(ToolsDnsProbe, NumericNamesAreReadLikeInetAddr)
 {
-    UdpScriptedServer server([](const std::string&) { return std::nullopt; });
-    const auto results = Probe(server.port(), std::string(300, '1'));
+    UdpScriptedServer server([](const std::string& q) -> std::optional<std::string> {
+        return ReplyHead(q, 1) + Record(12, std::string("\x04host\x04test\x00", 11));
+    });
+    std::string longest; // 241 characters, no address: still asked in reverse
+    while (longest.size() < 241)
+        longest += longest.empty() ? "1" : ".1";
+    ASSERT_EQ(longest.size(), 241u);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"10.1.2", "2.0.1.10"},          {"10.258", "2.1.0.10"},
+        {"167837187", "3.254.0.10"},     {"010.1.2.3", "3.2.1.8"},
+        {"999.1.1.1", "255.255.255.255"}, {"10.1.2.3.", "255.255.255.255"},
+        {"1-2-3", "255.255.255.255"},    {longest, "255.255.255.255"},
+    };
+    RecordingPrompt prompt;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& [name, reversed] = cases[i];
+        SCOPED_TRACE(name);
+        const std::string reverse = reversed + ".IN-ADDR.ARPA";
+        const auto results = Probe(server.port(), name, &prompt);
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0].result.message,
+                  "Success: A Record Query:[ " + reverse + " ] Returned:[ " + reverse + " is a pointer to host.test ]");
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), i + 1);
+        EXPECT_EQ(Question(requests.back()), std::make_pair(reverse, kDnsTypePtr));
+    }
+    EXPECT_TRUE(prompt.told.empty());
+}
+
+TEST(ToolsDnsProbe, NumericNameTooLongToReverseIsToldAndAskedAsItIs)
+{
+    // No answer records to either query.
+    UdpScriptedServer server([](const std::string& q) -> std::optional<std::string> { return ReplyHead(q, 0); });
+    // The shortest such name, and one longer than a host name may be.
+    for (const std::size_t length : {242u, 301u}) {
+        std::string name = length % 2 ? "1" : "11";
+        while (name.size() < length)
+            name += ".1";
+        ASSERT_EQ(name.size(), length);
+        SCOPED_TRACE(length);
+        const std::size_t before = server.requests().size();
+        RecordingPrompt prompt;
+        const auto results = Probe(server.port(), name, &prompt);
+        ASSERT_EQ(prompt.told.size(), 1u);
+        EXPECT_EQ(prompt.told[0].first, OperatorPrompt::Icon::Warning);
+        EXPECT_EQ(prompt.told[0].second, "DNS: Invalid address");
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), before + 2);
+        EXPECT_EQ(requests[before].size(), 18 + length);
+        EXPECT_EQ(Question(requests[before]), std::make_pair(name, kDnsTypeA));
+        EXPECT_EQ(Question(requests[before + 1]), std::make_pair(name, kDnsTypeMx));
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0].result.message,
+                  "DNS A Record Query for " + name + " failed.  iStatus=[" + std::to_string(18 + length) + "]");
+    }
+    // Without a prompt the query goes out all the same.
+    EXPECT_EQ(Probe(server.port(), std::string(250, '7')).size(), 1u);
+    EXPECT_EQ(server.requests().size(), 6u);
+}
+
+TEST(ToolsDnsProbe, TextsQuoteTheNameWithItsTrailingDot)
+{
+    UdpScriptedServer answering([](const std::string& q) -> std::optional<std::string> {
+        return ReplyHead(q, 1) + Record(1, std::string("\x0A\x00\x00\x07", 4));
+    });
+    auto results = Probe(answering.port(), "dotted.test.");
     ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].result.message.rfind("DNS query name \"111", 0), 0u) << results[0].result.message;
-    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(results[0].result.message, "Success: A Record Query:[ dotted.test. ] Returned:[ RR IP [10.0.0.7] ]");
+    // The dot itself is not sent: 18 bytes and the 11 characters of the name.
+    const auto requests = answering.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].substr(12), std::string("\x06" "dotted\x04test\x00\x00\x01\x00\x01", 17));
+
+    UdpScriptedServer empty([](const std::string&) { return std::string(); });
+    results = Probe(empty.port(), "dotted.test.");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.message, "DNS A Record Query for dotted.test. failed.  iStatus=[0]");
 }
 
 struct MalformedCase
