@@ -5,7 +5,6 @@
 #include "platform/ThreadId.h"
 #include "probes/EchoPacket.h"
 #include "probes/ProbeSocket.h"
-#include "probes/SocketErrorText.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -39,8 +38,8 @@ std::string DottedAddress(const in_addr& address)
     return text;
 }
 
-// First IPv4 address of a name, else the text as a dotted address. Nothing is
-// reported: the trace has resolved the host once before probing.
+// First IPv4 address of a name, else the text read as inet_addr reads it.
+// Nothing is reported: a hop that cannot be resolved simply gets no answer.
 bool ResolveQuietly(const std::string& host, in_addr& out)
 {
     addrinfo hints{};
@@ -52,8 +51,24 @@ bool ResolveQuietly(const std::string& host, in_addr& out)
         ::freeaddrinfo(list);
         return true;
     }
-    return ::inet_pton(AF_INET, host.c_str(), &out) == 1;
+    const in_addr_t parsed = ::inet_addr(host.c_str());
+    if (parsed == INADDR_NONE)
+        return false;
+    out.s_addr = parsed;
+    return true;
 }
+
+// The host of one trace, resolved by the first probe that needs it. Every
+// later probe whose target text is still the host text sends to the same
+// address, and a host that cannot be resolved costs one resolver wait per
+// trace rather than two per hop.
+struct TraceHost
+{
+    std::string text;
+    bool looked = false;
+    bool found = false;
+    in_addr address{};
+};
 
 // A datagram ICMP socket gets the ICMP errors about its requests (Time
 // Exceeded from a router) on its error queue, not as datagrams. Rebuilds such
@@ -92,9 +107,20 @@ ssize_t ReceiveQueuedError(int fd, uint8_t* buf, std::size_t cap, sockaddr_in* f
     return -1;
 }
 
-} // namespace
+bool ResolveTarget(const std::string& target, TraceHost* host, in_addr& out)
+{
+    if (!host || target != host->text)
+        return ResolveQuietly(target, out);
+    if (!host->looked) {
+        host->found = ResolveQuietly(host->text, host->address);
+        host->looked = true;
+    }
+    out = host->address;
+    return host->found;
+}
 
-int ProbeHop(ProbeSocket& probe, std::string& target, int ttl, OperatorPrompt* prompt)
+int ProbeHopVia(ProbeSocket& probe, std::string& target, int ttl, OperatorPrompt* prompt,
+                TraceHost* host)
 {
     const uint16_t identifier = ThreadIdentifier();
     IcmpSocket icmp;
@@ -120,7 +146,7 @@ int ProbeHop(ProbeSocket& probe, std::string& target, int ttl, OperatorPrompt* p
 
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    if (!ResolveQuietly(target, to.sin_addr))
+    if (!ResolveTarget(target, host, to.sin_addr))
         return kHopNoEchoReply;
 
     std::array<uint8_t, kEchoBufferSize> request{};
@@ -155,6 +181,13 @@ int ProbeHop(ProbeSocket& probe, std::string& target, int ttl, OperatorPrompt* p
     }
 }
 
+} // namespace
+
+int ProbeHop(ProbeSocket& probe, std::string& target, int ttl, OperatorPrompt* prompt)
+{
+    return ProbeHopVia(probe, target, ttl, prompt, nullptr);
+}
+
 std::string HopTimeText(int result)
 {
     if (result <= 10)
@@ -168,28 +201,14 @@ TraceOutcome TraceRoute(ProbeSocket& probe, const std::string& host,
                         const std::function<void(const TraceHop&)>& onHop, OperatorPrompt* prompt)
 {
     TraceOutcome outcome;
-    // The host is resolved once, so that every hop probes the same address
-    // and an unknown name gives one clear line instead of 29 empty hops.
-    sockaddr_in resolved;
-    if (probe.ResolveAddress(host, 0, resolved) != 0) {
-        outcome.problem = "Can't resolve " + host;
-        return outcome;
-    }
-    {
-        IcmpSocket check;
-        if (!check.open(ThreadIdentifier())) {
-            if (prompt)
-                prompt->inform(OperatorPrompt::Icon::Stop, "m_sock == INVALID_SOCKET");
-            outcome.problem = "No ICMP socket: " + SocketErrorText(check.error());
-            return outcome;
-        }
-    }
-    const std::string address = DottedAddress(resolved.sin_addr);
+    TraceHost target{host};
     for (int ttl = 1; ttl <= kTraceMaxHops; ++ttl) {
         TraceHop hop;
         hop.ttl = ttl;
-        hop.address = address;
-        hop.result = ProbeHop(probe, hop.address, ttl, prompt);
+        // Every hop starts from the host text: a probe that receives nothing
+        // (no socket, an unknown host, a failed send) leaves it as it is.
+        hop.address = host;
+        hop.result = ProbeHopVia(probe, hop.address, ttl, prompt, &target);
         if (hop.result == kHopReceiveFailed) {
             hop.error = true;
             hop.address.clear();
@@ -200,7 +219,7 @@ TraceOutcome TraceRoute(ProbeSocket& probe, const std::string& host,
         const std::string name = probe.LookupHostName(hop.address);
         hop.name = name.empty() ? hop.address : name;
         std::string timed = hop.address;
-        hop.timeText = HopTimeText(ProbeHop(probe, timed, kTraceTimingTtl, prompt));
+        hop.timeText = HopTimeText(ProbeHopVia(probe, timed, kTraceTimingTtl, prompt, &target));
         outcome.hops = ttl;
         if (onHop)
             onHop(hop);
@@ -210,17 +229,19 @@ TraceOutcome TraceRoute(ProbeSocket& probe, const std::string& host,
     return outcome;
 }
 
-std::string TraceRouteReport(ProbeSocket& probe, const std::string& host)
+std::string TraceRouteReport(ProbeSocket& probe, const std::string& host, OperatorPrompt* prompt)
 {
     std::string text = "Tracing Route to [" + host + "]\n" + std::string(kSeparatorWidth, '=') + "\n";
-    const TraceOutcome outcome = TraceRoute(probe, host, [&text](const TraceHop& hop) {
-        char ttl[16];
-        std::snprintf(ttl, sizeof(ttl), "TTL_%.02d\t", hop.ttl);
-        text += ttl;
-        text += hop.error ? std::string("ERR\t\t[ERR]\n") : hop.timeText + "\t\t[" + hop.name + "]\n";
-    });
-    if (!outcome.problem.empty())
-        text += outcome.problem + "\n";
+    TraceRoute(
+        probe, host,
+        [&text](const TraceHop& hop) {
+            char ttl[16];
+            std::snprintf(ttl, sizeof(ttl), "TTL_%.02d\t", hop.ttl);
+            text += ttl;
+            text += hop.error ? std::string("ERR\t\t[ERR]\n")
+                              : hop.timeText + "\t\t[" + hop.name + "]\n";
+        },
+        prompt);
     return text;
 }
 

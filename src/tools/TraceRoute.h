@@ -37,28 +37,31 @@ struct TraceHop
     int ttl = 0;
     int result = kHopNoEchoReply; // of the probe with this time-to-live
     bool error = false;           // nothing arrived: the trace ends here
-    std::string address;          // dotted address that answered
+    std::string address;          // dotted address that answered, else the host text
     std::string name;             // reverse name, or the address when it has none
     std::string timeText;         // HopTimeText of the timing probe
 };
 
-// Why a trace could not run at all; empty when it ran.
 struct TraceOutcome
 {
-    std::string problem;
     int hops = 0; // ttl of the last hop that is not an error
 };
 
 // Traces the route to `host`, calling onHop for every hop as soon as it is
 // known (the dialog shows hops while the trace runs). Stops after the target
-// answered, after an error hop, or after kTraceMaxHops hops.
+// answered, after an error hop, or after kTraceMaxHops hops. Each hop probe
+// starts from the host text, so a hop that receives nothing (no ICMP socket,
+// a host that cannot be resolved, a failed send) is listed under the reverse
+// name of the host text or, failing that ("Can't resolve" is reported), the
+// host text itself. The host is resolved once per trace.
 TraceOutcome TraceRoute(ProbeSocket& probe, const std::string& host,
                         const std::function<void(const TraceHop&)>& onHop,
                         OperatorPrompt* prompt = nullptr);
 
 // The trace as text: "Tracing Route to [host]", a line of 59 "=", then one
 // "TTL_nn\t<time>\t\t[<name>]" line per hop ("TTL_nn\tERR\t\t[ERR]" for a hop
-// that did not answer).
-std::string TraceRouteReport(ProbeSocket& probe, const std::string& host);
+// that did not answer). The prompt is handed to the hop probes.
+std::string TraceRouteReport(ProbeSocket& probe, const std::string& host,
+                             OperatorPrompt* prompt = nullptr);
 
 } // namespace qm

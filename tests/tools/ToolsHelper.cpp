@@ -41,14 +41,27 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     PrintingSink sink;
+    PrintingPrompt prompt;
     if (argc == 3 && std::strcmp(argv[1], "traceroute") == 0) {
         qm::ProbeSocket probe(sink);
-        const std::string report = qm::TraceRouteReport(probe, argv[2]);
+        const std::string report = qm::TraceRouteReport(probe, argv[2], &prompt);
         std::printf("%s--- end of report\n", report.c_str());
         return 0;
     }
+    if (argc == 3 && std::strcmp(argv[1], "trace-hops") == 0) {
+        // Each hop as soon as it is known, between the reports made for it.
+        qm::ProbeSocket probe(sink);
+        const qm::TraceOutcome outcome = qm::TraceRoute(
+            probe, argv[2],
+            [](const qm::TraceHop& hop) {
+                std::printf("hop: %02d %d [%s] [%s]\n", hop.ttl, hop.result, hop.address.c_str(),
+                            hop.name.c_str());
+            },
+            &prompt);
+        std::printf("hops: %d\n", outcome.hops);
+        return 0;
+    }
     if (argc == 3 && std::strcmp(argv[1], "syslog-cycles") == 0) {
-        PrintingPrompt prompt;
         qm::SyslogReceiver receiver(sink, prompt);
         const int cycles = std::atoi(argv[2]);
         for (int i = 0; i < cycles; ++i)
@@ -61,6 +74,6 @@ int main(int argc, char** argv)
         std::printf("%s\n", !icmp.open(1) ? "none" : icmp.isRaw() ? "raw" : "datagram");
         return 0;
     }
-    std::fprintf(stderr, "usage: %s traceroute HOST | syslog-cycles N | icmp-kind\n", argv[0]);
+    std::fprintf(stderr, "usage: %s traceroute HOST | trace-hops HOST | syslog-cycles N | icmp-kind\n", argv[0]);
     return 2;
 }

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <iostream>
 #include <cstdio>
 #include <regex>
 #include <sstream>
@@ -24,8 +23,9 @@ namespace {
 //   client 10.201.1.2 - 10.201.1.1 router one 10.201.2.1 - 10.201.2.2 router two
 //   10.201.3.1 - 10.201.3.2 target
 // The client resolves the routers' names from a hosts file of its own and
-// has no name server but its own loopback. Everything is removed on
-// destruction, also when a test fails.
+// has no name server but its own loopback. It cannot send to 10.201.8.0/24
+// (an unreachable route). Everything is removed on destruction, also when a
+// test fails.
 class TraceNetwork
 {
 public:
@@ -59,6 +59,7 @@ public:
         for (const auto& ns : m_names)
             step("ip -n " + ns + " link set lo up");
         step("ip -n " + c + " route add default via 10.201.1.1");
+        step("ip -n " + c + " route add unreachable 10.201.8.0/24");
         step("ip -n " + r1 + " route add 10.201.3.0/24 via 10.201.2.2");
         // 10.201.9.0/24 loops between the routers: it is never reached.
         step("ip -n " + r1 + " route add 10.201.9.0/24 via 10.201.2.2");
@@ -76,7 +77,8 @@ public:
         WriteFile(m_etc + "/hosts", "127.0.0.1 localhost\n"
                                     "10.201.1.1 qm-router-one\n10.201.2.1 qm-router-one-east\n"
                                     "10.201.2.2 qm-router-two\n10.201.3.1 qm-router-two-east\n"
-                                    "10.201.3.2 qm-target\n");
+                                    "10.201.3.2 qm-target\n"
+                                    "10.201.8.8 qm-nowhere qm-nowhere-alias\n");
         WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
     }
 
@@ -178,7 +180,6 @@ TEST(ToolsTraceRoute, ListsBothRoutersAndEndsAtTheTarget)
     ASSERT_TRUE(net.ok()) << net.log();
     const std::string output = net.helper("traceroute 10.201.3.2");
     const std::string report = Report(output);
-    std::cout << "OUTPUT<<" << output << ">>\n";
     ASSERT_EQ(report.rfind(Header("10.201.3.2"), 0), 0u) << output;
     const auto lines = Lines(report.substr(Header("10.201.3.2").size()));
     ASSERT_EQ(lines.size(), 3u) << output;
@@ -187,6 +188,7 @@ TEST(ToolsTraceRoute, ListsBothRoutersAndEndsAtTheTarget)
     ExpectHop(lines[2], "03", "qm-target");
     // Each router's Time Exceeded was reported as a failure of its own.
     EXPECT_EQ(Count(output, "failure: Time Exceeded  TTL exceeded  \n"), 2u) << output;
+    EXPECT_EQ(Count(output, "prompt: "), 0u) << output;
 }
 
 TEST(ToolsTraceRoute, DatagramIcmpSocketSeesTheRoutersToo)
@@ -209,7 +211,6 @@ TEST(ToolsTraceRoute, RouterThatDropsEndsTheTraceWithAnErrorLine)
     ASSERT_TRUE(net.ok()) << net.log();
     const std::string output = net.helper("traceroute qm-target");
     const std::string report = Report(output);
-    std::cout << "OUTPUT<<" << output << ">>\n";
     ASSERT_EQ(report.rfind(Header("qm-target"), 0), 0u) << output;
     const auto lines = Lines(report.substr(Header("qm-target").size()));
     ASSERT_EQ(lines.size(), 2u) << output;
@@ -223,7 +224,6 @@ TEST(ToolsTraceRoute, UnreachedTargetStopsAfter29Hops)
     ASSERT_TRUE(net.ok()) << net.log();
     // The routers send this address to each other until its time runs out.
     const std::string output = net.helper("traceroute 10.201.9.9");
-    std::cout << "OUTPUT<<" << output << ">>\n";
     const auto lines = Lines(Report(output).substr(Header("10.201.9.9").size()));
     ASSERT_EQ(lines.size(), 29u) << output;
     for (int i = 0; i < 29; ++i) {
@@ -233,13 +233,63 @@ TEST(ToolsTraceRoute, UnreachedTargetStopsAfter29Hops)
     }
 }
 
-TEST(ToolsTraceRoute, UnknownHostIsSaidOnce)
+// 29 lines that all name `shown`, with the time text of a hop without a time.
+void ExpectNamedHops(const std::string& output, const std::string& host, const std::string& shown)
+{
+    std::string expected = Header(host);
+    for (int ttl = 1; ttl <= 29; ++ttl) {
+        char line[16];
+        std::snprintf(line, sizeof(line), "TTL_%02d\t", ttl);
+        expected += line + std::string("<10 msec\t\t[") + shown + "]\n";
+    }
+    EXPECT_EQ(Report(output), expected) << output;
+}
+
+TEST(ToolsTraceRoute, UnknownHostIsListedUnderItsOwnTextForEveryHop)
 {
     TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
     ASSERT_TRUE(net.ok()) << net.log();
-    const std::string output = net.helper("traceroute no-such-host.invalid");
-    EXPECT_EQ(Report(output), Header("no-such-host.invalid") + "Can't resolve no-such-host.invalid\n") << output;
-    EXPECT_EQ(Count(output, "failure: Can't resolve no-such-host.invalid"), 1u) << output;
+    const std::string host = "no-such-host.invalid";
+    const std::string output = net.helper("traceroute " + host);
+    ExpectNamedHops(output, host, host);
+    EXPECT_EQ(Count(output, "failure: "), 29u) << output;
+    EXPECT_EQ(Count(output, "prompt: "), 0u) << output;
+
+    // The failed reverse look-up of the host text is reported once per hop,
+    // before the hop is listed.
+    const auto lines = Lines(net.helper("trace-hops " + host));
+    ASSERT_EQ(lines.size(), 59u);
+    for (int ttl = 1; ttl <= 29; ++ttl) {
+        char hop[64];
+        std::snprintf(hop, sizeof(hop), "hop: %02d -1 [%s] [%s]", ttl, host.c_str(), host.c_str());
+        EXPECT_EQ(lines[2 * ttl - 2], "failure: Can't resolve " + host);
+        EXPECT_EQ(lines[2 * ttl - 1], hop);
+    }
+    EXPECT_EQ(lines[58], "hops: 29");
+}
+
+TEST(ToolsTraceRoute, HopWhoseSendFailsShowsTheHostText)
+{
+    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
+    ASSERT_TRUE(net.ok()) << net.log();
+    // The alias resolves to 10.201.8.8, whose own name is qm-nowhere; no
+    // request leaves, so no hop learns an address.
+    const std::string output = net.helper("traceroute qm-nowhere-alias");
+    ExpectNamedHops(output, "qm-nowhere-alias", "qm-nowhere-alias");
+    EXPECT_EQ(Count(output, "failure: Can't resolve qm-nowhere-alias\n"), 29u) << output;
+}
+
+TEST(ToolsTraceRoute, WithoutAnIcmpSocketEveryProbePromptsAndNoHopAnswers)
+{
+    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
+    ASSERT_TRUE(net.ok()) << net.log();
+    ASSERT_EQ(net.helper("icmp-kind", true), "none\n");
+    const std::string output = net.helper("traceroute 10.201.3.2", true);
+    // Each hop is listed under the reverse name of the host text.
+    ExpectNamedHops(output, "10.201.3.2", "qm-target");
+    // One prompt for each probe: the hop's own and its timing probe.
+    EXPECT_EQ(Count(output, "prompt: m_sock == INVALID_SOCKET\n"), 58u) << output;
+    EXPECT_EQ(Count(output, "failure: "), 0u) << output;
 }
 
 TEST(ToolsTraceRoute, TimeTexts)
