@@ -193,8 +193,8 @@ void MonitorController::OnMonitoringStart()
                 ev->postThreadEnded(CurrentThreadId(), std::move(owned));
             });
         } else {
-            started = StartDetachedThread([raw, ev = m_events, dnsQueryName] {
-                PollThreadProc(std::unique_ptr<HostSession>(raw), ev, dnsQueryName);
+            started = StartDetachedThread([raw, ev = m_events, dnsQueryName, prompt = m_services.workerPrompt] {
+                PollThreadProc(std::unique_ptr<HostSession>(raw), ev, dnsQueryName, prompt);
             });
         }
         if (!started.started) {

@@ -51,6 +51,8 @@ public:
         MessagePaneModel* pane = nullptr;
         Notifier* notifier = nullptr;
         SyslogListener syslogListener;
+        // Operator messages from worker threads; must be safe from any thread.
+        OperatorPrompt* workerPrompt = nullptr;
     };
 
     MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent = nullptr);

@@ -7,11 +7,12 @@ namespace qm {
 
 class EngineEvents;
 class HostSession;
+class OperatorPrompt;
 
 // The worker of one polled host: probe, report, sleep the host's interval on
 // its wake event, until a stop is requested. Owns the session until it posts
 // the thread-ended event, which hands the session back to the main thread.
 void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<EngineEvents> events,
-                    std::string dnsQueryName);
+                    std::string dnsQueryName, OperatorPrompt* prompt = nullptr);
 
 } // namespace qm

@@ -28,7 +28,7 @@ constexpr std::array<DispatchEntry, 18> kDispatch{{
     {"ESMTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeEsmtp(a.address, a.port, a.userId, a.password, a.domain); }},
     {"NNTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeNntp(a.address, a.port, a.userId, a.password, a.domain); }},
     {"TIME", [](ProbeSocket& p, const PollArgs& a) { ProbeTime(p, a.address, a.port); }},
-    {"DNS", [](ProbeSocket& p, const PollArgs& a) { ProbeDns(p, a.address, a.port, a.dnsQueryName); }},
+    {"DNS", [](ProbeSocket& p, const PollArgs& a) { ProbeDns(p, a.address, a.port, a.dnsQueryName, a.prompt); }},
     {"TELNET", [](ProbeSocket& p, const PollArgs& a) { ProbeTelnet(p, a.address, a.port); }},
     {"DAYTIME", [](ProbeSocket& p, const PollArgs& a) { ProbeDaytime(p, a.address, a.port); }},
     {"QUOTE OF THE DAY", [](ProbeSocket& p, const PollArgs& a) { ProbeQuoteOfTheDay(p, a.address, a.port); }},

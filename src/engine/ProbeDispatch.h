@@ -4,6 +4,7 @@
 
 namespace qm {
 
+class OperatorPrompt;
 class ProbeSocket;
 
 // What a worker passes to its host's probe; copied from the host's session
@@ -16,6 +17,9 @@ struct PollArgs
     std::string password;
     std::string domain;
     std::string dnsQueryName; // empty: the built-in query name
+    // Tells the operator about settings a probe cannot use; called on the
+    // worker's thread, so it must be safe from any thread. May be null.
+    OperatorPrompt* prompt = nullptr;
 };
 
 // Runs the probe of the protocol: names are compared exactly, in table order,

@@ -4,11 +4,13 @@
 #include "EngineFixture.h"
 
 #include "engine/HostSession.h"
+#include "platform/OperatorPrompt.h"
 #include "platform/ThreadId.h"
 #include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace qm::test {
@@ -176,6 +178,46 @@ TEST_F(ThreadTest, FirstSyslogRowGetsTheListenerTheSecondAnIdleWorker)
     ASSERT_TRUE(WaitUntil([&] { return controller().liveThreads() == 0; }, 15s));
     EXPECT_EQ(listeners.load(), 1);
     EXPECT_EQ(m_hosts.text(0, ColThreadStatus), QStringLiteral("Stopped..."));
+}
+
+// Records operator messages from any thread.
+class ThreadSafePrompt : public OperatorPrompt
+{
+public:
+    void inform(Icon, const std::string& text) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_texts.push_back(text);
+    }
+    bool confirm(const std::string&) override { return false; }
+    std::vector<std::string> texts()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_texts;
+};
+
+TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
+{
+    // A numeric query name this long cannot be an address: the DNS probe
+    // tells the operator from its worker thread.
+    m_settings->writeString(QStringLiteral("ConfigDNS"), QStringLiteral("QUERY_NAME"), QString(242, QLatin1Char('1')));
+    ThreadSafePrompt prompt;
+    MonitorController::Services services;
+    services.recorder = &m_recorder;
+    services.workerPrompt = &prompt;
+    MonitorController controller(m_hosts, *m_settings, services);
+    addRow(MakeRow(QStringLiteral("127.0.0.1"), QStringLiteral("DNS"), FreeLoopbackPort(true), 60));
+    controller.OnMonitoringStart();
+    EXPECT_TRUE(WaitUntil([&] { return !prompt.texts().empty(); }, 5s));
+    controller.OnMonitoringStop();
+    ASSERT_TRUE(WaitUntil([&] { return controller.liveThreads() == 0; }, 30s));
+    ASSERT_FALSE(prompt.texts().empty());
+    EXPECT_EQ(prompt.texts()[0], "DNS: Invalid address");
 }
 
 TEST(HostSessionTest, SettersGettersAndRepeatedStopAreSafe)

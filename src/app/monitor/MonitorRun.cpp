@@ -62,6 +62,7 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
     MonitorController::Services services;
     services.pane = &pane;
     services.recorder = database.isOpen() ? &database : nullptr;
+    services.workerPrompt = &prompt; // writes to stderr: safe from any thread
     services.syslogListener = [&prompt](HostSession& session, EngineEvents& events) {
         RunSyslogListener(session, events, prompt);
     };
@@ -169,6 +170,8 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
             firstPolls[tid] = FirstPoll{};
     }
     PrintError(QStringLiteral("monitoring %1 of %2 host(s) from %3").arg(started).arg(hosts.rowCount()).arg(store.fileName()));
+    if (hosts.rowCount() == 0)
+        PrintError(QStringLiteral("no hosts yet: add one with \"quillmere-monitor hosts add --host NAME --protocol PROTOCOL\""));
 
     if (options.once && firstPolls.empty()) {
         PrintError(QStringLiteral("--once: no enabled host to poll"));

@@ -1,6 +1,7 @@
 #include "app/monitor/TraceRouteCommand.h"
 
 #include "app/monitor/CommandLine.h"
+#include "platform/OperatorPrompt.h"
 #include "probes/ProbeSocket.h"
 #include "tools/TraceRoute.h"
 
@@ -26,8 +27,9 @@ int RunTraceRouteCommand(const QStringList& args)
         return kExitUsage;
     }
     StderrSink sink;
+    StderrPrompt prompt;
     ProbeSocket probe(sink);
-    PrintOut(QString::fromStdString(TraceRouteReport(probe, args.first().toStdString())));
+    PrintOut(QString::fromStdString(TraceRouteReport(probe, args.first().toStdString(), &prompt)));
     return kExitOk;
 }
 
