@@ -8,6 +8,7 @@ namespace {
 const char* IconWord(OperatorPrompt::Icon icon)
 {
     switch (icon) {
+    case OperatorPrompt::Icon::Plain: return "";
     case OperatorPrompt::Icon::Information: return "info";
     case OperatorPrompt::Icon::Warning: return "warning";
     case OperatorPrompt::Icon::Stop: return "error";
@@ -19,7 +20,10 @@ const char* IconWord(OperatorPrompt::Icon icon)
 
 void StderrPrompt::inform(Icon icon, const std::string& text)
 {
-    std::fprintf(stderr, "quillmere: %s: %s\n", IconWord(icon), text.c_str());
+    if (icon == Icon::Plain)
+        std::fprintf(stderr, "quillmere: %s\n", text.c_str());
+    else
+        std::fprintf(stderr, "quillmere: %s: %s\n", IconWord(icon), text.c_str());
     std::fflush(stderr);
 }
 

@@ -9,7 +9,8 @@ namespace qm {
 class OperatorPrompt
 {
 public:
-    enum class Icon { Information, Warning, Stop, Question };
+    // Plain: a message box with no icon, only the text and an OK button.
+    enum class Icon { Plain, Information, Warning, Stop, Question };
 
     virtual ~OperatorPrompt() = default;
     // Tells the operator something and returns when it has been acknowledged.

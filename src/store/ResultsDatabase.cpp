@@ -377,15 +377,15 @@ int ResultsDatabase::ClearHistory()
         showError(QStringLiteral("The results database %1 is not open.").arg(m_path));
         return -1;
     }
+    // An error is shown and the count is told all the same (0 then).
     QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("DELETE FROM HISTORY"))) {
+    const bool ok = query.exec(QStringLiteral("DELETE FROM HISTORY"));
+    if (!ok)
         showError(ErrorText(query.lastError()));
-        return -1;
-    }
-    const int deleted = query.numRowsAffected();
-    m_prompt.inform(OperatorPrompt::Icon::Information,
+    const int deleted = ok ? query.numRowsAffected() : 0;
+    m_prompt.inform(OperatorPrompt::Icon::Plain,
                     QString::asprintf("%d Records Deleted", deleted).toStdString());
-    return deleted;
+    return ok ? deleted : -1;
 }
 
 } // namespace qm

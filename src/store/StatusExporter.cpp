@@ -45,7 +45,7 @@ StatusExporter::Result StatusExporter::exportDocument(SettingsStore& settings,
     if (settings.readInt(kSection, QStringLiteral("LOCAL_RADIO"), 0) == 1) {
         const QString folder = settings.readString(kSection, QStringLiteral("LOCAL_FOLDER"));
         if (!WriteFileAtomically(QDir(folder).filePath(fileName), document, &error)) {
-            m_prompt.inform(OperatorPrompt::Icon::Information, error.toStdString());
+            m_prompt.inform(OperatorPrompt::Icon::Plain, error.toStdString());
             return Result::FileError;
         }
     }
@@ -53,7 +53,7 @@ StatusExporter::Result StatusExporter::exportDocument(SettingsStore& settings,
         // The staging copy shows what was last sent; the upload itself takes
         // the bytes captured here, so a later export cannot change them.
         if (!WriteFileAtomically(QDir::current().filePath(fileName), document, &error)) {
-            m_prompt.inform(OperatorPrompt::Icon::Information, error.toStdString());
+            m_prompt.inform(OperatorPrompt::Icon::Plain, error.toStdString());
             return Result::FileError;
         }
         FtpUploadQueue::Job job;
@@ -72,7 +72,7 @@ StatusExporter::Result StatusExporter::exportDocument(SettingsStore& settings,
 void StatusExporter::uploadFinished(const QString& remoteName, const FtpUploader::Outcome& outcome)
 {
     if (!outcome.ok)
-        m_prompt.inform(OperatorPrompt::Icon::Information, outcome.message.toStdString());
+        m_prompt.inform(OperatorPrompt::Icon::Plain, outcome.message.toStdString());
     if (m_observer)
         m_observer(remoteName, outcome);
 }

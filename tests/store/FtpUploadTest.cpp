@@ -90,7 +90,7 @@ protected:
             exportAndWait("server.xml", "<sessions>\n</sessions>\n");
         EXPECT_FALSE(failed.ok);
         ASSERT_EQ(m_prompt.messages.size(), 1u) << m_prompt.all();
-        EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Information);
+        EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Plain);
         EXPECT_TRUE(QString::fromStdString(m_prompt.messages[0].text).startsWith(expectedStart))
             << m_prompt.all();
 

@@ -204,7 +204,7 @@ TEST_F(ResultsDatabaseTest, ClearingReportsTheCountAndTheCounterKeepsGrowing)
         EXPECT_EQ(db.ClearHistory(), 0);
         ASSERT_EQ(m_prompt.texts(),
                   std::vector<std::string>({"3 Records Deleted", "0 Records Deleted"}));
-        EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Information);
+        EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Plain);
         ASSERT_TRUE(db.RecordResults("h", "HTTP", "80", "60", "9", "m", "0"));
         EXPECT_EQ(Column(db, "SELECT \"INDEX\" FROM HISTORY"), QStringList({"4"}));
     }
