@@ -101,6 +101,8 @@ MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settin
     : QObject(parent), m_hosts(hosts), m_settings(settings), m_services(std::move(services)),
       m_events(std::make_shared<QueuedEngineEvents>(this))
 {
+    if (!m_services.startThread)
+        m_services.startThread = [](std::function<void()> body) { return StartDetachedThread(std::move(body)); };
 }
 
 MonitorController::~MonitorController()
@@ -187,13 +189,13 @@ void MonitorController::OnMonitoringStart()
         ThreadStart started;
         if (protocol == QLatin1String("SYSLOG") && !m_syslogStarted && m_services.syslogListener) {
             m_syslogStarted = true;
-            started = StartDetachedThread([raw, ev = m_events, listen = m_services.syslogListener] {
+            started = m_services.startThread([raw, ev = m_events, listen = m_services.syslogListener] {
                 std::unique_ptr<HostSession> owned(raw);
                 listen(*owned, *ev);
                 ev->postThreadEnded(CurrentThreadId(), std::move(owned));
             });
         } else {
-            started = StartDetachedThread([raw, ev = m_events, dnsQueryName, prompt = m_services.workerPrompt] {
+            started = m_services.startThread([raw, ev = m_events, dnsQueryName, prompt = m_services.workerPrompt] {
                 PollThreadProc(std::unique_ptr<HostSession>(raw), ev, dnsQueryName, prompt);
             });
         }

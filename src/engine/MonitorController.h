@@ -2,6 +2,7 @@
 
 #include "engine/EngineEvents.h"
 #include "engine/EngineServices.h"
+#include "platform/WorkerThread.h"
 
 #include <QObject>
 #include <QString>
@@ -53,6 +54,8 @@ public:
         SyslogListener syslogListener;
         // Operator messages from worker threads; must be safe from any thread.
         OperatorPrompt* workerPrompt = nullptr;
+        // Creates the worker and listener threads; tests replace it.
+        std::function<ThreadStart(std::function<void()>)> startThread;
     };
 
     MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent = nullptr);

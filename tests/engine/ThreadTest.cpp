@@ -220,6 +220,31 @@ TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
     EXPECT_EQ(prompt.texts()[0], "DNS: Invalid address");
 }
 
+TEST_F(ThreadTest, AWorkerThatCannotBeCreatedLeavesItsRowStoppedWithTheReason)
+{
+    MonitorController::Services services;
+    services.recorder = &m_recorder;
+    services.startThread = [](std::function<void()>) {
+        ThreadStart refused;
+        refused.error = "Resource temporarily unavailable";
+        return refused;
+    };
+    MonitorController controller(m_hosts, *m_settings, services);
+    const int row = addRow(MakeRow(QStringLiteral("127.0.0.1"), QStringLiteral("HTTP"), 80, 60));
+    m_hosts.setItemData(row, 5); // a stale number must not survive
+    controller.OnMonitoringStart();
+    EXPECT_EQ(controller.liveThreads(), 0);
+    EXPECT_EQ(m_hosts.itemData(row), 0u);
+    EXPECT_EQ(m_hosts.text(row, ColThreadStatus), QStringLiteral("Stopped..."));
+    EXPECT_EQ(m_hosts.text(row, ColMessage), QStringLiteral("Cannot start a worker thread: Resource temporarily unavailable"));
+    EXPECT_EQ(m_hosts.text(row, ColFailures), QStringLiteral("1"));
+    EXPECT_EQ(m_hosts.text(row, ColResponseTime), QStringLiteral("Error"));
+    ASSERT_EQ(m_recorder.rows.size(), 1u);
+    EXPECT_EQ(m_recorder.rows[0].host, QStringLiteral("127.0.0.1"));
+    controller.OnMonitoringStop();
+    EXPECT_EQ(m_hosts.text(row, ColThreadStatus), QStringLiteral("Stopped..."));
+}
+
 TEST(HostSessionTest, SettersGettersAndRepeatedStopAreSafe)
 {
     HostSession s;
