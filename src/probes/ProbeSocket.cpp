@@ -74,20 +74,24 @@ void ProbeSocket::CloseSocket()
     m_rxPos = m_rxLen = 0;
 }
 
+bool ResolveIPv4(const std::string& host, in_addr& out)
+{
+    if (LookupFirstAddress(host, out))
+        return true;
+    const in_addr_t parsed = ::inet_addr(host.c_str());
+    if (parsed == INADDR_NONE)
+        return false;
+    out.s_addr = parsed;
+    return true;
+}
+
 namespace {
-// The name lookup is tried first, also for texts that look like addresses.
 bool Resolve(const std::string& host, int port, sockaddr_in& addr)
 {
     std::memset(&addr, 0, sizeof(addr));
     addr.sin_family = AF_INET;
-    if (!LookupFirstAddress(host, addr.sin_addr)) {
-        const in_addr_t parsed = ::inet_addr(host.c_str());
-        if (parsed == INADDR_NONE)
-            return false;
-        addr.sin_addr.s_addr = parsed;
-    }
     addr.sin_port = htons(static_cast<uint16_t>(port));
-    return true;
+    return ResolveIPv4(host, addr.sin_addr);
 }
 } // namespace
 

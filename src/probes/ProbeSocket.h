@@ -116,4 +116,9 @@ private:
 // from both ends.
 std::string TrimText(std::string_view text);
 
+// The first IPv4 address of a name, else the text read as a dotted address
+// (the name lookup comes first, also for texts that look like addresses).
+// Reports nothing; false when neither works.
+bool ResolveIPv4(const std::string& host, in_addr& out);
+
 } // namespace qm

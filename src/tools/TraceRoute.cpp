@@ -38,26 +38,6 @@ std::string DottedAddress(const in_addr& address)
     return text;
 }
 
-// First IPv4 address of a name, else the text read as inet_addr reads it.
-// Nothing is reported: a hop that cannot be resolved simply gets no answer.
-bool ResolveQuietly(const std::string& host, in_addr& out)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_RAW;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) == 0 && list) {
-        out = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr;
-        ::freeaddrinfo(list);
-        return true;
-    }
-    const in_addr_t parsed = ::inet_addr(host.c_str());
-    if (parsed == INADDR_NONE)
-        return false;
-    out.s_addr = parsed;
-    return true;
-}
-
 // The host of one trace, resolved by the first probe that needs it. Every
 // later probe whose target text is still the host text sends to the same
 // address, and a host that cannot be resolved costs one resolver wait per
@@ -110,9 +90,9 @@ ssize_t ReceiveQueuedError(int fd, uint8_t* buf, std::size_t cap, sockaddr_in* f
 bool ResolveTarget(const std::string& target, TraceHost* host, in_addr& out)
 {
     if (!host || target != host->text)
-        return ResolveQuietly(target, out);
+        return ResolveIPv4(target, out);
     if (!host->looked) {
-        host->found = ResolveQuietly(host->text, host->address);
+        host->found = ResolveIPv4(host->text, host->address);
         host->looked = true;
     }
     out = host->address;
