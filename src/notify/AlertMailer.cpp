@@ -1,9 +1,7 @@
 #include "notify/AlertMailer.h"
 
-#include "probes/MessageTemplate.h"
 #include "probes/ProbeLimits.h"
 #include "probes/ProbeSocket.h"
-#include "probes/SocketErrorText.h"
 
 #include <algorithm>
 #include <chrono>
@@ -54,29 +52,15 @@ public:
     // but with the wait for every byte cut short at the deadline.
     std::string reply()
     {
-        std::string line;
-        std::size_t count = 0;
-        while (count < kMaxReplyBytes) {
-            const int left = msLeft();
-            const int b = left > 0 ? m_probe.ReadByte(std::min(left, kReceiveTimeoutMs))
-                                   : int(ProbeSocket::kReadTimedOut);
-            if (b == ProbeSocket::kPeerClosed)
-                break;
-            if (b == ProbeSocket::kReadTimedOut) {
-                m_probe.ReportFailure("Timed out");
-                return {};
-            }
-            if (b < 0) {
-                m_probe.ReportFailure(FormatTemplate("Recvfrom failed: %1!s!",
-                                                     {SocketErrorText(m_probe.lastError())}));
-                return {};
-            }
-            ++count;
-            if (b == '\n')
-                break;
-            line.push_back(static_cast<char>(b));
+        const int left = msLeft();
+        if (left <= 0) {
+            m_probe.ReportFailure("Timed out");
+            return {};
         }
-        return TrimText(line);
+        ProbeSocket::ReadOptions options;
+        options.stopByte = '\n';
+        options.totalLimitMs = left;
+        return m_probe.ReceiveText(options);
     }
 
 private:

@@ -202,13 +202,26 @@ std::string ProbeSocket::ReceiveText(char stopByte)
 
 std::string ProbeSocket::ReceiveText(const ReadOptions& options)
 {
+    const uint32_t start = m_clock.tick();
     std::string line;
     std::size_t count = 0;
     while (count < kMaxReplyBytes) {
-        const int b = ReadByte(options.idleTimeoutMs);
+        int wait = options.idleTimeoutMs;
+        bool lastWait = false;
+        if (options.totalLimitMs > 0) {
+            const int64_t left = int64_t(options.totalLimitMs) - int64_t(m_clock.tick() - start);
+            if (left <= 0 && options.keepTextAtLimit)
+                break;
+            if (left <= wait) {
+                wait = left > 0 ? static_cast<int>(left) : 0;
+                lastWait = true;
+            }
+        }
+        const int b = wait > 0 || !lastWait ? ReadByte(wait) : int(kReadTimedOut);
         if (b == kPeerClosed)
             break;
-        if (b == kReadTimedOut && options.keepPartialOnTimeout && !line.empty())
+        if (b == kReadTimedOut && ((lastWait && options.keepTextAtLimit)
+                                   || (options.keepPartialOnTimeout && !line.empty())))
             break;
         if (b < 0) {
             if (b == kReadTimedOut)

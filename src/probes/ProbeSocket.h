@@ -40,6 +40,12 @@ public:
         // When the wait expires after some bytes arrived, return them instead
         // of reporting "Timed out".
         bool keepPartialOnTimeout = false;
+        // Bound of the whole read (0: none), measured with clock(); no wait
+        // goes past it.
+        int totalLimitMs = 0;
+        // At that bound: true ends the read with the text gathered so far,
+        // false reports "Timed out" as an expired wait does.
+        bool keepTextAtLimit = false;
     };
     std::string ReceiveText(const ReadOptions& options);
 

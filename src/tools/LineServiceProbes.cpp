@@ -24,32 +24,12 @@ std::string DefaultWhoisDomain()
 
 std::string ReadServiceText(ProbeSocket& probe, char stopByte, int receiveTimeoutMs)
 {
-    const Clock& clock = probe.clock();
-    const uint32_t start = clock.tick();
-    std::string text;
-    for (std::size_t count = 0; count < kMaxReplyBytes; ++count) {
-        const int32_t left = kServiceReadLimitMs - static_cast<int32_t>(clock.tick() - start);
-        if (left <= 0)
-            break;
-        const bool lastWait = left <= receiveTimeoutMs;
-        const int b = probe.ReadByte(lastWait ? left : receiveTimeoutMs);
-        if (b == ProbeSocket::kPeerClosed)
-            break;
-        if (b == ProbeSocket::kReadTimedOut && lastWait)
-            break; // the whole-read limit, not a silent server
-        if (b == ProbeSocket::kReadTimedOut) {
-            probe.ReportFailure("Timed out");
-            return {};
-        }
-        if (b < 0) {
-            probe.ReportFailure(FormatTemplate("Recvfrom failed: %1!s!", {SocketErrorText(probe.lastError())}));
-            return {};
-        }
-        if (stopByte != 0 && static_cast<char>(b) == stopByte)
-            break;
-        text.push_back(static_cast<char>(b));
-    }
-    return TrimText(text);
+    ProbeSocket::ReadOptions options;
+    options.stopByte = stopByte;
+    options.idleTimeoutMs = receiveTimeoutMs;
+    options.totalLimitMs = kServiceReadLimitMs;
+    options.keepTextAtLimit = true;
+    return probe.ReceiveText(options);
 }
 
 void ProbeLineService(ProbeSocket& probe, const std::string& host, int port, char stopByte,
