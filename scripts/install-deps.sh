@@ -21,11 +21,13 @@ trap cleanup EXIT
 PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config clang
-  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev ccache
   libcurl4-openssl-dev libgtest-dev libgmock-dev
   libsndfile1-dev libasound2-dev
   # platform facts the program reads
   netbase iproute2 procps util-linux
+  # the desktop program's screenshots and widget tests under a virtual display
+  xvfb xauth fonts-dejavu-core
   # real servers the tests start on loopback
   nginx-light apache2-utils
   dovecot-core dovecot-pop3d dovecot-imapd

@@ -1,15 +1,8 @@
 #include "app/monitor/MonitorRun.h"
 
 #include "app/monitor/CommandLine.h"
-#include "engine/HostListModel.h"
-#include "engine/ExportScheduler.h"
-#include "engine/MessagePaneModel.h"
-#include "engine/MonitorController.h"
-#include "engine/SyslogThread.h"
-#include "notify/NotificationQueue.h"
+#include "engine/MonitorSystem.h"
 #include "platform/OperatorPrompt.h"
-#include "store/HostStore.h"
-#include "store/ResultsDatabase.h"
 #include "store/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -48,35 +41,12 @@ QString ResultLine(const PollReport& r)
 
 int RunMonitor(SettingsStore& store, const RunOptions& options)
 {
-    HostListModel hosts;
-    const auto loaded = LoadHosts(store);
-    for (std::size_t i = 0; i < loaded.size(); ++i)
-        hosts.insertHost(static_cast<int>(i), loaded[i], kHealthNoResult, static_cast<uint32_t>(i));
-
-    MessagePaneModel pane;
-    StderrPrompt prompt;
-    // Every result goes to the results database; a copy that cannot have the
-    // file (another one runs) monitors on without it, as the prompt said.
-    ResultsDatabase database(prompt);
-    database.open(store, options.databaseFile);
-    MonitorController::Services services;
-    services.pane = &pane;
-    services.recorder = database.isOpen() ? &database : nullptr;
-    services.workerPrompt = &prompt; // writes to stderr: safe from any thread
-    services.syslogListener = [&prompt](HostSession& session, EngineEvents& events) {
-        RunSyslogListener(session, events, prompt);
-    };
-    MonitorController controller(hosts, store, services);
-    // Pager calls, sounds, mails and their trace routes run on a thread of
-    // their own; their reports join the results like any other.
-    NotificationQueue notifications(*controller.events(), prompt);
-    controller.setNotifier(&notifications);
-
-    // The XML status export runs while monitoring runs, when it is enabled.
-    ExportScheduler exporter(hosts, pane, prompt);
-    exporter.setDatabaseFile(database.fileName());
-    QObject::connect(&controller, &MonitorController::monitoringStarted, &exporter, [&] { exporter.start(store); });
-    QObject::connect(&controller, &MonitorController::monitoringStopped, &exporter, &ExportScheduler::stop);
+    StderrPrompt prompt; // writes to stderr: safe from any thread
+    MonitorSystem system(store, {&prompt, &prompt}, options.databaseFile);
+    system.loadHosts();
+    HostListModel& hosts = system.hosts();
+    MonitorController& controller = system.controller();
+    ExportScheduler& exporter = system.exporter();
     QObject::connect(&exporter, &ExportScheduler::lastExportTextChanged, qApp, [](const QString& text) { PrintError(text); });
     QString lastDiskText;
     QObject::connect(&exporter, &ExportScheduler::diskTextChanged, qApp, [&](const QString& text) {
@@ -182,7 +152,7 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         QTimer::singleShot(options.durationSeconds * 1000, qApp, finish);
 
     const int rc = QCoreApplication::exec();
-    notifications.stop();
+    system.notifications().stop();
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
     return rc;

@@ -1,0 +1,77 @@
+// quillmere: the desktop program. Builds the monitoring core, opens the main
+// window and, at exit, lets the notifications queued so far go out.
+
+#include "engine/MonitorSystem.h"
+#include "store/SettingsStore.h"
+#include "ui/CommandIcons.h"
+#include "ui/GuiPrompt.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace {
+
+// Notifications queued before exit get this long to go out.
+constexpr int kNotificationGraceMs = 20000;
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Dravenholt"));
+    QApplication::setApplicationName(QStringLiteral("Quillmere"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quillmere"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("quillmere"));
+    QApplication::setWindowIcon(qm::ui::applicationIcon());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Monitors the availability of network services."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption settingsOption(QStringLiteral("settings"),
+                                            QStringLiteral("Use this settings file instead of the per-user one."),
+                                            QStringLiteral("FILE"));
+    parser.addOption(settingsOption);
+    parser.addPositionalArgument(QStringLiteral("DATABASE"),
+                                 QStringLiteral("Results database file instead of the configured one."),
+                                 QStringLiteral("[DATABASE]"));
+    parser.process(app);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) {
+        std::fprintf(stderr, "quillmere: one database file at most (see --help)\n");
+        return 2;
+    }
+
+    qm::SettingsStore store(parser.value(settingsOption));
+    if (const QString error = store.loadError(); !error.isEmpty()) {
+        std::fprintf(stderr, "quillmere: %s\n", qPrintable(error));
+        QMessageBox::critical(nullptr, QStringLiteral("Quillmere"), error);
+        return 2;
+    }
+
+    qm::ui::GuiPrompt prompt;
+    int rc = 0;
+    {
+        qm::MonitorSystem system(store, {&prompt, &prompt}, positional.value(0));
+        system.loadHosts();
+        qm::ui::MainWindow window(system, prompt);
+        prompt.setWindow(&window);
+        // Dialogs and the help window may still be open: the main window's
+        // close ends the program.
+        QApplication::setQuitOnLastWindowClosed(false);
+        QObject::connect(&window, &qm::ui::MainWindow::closed, &app, &QApplication::quit);
+        window.show();
+        rc = QApplication::exec();
+        // Workers still waiting for an answer get No; no box shows any more.
+        prompt.shutdown();
+        if (!system.notifications().finish(kNotificationGraceMs))
+            std::fprintf(stderr, "quillmere: notifications still under way at exit were cut off\n");
+    }
+    return rc;
+}

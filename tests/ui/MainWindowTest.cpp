@@ -1,0 +1,317 @@
+#include "engine/MonitorSystem.h"
+#include "store/HostStore.h"
+#include "store/SettingsStore.h"
+#include "support/EventPump.h"
+#include "support/RecordingPrompt.h"
+#include "support/UiFixture.h"
+#include "ui/HealthIcons.h"
+#include "ui/HostListView.h"
+#include "ui/MainWindow.h"
+#include "ui/MessagePaneView.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace qm::test {
+namespace {
+
+// A port on 127.0.0.1 where nothing listens: probes of it fail at once.
+int ClosedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    // Writes the hosts (and preferences) to the settings file, then opens the
+    // window over it as the program does at start.
+    void open(const std::vector<HostTexts>& hosts, const std::map<QString, int>& preferences = {})
+    {
+        {
+            SettingsStore seed(m_files.settingsFile());
+            SaveHosts(seed, hosts);
+            for (const auto& [name, value] : preferences)
+                seed.writeInt(QStringLiteral("PREFERENCES"), name, value);
+            ASSERT_TRUE(seed.sync());
+        }
+        reopen();
+    }
+
+    void reopen()
+    {
+        m_window.reset();
+        m_system.reset();
+        m_store = std::make_unique<SettingsStore>(m_files.settingsFile());
+        m_system = std::make_unique<MonitorSystem>(*m_store, MonitorSystem::Prompts{&m_prompt, &m_prompt},
+                                                   m_files.databaseFile());
+        m_system->loadHosts();
+        m_window = std::make_unique<ui::MainWindow>(*m_system, m_prompt);
+        m_window->resize(1000, 600);
+        m_window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    std::vector<HostTexts> hosts(int count, int port = 80)
+    {
+        std::vector<HostTexts> rows;
+        for (int i = 0; i < count; ++i)
+            rows.push_back(MakeHostRow(QStringLiteral("host%1.test").arg(i), QStringLiteral("HTTP"), port));
+        return rows;
+    }
+
+    QStringList hostColumn() const
+    {
+        QStringList out;
+        for (int r = 0; r < m_system->hosts().rowCount(); ++r)
+            out << m_system->hosts().text(r, ColHost);
+        return out;
+    }
+
+    void select(const std::vector<int>& rows)
+    {
+        auto* view = m_window->hostList();
+        view->clearSelection();
+        for (int row : rows)
+            view->selectionModel()->select(view->model()->index(row, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    // Answers the window's Yes/No question.
+    void answer(QMessageBox::StandardButton button)
+    {
+        QMessageBox* box = nullptr;
+        ASSERT_TRUE(PumpEventsUntil([&] { return (box = m_window->findChild<QMessageBox*>("confirmBox")) != nullptr; }, 5s));
+        box->button(button)->click();
+        PumpEventsUntil([&] { return m_window->findChild<QMessageBox*>("confirmBox") == nullptr; }, 5s);
+    }
+
+    TempFiles m_files;
+    ScriptedPrompt m_prompt;
+    std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<MonitorSystem> m_system;
+    std::unique_ptr<ui::MainWindow> m_window;
+};
+
+TEST_F(MainWindowTest, CommandsFollowMonitoringAndKeysObeyThem)
+{
+    open(hosts(3, ClosedPort()));
+    using W = ui::MainWindow;
+    auto enabled = [&](W::Command c) { return m_window->action(c)->isEnabled(); };
+
+    EXPECT_TRUE(enabled(W::Insert) && enabled(W::Delete) && enabled(W::Properties) && enabled(W::Start));
+    EXPECT_FALSE(enabled(W::Stop));
+
+    m_window->action(W::Start)->trigger();
+    ASSERT_TRUE(m_system->controller().isMonitoring());
+    EXPECT_FALSE(enabled(W::Insert) || enabled(W::Delete) || enabled(W::Properties) || enabled(W::Start));
+    EXPECT_TRUE(enabled(W::Stop) && enabled(W::ClearStats) && enabled(W::TraceRoute) && enabled(W::ViewLogs));
+
+    // The Delete key does nothing while monitoring runs.
+    select({1});
+    m_window->hostList()->setFocus();
+    QTest::keyClick(m_window->hostList(), Qt::Key_Delete);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_system->hosts().rowCount(), 3);
+
+    m_window->action(W::Stop)->trigger();
+    EXPECT_FALSE(m_system->controller().isMonitoring());
+    EXPECT_TRUE(enabled(W::Insert) && enabled(W::Delete) && enabled(W::Start));
+    EXPECT_FALSE(enabled(W::Stop));
+    ASSERT_TRUE(PumpEventsUntil([&] { return m_system->controller().liveThreads() == 0; }, 30s));
+
+    // Stopped, the same key deletes.
+    select({1});
+    QTest::keyClick(m_window->hostList(), Qt::Key_Delete);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(hostColumn(), (QStringList{"host0.test", "host2.test"}));
+}
+
+TEST_F(MainWindowTest, RowCommandsActOnTheSelection)
+{
+    open(hosts(10));
+    select({2, 5, 7});
+    m_window->action(ui::MainWindow::Delete)->trigger();
+    EXPECT_EQ(hostColumn(), (QStringList{"host0.test", "host1.test", "host3.test", "host4.test", "host6.test",
+                                         "host8.test", "host9.test"}));
+
+    HostListModel& model = m_system->hosts();
+    model.setText(1, ColPolls, QStringLiteral("9"));
+    model.setText(1, ColFailures, QStringLiteral("4"));
+    model.setText(1, ColFloatStat, QStringLiteral("1"));
+    model.setImage(1, 11);
+    select({1});
+    m_window->action(ui::MainWindow::ClearStats)->trigger();
+    EXPECT_EQ(model.text(1, ColPolls), "0");
+    EXPECT_EQ(model.text(1, ColFailures), "0");
+    EXPECT_EQ(model.text(1, ColPercFailure), "0%");
+    EXPECT_EQ(model.text(1, ColFloatStat), "1");
+    EXPECT_EQ(model.image(1), 12);
+
+    m_window->action(ui::MainWindow::DisablePolling)->trigger();
+    EXPECT_EQ(model.text(1, ColEnabled), "0");
+    m_window->action(ui::MainWindow::EnablePolling)->trigger();
+    EXPECT_EQ(model.text(1, ColEnabled), "1");
+}
+
+TEST_F(MainWindowTest, ColumnPreferencesAndTheMessageColumn)
+{
+    open(hosts(2), {{QStringLiteral("ViewColNickname"), 0}, {QStringLiteral("ViewColMessage"), 0}});
+    auto* view = m_window->hostList();
+    QAction* nickname = m_window->columnAction(ColNickname);
+    EXPECT_EQ(view->columnWidth(ColNickname), 0);
+    EXPECT_FALSE(nickname->isChecked());
+    nickname->trigger();
+    EXPECT_EQ(view->columnWidth(ColNickname), 70);
+    EXPECT_TRUE(nickname->isChecked());
+
+    // Hidden, "Message" stays at 0 whatever the window's size.
+    for (int width : {700, 1300, 900}) {
+        m_window->resize(width, 500);
+        PumpEventsUntil([&] { return view->width() > 0 && m_window->width() == width; }, 2s);
+        EXPECT_EQ(view->columnWidth(ColMessage), 0) << width;
+    }
+    // Shown, it takes exactly the width the other columns leave.
+    m_window->columnAction(ColMessage)->trigger();
+    for (int width : {1300, 1000}) {
+        m_window->resize(width, 500);
+        PumpEventsUntil([&] { return m_window->width() == width; }, 2s);
+        int others = 0;
+        for (int c = 0; c <= ColPassword; ++c)
+            if (c != ColMessage)
+                others += view->columnWidth(c);
+        EXPECT_EQ(view->columnWidth(ColMessage), view->viewport()->width() - others) << width;
+    }
+    // Hidden bookkeeping columns stay hidden.
+    EXPECT_EQ(view->columnWidth(ColAddress), 0);
+    EXPECT_EQ(view->columnWidth(ColNotifyPagerSequence), 0);
+}
+
+TEST_F(MainWindowTest, HeaderClickSortsOnceAndFloatingStillWorks)
+{
+    for (int count : {3, 8}) {
+        std::vector<HostTexts> rows;
+        for (int i = 0; i < count; ++i)
+            rows.push_back(MakeHostRow(QStringLiteral("h%1").arg((i * 5) % count), QStringLiteral("HTTP"), 80));
+        open(rows);
+        QHeaderView* header = m_window->hostList()->header();
+        auto click = [&](int column) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+        };
+        QStringList ascending = hostColumn();
+        ascending.sort(Qt::CaseInsensitive);
+        QStringList descending(ascending.rbegin(), ascending.rend());
+
+        click(ColHost);
+        EXPECT_EQ(hostColumn(), ascending) << count;
+        click(ColHost);
+        EXPECT_EQ(hostColumn(), descending) << count;
+        EXPECT_EQ(m_window->hostList()->sorter().mode(ColHost), 2);
+
+        // Other headers do nothing.
+        const QStringList before = hostColumn();
+        click(ColPort);
+        EXPECT_EQ(hostColumn(), before);
+
+        // A failing row still floats to the top after a sort.
+        HostListModel& model = m_system->hosts();
+        const int last = model.rowCount() - 1;
+        const QString name = model.text(last, ColHost);
+        model.setItemData(last, 777);
+        model.setText(last, ColFloatErrs, QStringLiteral("1"));
+        m_system->controller().OnPollFailure(777, std::make_unique<ProbeResult>(ProbeResult{"down", 0}));
+        EXPECT_EQ(model.text(0, ColHost), name) << count;
+    }
+}
+
+TEST_F(MainWindowTest, CheckedHostsResultsReachTheMessagePane)
+{
+    open(hosts(2));
+    HostListModel& model = m_system->hosts();
+    model.setItemData(0, 101);
+    model.setItemData(1, 202);
+    model.setChecked(0, true);
+    MonitorController& controller = m_system->controller();
+    controller.OnPollSuccess(101, std::make_unique<ProbeResult>(ProbeResult{"HTTP/1.1 200 OK [test]", 42}));
+    controller.OnPollSuccess(202, std::make_unique<ProbeResult>(ProbeResult{"unchecked", 5}));
+    controller.OnPollFailure(101, std::make_unique<ProbeResult>(ProbeResult{"Connection refused", 0}));
+
+    QAbstractItemModel* pane = m_window->messagePane()->model();
+    ASSERT_EQ(pane->rowCount(), 2);
+    EXPECT_EQ(pane->index(0, 0).data().toString(), "HTTP//host0.test:80 Connection refused");
+    EXPECT_EQ(pane->index(0, 1).data().toString(), "Error");
+    EXPECT_EQ(pane->index(1, 0).data().toString(), "HTTP//host0.test:80 HTTP/1.1 200 OK [test]");
+    EXPECT_EQ(pane->index(1, 1).data().toString(), "42");
+    const auto icon = [&](int row) { return pane->index(row, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey(); };
+    EXPECT_EQ(icon(0), ui::HealthIcons::icon(ui::HealthIcons::kRed).cacheKey());
+    EXPECT_EQ(icon(1), ui::HealthIcons::icon(ui::HealthIcons::kGreen).cacheKey());
+
+    // The pane starts hidden; View > Message Pane shows it and checks the item.
+    EXPECT_FALSE(m_window->messagePane()->isVisible());
+    m_window->action(ui::MainWindow::MessagePane)->trigger();
+    EXPECT_TRUE(m_window->messagePane()->isVisible());
+    EXPECT_TRUE(m_window->action(ui::MainWindow::MessagePane)->isChecked());
+    auto* paneView = m_window->messagePane();
+    EXPECT_EQ(paneView->columnWidth(0), paneView->viewport()->width() - 140);
+    EXPECT_EQ(paneView->columnWidth(1), 70);
+}
+
+TEST_F(MainWindowTest, ClearTheLogsAsksFirst)
+{
+    open(hosts(1));
+    m_system->database().RecordResults("host0.test", "HTTP", "80", "60", "12", "ok", "0");
+    m_system->pane().addLine({QStringLiteral("HTTP//host0.test:80 ok"), 0, QStringLiteral("12"), QStringLiteral("x")});
+    auto rows = [&] {
+        QSqlQuery q(m_system->database().GetDatabase());
+        q.exec(QStringLiteral("SELECT COUNT(*) FROM HISTORY"));
+        return q.next() ? q.value(0).toInt() : -1;
+    };
+
+    m_window->action(ui::MainWindow::ClearLogs)->trigger();
+    answer(QMessageBox::No);
+    EXPECT_EQ(rows(), 1);
+    EXPECT_EQ(m_system->pane().rowCount(), 1);
+
+    m_window->action(ui::MainWindow::ClearLogs)->trigger();
+    answer(QMessageBox::Yes);
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(m_system->pane().rowCount(), 0);
+    EXPECT_EQ(m_prompt.texts(), std::vector<std::string>{"1 Records Deleted"});
+}
+
+TEST_F(MainWindowTest, CloseSavesRowsAndColumnsForTheNextStart)
+{
+    open(hosts(3));
+    select({0});
+    m_window->action(ui::MainWindow::Delete)->trigger();
+    m_window->columnAction(ColPolls)->trigger();
+    m_window->hostList()->setColumnWidth(ColProtocol, 90);
+    m_window->close();
+    ASSERT_TRUE(PumpEventsUntil([&] { return !m_window->isVisible(); }, 20s));
+
+    SettingsStore saved(m_files.settingsFile());
+    EXPECT_EQ(saved.readInt(QStringLiteral("HOSTS"), QStringLiteral("Count"), -1), 2);
+    EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPolls"), -1), 0);
+    EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPort"), -1), 1);
+
+    reopen();
+    EXPECT_EQ(hostColumn(), (QStringList{"host1.test", "host2.test"}));
+    EXPECT_EQ(m_window->hostList()->columnWidth(ColPolls), 0);
+    EXPECT_FALSE(m_window->columnAction(ColPolls)->isChecked());
+    EXPECT_EQ(m_window->hostList()->columnWidth(ColProtocol), 90);
+}
+
+} // namespace
+} // namespace qm::test
