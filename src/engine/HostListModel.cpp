@@ -179,6 +179,35 @@ void HostListModel::moveToTop(int row)
     endMoveRows();
 }
 
+void HostListModel::reorder(const std::vector<int>& order)
+{
+    const std::size_t count = m_rows.size();
+    if (order.size() != count)
+        return;
+    std::vector<int> newRow(count, -1);
+    for (std::size_t i = 0; i < count; ++i) {
+        const int old = order[i];
+        if (old < 0 || static_cast<std::size_t>(old) >= count || newRow[static_cast<std::size_t>(old)] >= 0)
+            return;
+        newRow[static_cast<std::size_t>(old)] = static_cast<int>(i);
+    }
+
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<std::unique_ptr<Row>> rows(count);
+    for (std::size_t i = 0; i < count; ++i)
+        rows[i] = std::move(m_rows[static_cast<std::size_t>(order[i])]);
+    m_rows = std::move(rows);
+    renumber(0, rowCount());
+
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& old : from)
+        to.push_back(index(newRow[static_cast<std::size_t>(old.row())], old.column()));
+    changePersistentIndexList(from, to);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 std::vector<HostTexts> HostListModel::allTexts() const
 {
     std::vector<HostTexts> out;

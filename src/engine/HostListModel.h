@@ -59,6 +59,10 @@ public:
     int findByItemData(uint32_t value) const;
     // Moves a row to the top keeping its texts, image, check box and item data.
     void moveToTop(int row);
+    // Puts the rows in a new order: order[i] is the current row that becomes
+    // row i. Views keep their selection and current index on the same hosts.
+    // An order that is not a permutation of all rows is ignored.
+    void reorder(const std::vector<int>& order);
 
     std::vector<HostTexts> allTexts() const;
 

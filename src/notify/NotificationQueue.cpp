@@ -70,6 +70,7 @@ struct NotificationQueue::Shared
     std::deque<Notification> queue;
     bool busy = false;
     bool stopping = false;
+    bool draining = false; // finish(): the thread ends once the queue is empty
     bool finished = false;
 
     std::mutex promptMutex;
@@ -182,7 +183,7 @@ void NotificationQueue::notify(const Notification& notification)
 {
     {
         std::lock_guard lock(m_shared->mutex);
-        if (m_shared->stopping)
+        if (m_shared->stopping || m_shared->draining)
             return;
         m_shared->queue.push_back(notification);
     }
@@ -222,14 +223,35 @@ bool NotificationQueue::stop(int graceMs)
     return ended;
 }
 
+bool NotificationQueue::finish(int graceMs)
+{
+    if (!m_thread.joinable())
+        return true;
+    bool allDone;
+    {
+        std::unique_lock lock(m_shared->mutex);
+        m_shared->draining = true;
+        m_shared->wake.notify_all();
+        allDone = m_shared->wake.wait_for(lock, std::chrono::milliseconds(graceMs),
+                                          [this] { return m_shared->finished; }) ||
+                  (m_shared->queue.empty() && !m_shared->busy);
+    }
+    // When all is done the thread has ended or is just ending; otherwise the
+    // time is used up and whatever still runs is cut off without more waiting.
+    stop(allDone ? kStopGraceMs : 0);
+    return allDone;
+}
+
 void NotificationQueue::Run(std::shared_ptr<Shared> shared)
 {
     for (;;) {
         Notification next;
         {
             std::unique_lock lock(shared->mutex);
-            shared->wake.wait(lock, [&] { return shared->stopping || !shared->queue.empty(); });
-            if (shared->stopping)
+            shared->wake.wait(lock, [&] {
+                return shared->stopping || shared->draining || !shared->queue.empty();
+            });
+            if (shared->stopping || shared->queue.empty())
                 break;
             next = std::move(shared->queue.front());
             shared->queue.pop_front();

@@ -47,7 +47,8 @@ public:
     NotificationQueue(const NotificationQueue&) = delete;
     NotificationQueue& operator=(const NotificationQueue&) = delete;
 
-    // Queues the notification and returns at once. Ignored after stop().
+    // Queues the notification and returns at once. Ignored after stop() and
+    // finish().
     void notify(const Notification& notification) override;
 
     // Drops what has not started, cuts the pager's hold short and waits at most
@@ -56,6 +57,12 @@ public:
     // finish on its own, cut off from the sink and the prompt. True when the
     // thread had ended. Called by the destructor.
     bool stop(int graceMs = kStopGraceMs);
+
+    // For closing the program: takes no new notifications, lets everything
+    // already queued run to its end (the pager's hold included), waiting at
+    // most graceMs in all; what is not done by then is dropped or cut off as
+    // stop() does. True when everything queued was done.
+    bool finish(int graceMs);
 
     // The notification thread's identifier, as its reports carry it.
     uint32_t threadId() const { return m_threadId; }

@@ -277,6 +277,48 @@ TEST(NotificationQueueTest, StopIsBounded)
     EXPECT_TRUE(sink.results().empty());
 }
 
+TEST(NotificationQueueTest, FinishDeliversWhatIsQueuedWithinItsGrace)
+{
+    RecordingPrompt prompt;
+    test::RecordingSink sink;
+    {
+        // Both mails queued before closing reach a real server.
+        test::MaildirSmtpServer mta;
+        ASSERT_EQ(mta.error(), "");
+        NotificationQueue queue(sink, prompt, QuickOptions(mta.port()));
+        queue.notify(Mail(Notification::Down, "HOST DOWN: a"));
+        queue.notify(Mail(Notification::Up, "HOST UP: b"));
+        EXPECT_TRUE(queue.finish(60000));
+        EXPECT_EQ(queue.backlog(), 0u);
+        EXPECT_EQ(mta.waitForMessages(2, 5s).size(), 2u) << mta.log();
+        queue.notify(Mail(Notification::Up, "HOST UP: after"));
+        EXPECT_EQ(queue.backlog(), 0u);
+    }
+    {
+        // A server that holds the first mail: finish gives up at its grace and
+        // the second mail is dropped.
+        std::atomic<bool> release{false};
+        ScriptedServer slow(Smtp([&] {
+            const auto deadline = SteadyClock::now() + 10s;
+            while (!release && SteadyClock::now() < deadline)
+                std::this_thread::sleep_for(10ms);
+        }));
+        NotificationQueue queue(sink, prompt, QuickOptions(slow.port()));
+        queue.notify(Mail(Notification::Up, "HOST UP: held"));
+        queue.notify(Mail(Notification::Up, "HOST UP: dropped"));
+        const auto start = SteadyClock::now();
+        EXPECT_FALSE(queue.finish(400));
+        const auto spent = SteadyClock::now() - start;
+        EXPECT_GE(spent, 350ms);
+        EXPECT_LT(spent, 1s);
+        release = true;
+        ASSERT_TRUE(PumpUntil([&] { return queue.backlog() == 0 && slow.received().size() == 1; }, 10s));
+        EXPECT_EQ(slow.connections(), 1);
+        EXPECT_NE(slow.received()[0].find("Subject: HOST UP: held\n"), std::string::npos);
+    }
+    EXPECT_TRUE(sink.results().empty());
+}
+
 // Splits a delivered message into its header lines and its body.
 std::pair<std::vector<std::string>, std::string> SplitMessage(const std::string& message)
 {
