@@ -178,11 +178,13 @@ std::string HopTimeText(int result)
 }
 
 TraceOutcome TraceRoute(ProbeSocket& probe, const std::string& host,
-                        const std::function<void(const TraceHop&)>& onHop, OperatorPrompt* prompt)
+                        const std::function<void(const TraceHop&)>& onHop, OperatorPrompt* prompt,
+                        const std::atomic<bool>* cancel)
 {
+    const auto cancelled = [cancel] { return cancel && cancel->load(); };
     TraceOutcome outcome;
     TraceHost target{host};
-    for (int ttl = 1; ttl <= kTraceMaxHops; ++ttl) {
+    for (int ttl = 1; ttl <= kTraceMaxHops && !cancelled(); ++ttl) {
         TraceHop hop;
         hop.ttl = ttl;
         // Every hop starts from the host text: a probe that receives nothing
@@ -196,8 +198,12 @@ TraceOutcome TraceRoute(ProbeSocket& probe, const std::string& host,
                 onHop(hop);
             break;
         }
+        if (cancelled())
+            break;
         const std::string name = probe.LookupHostName(hop.address);
         hop.name = name.empty() ? hop.address : name;
+        if (cancelled())
+            break;
         std::string timed = hop.address;
         hop.timeText = HopTimeText(ProbeHopVia(probe, timed, kTraceTimingTtl, prompt, &target));
         outcome.hops = ttl;

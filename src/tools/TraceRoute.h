@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -54,9 +55,13 @@ struct TraceOutcome
 // a host that cannot be resolved, a failed send) is listed under the reverse
 // name of the host text or, failing that ("Can't resolve" is reported), the
 // host text itself. The host is resolved once per trace.
+// A set `cancel` flag ends the trace before the next probe or look-up starts:
+// a trace stops at most one receive time-out (or one reverse look-up) after
+// the flag is set. A hop cut short by it is not reported.
 TraceOutcome TraceRoute(ProbeSocket& probe, const std::string& host,
                         const std::function<void(const TraceHop&)>& onHop,
-                        OperatorPrompt* prompt = nullptr);
+                        OperatorPrompt* prompt = nullptr,
+                        const std::atomic<bool>* cancel = nullptr);
 
 // The trace as text: "Tracing Route to [host]", a line of 59 "=", then one
 // "TTL_nn\t<time>\t\t[<name>]" line per hop ("TTL_nn\tERR\t\t[ERR]" for a hop

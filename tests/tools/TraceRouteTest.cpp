@@ -1,5 +1,7 @@
 #include "ToolsCommand.h"
+#include "support/RecordingSink.h"
 #include "support/ServerProcess.h"
+#include "probes/ProbeSocket.h"
 #include "tools/TraceRoute.h"
 
 #include <gtest/gtest.h>
@@ -290,6 +292,20 @@ TEST(ToolsTraceRoute, WithoutAnIcmpSocketEveryProbePromptsAndNoHopAnswers)
     // One prompt for each probe: the hop's own and its timing probe.
     EXPECT_EQ(Count(output, "prompt: m_sock == INVALID_SOCKET\n"), 58u) << output;
     EXPECT_EQ(Count(output, "failure: "), 0u) << output;
+}
+
+TEST(ToolsTraceRoute, SetCancelFlagEndsTheTraceBeforeAnyProbe)
+{
+    // Were the flag ignored, loopback would answer the first hop.
+    RecordingSink sink;
+    ProbeSocket probe(sink);
+    const std::atomic<bool> cancel{true};
+    int hops = 0;
+    const TraceOutcome outcome =
+        TraceRoute(probe, "127.0.0.1", [&hops](const TraceHop&) { ++hops; }, nullptr, &cancel);
+    EXPECT_EQ(hops, 0);
+    EXPECT_EQ(outcome.hops, 0);
+    EXPECT_TRUE(sink.reports().empty());
 }
 
 TEST(ToolsTraceRoute, TimeTexts)
