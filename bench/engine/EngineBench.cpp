@@ -7,6 +7,7 @@
 //
 // Traffic goes to 127.0.0.1 only; the run ends by itself.
 
+#include "BenchSupport.h"
 #include "engine/HostListModel.h"
 #include "engine/MessagePaneModel.h"
 #include "engine/MonitorController.h"
@@ -16,81 +17,15 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <netinet/in.h>
-#include <string>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Resident set size of this process in KiB.
-long RssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            status >> value;
-            return value;
-        }
-        status.ignore(4096, '\n');
-    }
-    return -1;
-}
-
-// Answers every connection with a status line and closes it.
-class LoopbackHttpServer
-{
-public:
-    LoopbackHttpServer()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_fd, 4096);
-        socklen_t len = sizeof a;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~LoopbackHttpServer()
-    {
-        m_stop = true;
-        ::shutdown(m_fd, SHUT_RDWR);
-        m_thread.join();
-        ::close(m_fd);
-    }
-    int port() const { return m_port; }
-
-private:
-    void run()
-    {
-        static const char kReply[] = "HTTP/1.1 200 OK\r\nServer: bench\r\n\r\n";
-        while (!m_stop) {
-            const int c = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0)
-                continue;
-            [[maybe_unused]] const ssize_t n = ::send(c, kReply, sizeof kReply - 1, MSG_NOSIGNAL);
-            ::close(c);
-        }
-    }
-    int m_fd = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
+using qm::bench::LoopbackHttpServer;
+using qm::bench::RssKiB;
 
 } // namespace
 

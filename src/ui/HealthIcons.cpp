@@ -65,7 +65,12 @@ public:
 
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
     {
+        // QIcon::pixmap() passes the device size before Qt 6.8, the logical size since.
+#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
+        const QSize device = size;
+#else
         const QSize device = size * scale;
+#endif
         QPixmap pm(device);
         pm.fill(Qt::transparent);
         {
