@@ -9,6 +9,7 @@
 
 #include "BenchSupport.h"
 #include "engine/MonitorSystem.h"
+#include "platform/OperatorPrompt.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
 #include "ui/HostListView.h"

@@ -2,9 +2,11 @@
 
 #include "engine/MonitorSystem.h"
 #include "platform/KeyboardLeds.h"
+#include "platform/OperatorPrompt.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
 #include "ui/CommandIcons.h"
+#include "ui/HelpWindow.h"
 #include "ui/HostListView.h"
 #include "ui/MessagePaneView.h"
 

@@ -14,22 +14,40 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
 namespace qm::test {
 namespace {
 
+std::unique_ptr<ProbeResult> Result(const char* message, uint32_t ms)
+{
+    auto r = std::make_unique<ProbeResult>();
+    r->message = message;
+    r->responseTime = ms;
+    return r;
+}
+
 // A port on 127.0.0.1 where nothing listens: probes of it fail at once.
 int ClosedPort()
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
 }
 
 class MainWindowTest : public ::testing::Test
@@ -231,7 +249,7 @@ TEST_F(MainWindowTest, HeaderClickSortsOnceAndFloatingStillWorks)
         const QString name = model.text(last, ColHost);
         model.setItemData(last, 777);
         model.setText(last, ColFloatErrs, QStringLiteral("1"));
-        m_system->controller().OnPollFailure(777, std::make_unique<ProbeResult>(ProbeResult{"down", 0}));
+        m_system->controller().OnPollFailure(777, Result("down", 0));
         EXPECT_EQ(model.text(0, ColHost), name) << count;
     }
 }
@@ -244,9 +262,9 @@ TEST_F(MainWindowTest, CheckedHostsResultsReachTheMessagePane)
     model.setItemData(1, 202);
     model.setChecked(0, true);
     MonitorController& controller = m_system->controller();
-    controller.OnPollSuccess(101, std::make_unique<ProbeResult>(ProbeResult{"HTTP/1.1 200 OK [test]", 42}));
-    controller.OnPollSuccess(202, std::make_unique<ProbeResult>(ProbeResult{"unchecked", 5}));
-    controller.OnPollFailure(101, std::make_unique<ProbeResult>(ProbeResult{"Connection refused", 0}));
+    controller.OnPollSuccess(101, Result("HTTP/1.1 200 OK [test]", 42));
+    controller.OnPollSuccess(202, Result("unchecked", 5));
+    controller.OnPollFailure(101, Result("Connection refused", 0));
 
     QAbstractItemModel* pane = m_window->messagePane()->model();
     ASSERT_EQ(pane->rowCount(), 2);
