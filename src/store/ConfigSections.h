@@ -1,0 +1,65 @@
+#pragma once
+
+#include "store/HostFields.h"
+
+#include <QString>
+
+namespace qm {
+
+class SettingsStore;
+
+// The program-wide settings the configuration sheet edits, one section each.
+// Loading gives the section's defaults for missing values; saving writes
+// every value of the section and nothing else.
+
+// "ConfigAuthenticationDefaults"; the password is kept as typed.
+struct AuthenticationDefaults
+{
+    QString userId;
+    QString password;
+    QString domain;
+};
+AuthenticationDefaults LoadAuthenticationDefaults(const SettingsStore& store);
+void SaveAuthenticationDefaults(SettingsStore& store, const AuthenticationDefaults& values);
+
+// "ConfigDatabase"/"DATABASE_FILE".
+QString LoadDatabaseFile(const SettingsStore& store);
+void SaveDatabaseFile(SettingsStore& store, const QString& path);
+
+// "ConfigFloatDefaults"; the sensitivity is the slider position (0 when unset).
+struct FloatDefaults
+{
+    bool enabled = false;
+    int sensitivity = 0;
+};
+FloatDefaults LoadFloatDefaults(const SettingsStore& store);
+void SaveFloatDefaults(SettingsStore& store, const FloatDefaults& values);
+
+// "ConfigNotificationDefaults", the modem device included.
+NotificationFields LoadNotificationDefaults(const SettingsStore& store);
+void SaveNotificationDefaults(SettingsStore& store, const NotificationFields& values);
+
+// "ConfigFrequency"/"FREQUENCY": seconds between polls of a new host.
+int LoadFrequencyDefault(const SettingsStore& store);
+void SaveFrequencyDefault(SettingsStore& store, int seconds);
+
+// "ConfigXML": the status export.
+struct XmlExportSettings
+{
+    bool enabled = false;
+    int frequency = 60;
+    bool localRadio = false;
+    bool ftpRadio = false;
+    QString localFolder;
+    QString ftpUrl;
+    QString ftpUserId;
+    QString ftpPassword;
+};
+XmlExportSettings LoadXmlExportSettings(const SettingsStore& store);
+void SaveXmlExportSettings(SettingsStore& store, const XmlExportSettings& values);
+
+// The folder browser's status line: a path of more than 35 characters is
+// cut to its first 35 followed by "...".
+QString FolderStatusText(const QString& path);
+
+} // namespace qm

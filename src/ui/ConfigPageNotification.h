@@ -1,0 +1,27 @@
+#pragma once
+
+#include "ui/ConfigPage.h"
+
+namespace qm::ui {
+
+class NotificationPageWidget;
+
+// "Notification Defaults": the notification settings of a new host, the
+// sender of every alert mail and the modem of the pager calls, with the test
+// buttons.
+class ConfigPageNotification : public ConfigPage
+{
+    Q_OBJECT
+public:
+    explicit ConfigPageNotification(OperatorPrompt* prompt, QWidget* parent = nullptr);
+    void save(SettingsStore& store) const override;
+    NotificationPageWidget* panel() const { return m_panel; }
+
+protected:
+    void load(const SettingsStore& store) override;
+
+private:
+    NotificationPageWidget* m_panel;
+};
+
+} // namespace qm::ui

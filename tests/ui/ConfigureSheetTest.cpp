@@ -1,0 +1,224 @@
+// The configuration sheet: what OK and Cancel write, the integer fields, the
+// XML page's enabling, and the notification test buttons.
+
+#include "notify/NotificationTester.h"
+#include "store/ConfigSections.h"
+#include "store/SettingsStore.h"
+#include "support/RecordingPrompt.h"
+#include "ui/ConfigureSheet.h"
+#include "ui/NotificationPageWidget.h"
+
+// The SMTP server of the notification tests, built into this suite too.
+#include "notify/MaildirSmtpServer.cpp"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace qm::test {
+namespace {
+
+using ui::ConfigureSheet;
+
+bool PumpUntil(const std::function<bool()>& cond, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!cond()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+template <class T>
+T* Find(const QObject& in, const char* name)
+{
+    T* w = in.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+class ConfigureSheetTest : public ::testing::Test
+{
+protected:
+    ConfigureSheetTest() : m_store(m_dir.filePath(QStringLiteral("q.conf"))) {}
+
+    QString stored(const char* section, const char* name)
+    {
+        return m_store.readString(QLatin1String(section), QLatin1String(name), QStringLiteral("unset"));
+    }
+    void showTab(ConfigureSheet& sheet, const char* page)
+    {
+        auto* tabs = Find<QTabWidget>(sheet, "configTabs");
+        tabs->setCurrentWidget(Find<QWidget>(sheet, page));
+    }
+
+    QTemporaryDir m_dir;
+    SettingsStore m_store;
+    ScriptedPrompt m_prompt;
+};
+
+TEST_F(ConfigureSheetTest, OkWritesThePagesShownAndRefusesANonNumber)
+{
+    m_store.writeInt(QStringLiteral("ConfigXML"), QStringLiteral("ENABLE"), 1);
+    m_store.writeString(QStringLiteral("ConfigXML"), QStringLiteral("FTP_URL"), QStringLiteral("ftp://x/"));
+
+    // Cancel writes nothing, whatever was edited.
+    {
+        ConfigureSheet sheet(m_store, nullptr, &m_prompt);
+        sheet.open();
+        showTab(sheet, "configPageXml");
+        Find<QLineEdit>(sheet, "ftpUrlEdit")->setText(QStringLiteral("ftp://y/"));
+        Find<QPushButton>(sheet, "cancelButton")->click();
+        EXPECT_EQ(sheet.result(), QDialog::Rejected);
+    }
+    EXPECT_EQ(stored("ConfigXML", "FTP_URL"), QStringLiteral("ftp://x/"));
+    EXPECT_EQ(stored("ConfigAuthenticationDefaults", "USID"), QStringLiteral("unset"));
+
+    ConfigureSheet sheet(m_store, nullptr, &m_prompt);
+    sheet.open();
+    auto* tabs = Find<QTabWidget>(sheet, "configTabs");
+    QStringList titles;
+    for (int i = 0; i < tabs->count(); ++i)
+        titles << tabs->tabText(i);
+    EXPECT_EQ(titles, (QStringList{"Authentication Defaults", "Database Configuration", "Float Error Defaults",
+                                   "Notification Defaults", "Frequency Defaults", "XML Configuration"}));
+
+    showTab(sheet, "configPageFloat");
+    auto* slider = Find<QSlider>(sheet, "sensitivitySlider");
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_FALSE(slider->isEnabled());
+
+    showTab(sheet, "configPageFrequency");
+    auto* seconds = Find<QLineEdit>(sheet, "frequencyEdit");
+    EXPECT_EQ(seconds->text(), QStringLiteral("120"));
+    seconds->setText(QStringLiteral("9O"));
+    tabs->setCurrentIndex(0);
+    EXPECT_EQ(tabs->currentWidget()->objectName(), QStringLiteral("configPageFrequency"));
+    Find<QPushButton>(sheet, "okButton")->click();
+    EXPECT_TRUE(sheet.isVisible());
+    ASSERT_EQ(m_prompt.texts().size(), 2u);
+    EXPECT_NE(m_prompt.texts()[1].find("whole number"), std::string::npos);
+
+    seconds->setText(QStringLiteral("90"));
+    Find<QPushButton>(sheet, "okButton")->click();
+    EXPECT_EQ(sheet.result(), QDialog::Accepted);
+    EXPECT_EQ(stored("ConfigFloatDefaults", "SENSITIVITY"), QStringLiteral("1"));
+    EXPECT_EQ(stored("ConfigFloatDefaults", "FLOAT_ENABLE"), QStringLiteral("0"));
+    EXPECT_EQ(stored("ConfigFrequency", "FREQUENCY"), QStringLiteral("90"));
+    EXPECT_EQ(stored("ConfigAuthenticationDefaults", "USID"), QString()); // the page it opened on
+    // Pages never shown write nothing.
+    EXPECT_EQ(stored("ConfigXML", "FTP_URL"), QStringLiteral("ftp://x/"));
+    EXPECT_EQ(stored("ConfigXML", "LOCAL_RADIO"), QStringLiteral("unset"));
+    EXPECT_EQ(stored("ConfigDatabase", "DATABASE_FILE"), QStringLiteral("unset"));
+    EXPECT_EQ(stored("ConfigNotificationDefaults", "MODEM_DEVICE"), QStringLiteral("unset"));
+}
+
+TEST_F(ConfigureSheetTest, XmlPageEnablesByTheCheckAndTheRadios)
+{
+    QTemporaryDir exports;
+    const QString folder = exports.filePath(QStringLiteral("a-folder-with-a-rather-long-name"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    m_store.writeString(QStringLiteral("ConfigXML"), QStringLiteral("LOCAL_FOLDER"), folder);
+    ConfigureSheet sheet(m_store, nullptr, &m_prompt);
+    sheet.open();
+    showTab(sheet, "configPageXml");
+
+    auto* enable = Find<QCheckBox>(sheet, "xmlEnableCheck");
+    auto* local = Find<QRadioButton>(sheet, "localRadio");
+    auto* ftp = Find<QRadioButton>(sheet, "ftpRadio");
+    const std::vector<QWidget*> localFields{Find<QWidget>(sheet, "localFolderEdit"),
+                                            Find<QWidget>(sheet, "folderBrowseButton")};
+    const std::vector<QWidget*> ftpFields{Find<QWidget>(sheet, "ftpUrlEdit"), Find<QWidget>(sheet, "ftpUserEdit"),
+                                          Find<QWidget>(sheet, "ftpPasswordEdit")};
+    auto enabled = [](const std::vector<QWidget*>& ws) {
+        int n = 0;
+        for (QWidget* w : ws)
+            n += w->isEnabled() ? 1 : 0;
+        return n;
+    };
+    EXPECT_FALSE(local->isEnabled() || ftp->isEnabled() || Find<QWidget>(sheet, "xmlFrequencyEdit")->isEnabled());
+    enable->setChecked(true);
+    EXPECT_TRUE(local->isEnabled() && ftp->isEnabled());
+    EXPECT_EQ(enabled(localFields) + enabled(ftpFields), 0);
+    local->setChecked(true);
+    EXPECT_EQ(enabled(localFields), 2);
+    EXPECT_EQ(enabled(ftpFields), 0);
+    ftp->setChecked(true);
+    EXPECT_EQ(enabled(localFields), 0);
+    EXPECT_EQ(enabled(ftpFields), 3);
+    enable->setChecked(false);
+    EXPECT_EQ(enabled(ftpFields), 0);
+
+    // The folder browser starts on the current folder and tells it, cut.
+    enable->setChecked(true);
+    local->setChecked(true);
+    Find<QPushButton>(sheet, "folderBrowseButton")->click();
+    auto* dialog = Find<QFileDialog>(sheet, "folderDialog");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(Find<QLabel>(*dialog, "folderStatus")->text(), FolderStatusText(folder));
+    EXPECT_TRUE(Find<QLabel>(*dialog, "folderStatus")->text().endsWith(QStringLiteral("...")));
+    dialog->reject();
+}
+
+TEST_F(ConfigureSheetTest, TestButtonsReportAndSendTheTestMailWithoutBlocking)
+{
+    MaildirSmtpServer mta;
+    ASSERT_EQ(mta.error(), "");
+    ConfigureSheet sheet(m_store, nullptr, &m_prompt);
+    NotificationTesterOptions options;
+    options.mailPort = mta.port();
+    sheet.setTesterOptions(options);
+    sheet.open();
+    showTab(sheet, "configPageNotification");
+
+    // With notification off only the test buttons stay usable.
+    auto* play = Find<QPushButton>(sheet, "playButton");
+    auto* send = Find<QPushButton>(sheet, "sendTestButton");
+    EXPECT_FALSE(Find<QWidget>(sheet, "mailToEdit")->isEnabled());
+    EXPECT_TRUE(play->isEnabled() && send->isEnabled() && Find<QWidget>(sheet, "pagerTestButton")->isEnabled());
+    Find<QCheckBox>(sheet, "notifyCheck")->setChecked(true);
+    Find<QCheckBox>(sheet, "mailCheck")->setChecked(true);
+    EXPECT_TRUE(Find<QWidget>(sheet, "mailToEdit")->isEnabled());
+    EXPECT_FALSE(Find<QWidget>(sheet, "soundFileEdit")->isEnabled());
+
+    play->click();
+    ASSERT_EQ(m_prompt.texts(), std::vector<std::string>{"Please select a sound file to play."});
+
+    Find<QLineEdit>(sheet, "smtpEdit")->setText(QStringLiteral("127.0.0.1"));
+    Find<QLineEdit>(sheet, "mailToEdit")->setText(QStringLiteral("ops@example.net"));
+    Find<QLineEdit>(sheet, "mailFromEdit")->setText(QStringLiteral("monitor@example.net"));
+    send->click();
+    auto* panel = Find<ui::NotificationPageWidget>(sheet, "notificationPanel");
+    EXPECT_FALSE(send->isEnabled());
+    EXPECT_FALSE(play->isEnabled());
+    EXPECT_EQ(panel->cursor().shape(), Qt::BusyCursor);
+    ASSERT_TRUE(PumpUntil([&] { return send->isEnabled(); }, 40000));
+    EXPECT_NE(panel->cursor().shape(), Qt::BusyCursor);
+
+    const auto mails = mta.waitForMessages(1, std::chrono::seconds(10));
+    ASSERT_EQ(mails.size(), 1u) << mta.log();
+    EXPECT_NE(mails[0].find("Subject: Kestrune Error Notification Test"), std::string::npos) << mails[0];
+    EXPECT_NE(mails[0].find("\nTHIS IS JUST A TEST"), std::string::npos) << mails[0];
+    EXPECT_NE(mails[0].find("X-RcptTo: ops@example.net"), std::string::npos) << mails[0];
+    EXPECT_EQ(m_prompt.texts().size(), 1u); // the delivery reported no failure
+}
+
+} // namespace
+} // namespace qm::test

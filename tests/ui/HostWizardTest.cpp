@@ -1,0 +1,308 @@
+// The host wizard: Insert from the defaults, Properties of an existing row,
+// the protocol rules, and a name that does not resolve.
+
+#include "probes/Base64.h"
+#include "probes/ProtocolTable.h"
+#include "store/HostStore.h"
+#include "store/SettingsStore.h"
+#include "support/RecordingPrompt.h"
+#include "ui/HostPageGeneral.h"
+#include "ui/HostWizard.h"
+
+// The namespace helper of the probe tests, built into this suite too.
+#include "probes/TestNamespace.cpp"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+namespace qm::test {
+namespace {
+
+using ui::HostWizard;
+
+// Runs the event loop until cond holds or the time is up.
+bool PumpUntil(const std::function<bool()>& cond, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!cond()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+template <class T>
+T* Find(const QWidget& in, const char* name)
+{
+    T* w = in.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+QString PageName(const HostWizard& w)
+{
+    return w.currentPage() ? w.currentPage()->objectName() : QString();
+}
+
+// Goes forward until the named page shows; false when a page refuses.
+bool NextTo(HostWizard& w, const char* page)
+{
+    for (int i = 0; i < 9 && PageName(w) != QLatin1String(page); ++i) {
+        const int before = w.currentId();
+        w.next();
+        if (w.currentId() == before)
+            return false;
+    }
+    return PageName(w) == QLatin1String(page);
+}
+
+void LeaveHostBox(HostWizard& w, const QString& host)
+{
+    auto* edit = Find<QLineEdit>(w, "hostEdit");
+    edit->setText(host);
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(edit, &out);
+}
+
+class HostWizardTest : public ::testing::Test
+{
+protected:
+    HostWizardTest() : m_store(m_dir.filePath(QStringLiteral("q.conf"))) {}
+
+    QTemporaryDir m_dir;
+    SettingsStore m_store;
+    ScriptedPrompt m_prompt;
+};
+
+TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothing)
+{
+    m_store.writeInt(QStringLiteral("ConfigFrequency"), QStringLiteral("FREQUENCY"), 45);
+    m_store.writeString(QStringLiteral("ConfigAuthenticationDefaults"), QStringLiteral("PSWD"), QStringLiteral("pw"));
+    m_store.writeInt(QStringLiteral("ConfigFloatDefaults"), QStringLiteral("SENSITIVITY"), 4);
+    HostWizard w(m_store, NewHostFromDefaults(m_store), true, nullptr, &m_prompt);
+    w.open();
+    EXPECT_EQ(PageName(w), QStringLiteral("hostPageStart"));
+
+    ASSERT_TRUE(NextTo(w, "hostPageGeneral"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("New Host Wizard - General Properties"));
+    LeaveHostBox(w, QStringLiteral(" 127.0.0.1 "));
+    auto* address = Find<QLineEdit>(w, "addressEdit");
+    ASSERT_TRUE(PumpUntil([&] { return address->text() == QLatin1String("127.0.0.1"); }, 10000));
+    EXPECT_FALSE(address->isEnabled());
+
+    ASSERT_TRUE(NextTo(w, "hostPageProtocol"));
+    auto* protocol = Find<QComboBox>(w, "protocolCombo");
+    auto* port = Find<QLineEdit>(w, "portEdit");
+    QStringList names;
+    for (int i = 0; i < protocol->count(); ++i)
+        names << protocol->itemText(i);
+    QStringList sorted = names;
+    sorted.sort();
+    EXPECT_EQ(names.size(), 17);
+    EXPECT_EQ(names, sorted);
+    EXPECT_FALSE(names.contains(QStringLiteral("TELNET")));
+    // Nothing was chosen, so the first protocol is, with its port.
+    EXPECT_EQ(protocol->currentIndex(), 0);
+    EXPECT_EQ(port->text().toInt(), FindProtocol(names[0].toStdString())->defaultPort);
+    protocol->setCurrentText(QStringLiteral("HTTP"));
+    EXPECT_EQ(port->text(), QStringLiteral("80"));
+
+    ASSERT_TRUE(NextTo(w, "hostPageFrequency"));
+    auto* seconds = Find<QLineEdit>(w, "frequencyEdit");
+    EXPECT_EQ(seconds->text(), QStringLiteral("45"));
+    seconds->setText(QStringLiteral("3O"));
+    EXPECT_FALSE(NextTo(w, "hostPageFloat"));
+    ASSERT_EQ(m_prompt.texts().size(), 1u);
+    EXPECT_NE(m_prompt.texts()[0].find("whole number"), std::string::npos);
+    seconds->setText(QStringLiteral("30"));
+
+    ASSERT_TRUE(NextTo(w, "hostPageFloat"));
+    EXPECT_EQ(Find<QSlider>(w, "sensitivitySlider")->value(), 4);
+    ASSERT_TRUE(NextTo(w, "hostPageEnd"));
+    QAbstractButton* finish = w.button(QWizard::FinishButton);
+    ASSERT_TRUE(finish->isVisible() && finish->isEnabled());
+    finish->click();
+    EXPECT_EQ(w.QDialog::result(), QDialog::Accepted);
+
+    const HostTexts row = w.result();
+    EXPECT_EQ(row[ColHost], QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(row[ColAddress], QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(row[ColProtocol], QStringLiteral("HTTP"));
+    EXPECT_EQ(row[ColPort], QStringLiteral("80"));
+    EXPECT_EQ(row[ColThreadStatus], QStringLiteral("Stopped..."));
+    EXPECT_EQ(row[ColPolls], QStringLiteral("0"));
+    EXPECT_EQ(row[ColFailures], QStringLiteral("0"));
+    EXPECT_EQ(row[ColPercFailure], QStringLiteral("0%"));
+    EXPECT_EQ(row[ColFreq], QStringLiteral("30 sec"));
+    EXPECT_EQ(row[ColEnabled], QStringLiteral("1"));
+    EXPECT_EQ(row[ColPassword], QString::fromStdString(Base64Encode("pw")));
+    EXPECT_EQ(row[ColFloatErrsSens], QStringLiteral("7"));
+
+    HostWizard cancelled(m_store, NewHostFromDefaults(m_store), true, nullptr, &m_prompt);
+    cancelled.open();
+    ASSERT_TRUE(NextTo(cancelled, "hostPageGeneral"));
+    cancelled.button(QWizard::CancelButton)->click();
+    EXPECT_EQ(cancelled.QDialog::result(), QDialog::Rejected);
+    EXPECT_FALSE(cancelled.isVisible());
+}
+
+TEST_F(HostWizardTest, PropertiesLoadsTheRowAndTheProtocolDecidesPortAndCredentials)
+{
+    HostTexts row = NewHostFromDefaults(m_store);
+    row[ColHost] = row[ColAddress] = QStringLiteral("127.0.0.1");
+    row[ColProtocol] = QStringLiteral("HTTP");
+    row[ColPort] = QStringLiteral("8080");
+    row[ColPassword] = QString::fromStdString(Base64Encode("s3cret"));
+    row[ColFloatErrs] = QStringLiteral("1");
+    row[ColFloatErrsSens] = QStringLiteral("3");
+    row[ColPolls] = QStringLiteral("12");
+    HostWizard w(m_store, row, false, nullptr, &m_prompt);
+    w.open();
+
+    ASSERT_TRUE(NextTo(w, "hostPageProtocol"));
+    auto* protocol = Find<QComboBox>(w, "protocolCombo");
+    auto* port = Find<QLineEdit>(w, "portEdit");
+    EXPECT_EQ(protocol->currentText(), QStringLiteral("HTTP"));
+    EXPECT_EQ(port->text(), QStringLiteral("80")); // walking through resets it
+
+    auto* userId = Find<QLineEdit>(w, "userIdEdit");
+    auto* password = Find<QLineEdit>(w, "passwordEdit");
+    auto* domain = Find<QLineEdit>(w, "domainEdit");
+    struct Case
+    {
+        const char* protocol;
+        bool user, pass, dom;
+    };
+    for (const Case c : {Case{"SMTP", false, false, false}, Case{"POP3", true, true, false}}) {
+        protocol->setCurrentText(QString::fromLatin1(c.protocol));
+        ASSERT_TRUE(NextTo(w, "hostPageAuthentication"));
+        EXPECT_EQ(userId->isEnabled(), c.user) << c.protocol;
+        EXPECT_EQ(password->isEnabled(), c.pass) << c.protocol;
+        EXPECT_EQ(domain->isEnabled(), c.dom) << c.protocol;
+        w.back();
+    }
+    protocol->setCurrentText(QStringLiteral("ECHO"));
+    EXPECT_FALSE(port->isEnabled());
+    protocol->setCurrentText(QStringLiteral("HTTP"));
+    EXPECT_TRUE(port->isEnabled());
+    port->setText(QStringLiteral("8081")); // typed after choosing: kept
+
+    ASSERT_TRUE(NextTo(w, "hostPageAuthentication"));
+    EXPECT_EQ(password->text(), QStringLiteral("s3cret"));
+    password->setText(QStringLiteral("n3w pass"));
+    ASSERT_TRUE(NextTo(w, "hostPageFloat"));
+    auto* slider = Find<QSlider>(w, "sensitivitySlider");
+    EXPECT_EQ(slider->value(), 8);
+    EXPECT_TRUE(slider->isEnabled());
+    slider->setValue(11);
+    Find<QCheckBox>(w, "floatCheck")->setChecked(false);
+    EXPECT_FALSE(slider->isEnabled());
+
+    ASSERT_TRUE(NextTo(w, "hostPageEnd"));
+    w.button(QWizard::FinishButton)->click();
+    const HostTexts out = w.result();
+    EXPECT_EQ(out[ColPort], QStringLiteral("8081"));
+    EXPECT_EQ(out[ColFloatErrsSens], QStringLiteral("0"));
+    EXPECT_EQ(out[ColFloatErrs], QStringLiteral("0"));
+    EXPECT_EQ(out[ColPassword], QString::fromStdString(Base64Encode("n3w pass")));
+    EXPECT_EQ(out[ColPolls], QStringLiteral("0"));
+    EXPECT_TRUE(m_prompt.texts().empty());
+}
+
+// The look-up thread is started while the main thread is inside a namespace
+// of the test's own, whose resolver traffic goes nowhere: the name never
+// resolves and no query leaves the machine.
+class InNamespace
+{
+public:
+    explicit InNamespace(const std::string& name)
+        : m_home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
+    {
+        const int ns = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        m_entered = m_home >= 0 && ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0;
+        if (ns >= 0)
+            ::close(ns);
+    }
+    ~InNamespace()
+    {
+        if (m_entered)
+            ::setns(m_home, CLONE_NEWNET);
+        if (m_home >= 0)
+            ::close(m_home);
+    }
+    bool entered() const { return m_entered; }
+
+private:
+    int m_home;
+    bool m_entered = false;
+};
+
+TEST_F(HostWizardTest, AnUnresolvableHostKeepsFinishDisabledAndTheWindowResponsive)
+{
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
+    // The system's name servers are routed into the namespace's loopback,
+    // where queries vanish: the look-up waits for the resolver to give up.
+    QFile resolv(QStringLiteral("/etc/resolv.conf"));
+    ASSERT_TRUE(resolv.open(QIODevice::ReadOnly));
+    const QRegularExpression server(QStringLiteral("^nameserver\\s+(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
+                                    QRegularExpression::MultilineOption);
+    for (auto it = server.globalMatch(QString::fromLatin1(resolv.readAll())); it.hasNext();) {
+        const QStringList args{QStringLiteral("-n"), QString::fromStdString(ns.name()), QStringLiteral("route"),
+                               QStringLiteral("add"), it.next().captured(1) + QStringLiteral("/32"),
+                               QStringLiteral("dev"), QStringLiteral("lo")};
+        EXPECT_EQ(QProcess::execute(QStringLiteral("/usr/sbin/ip"), args), 0);
+    }
+    qputenv("RES_OPTIONS", "timeout:1 attempts:1");
+
+    HostWizard w(m_store, NewHostFromDefaults(m_store), true, nullptr, &m_prompt);
+    w.open();
+    ASSERT_TRUE(NextTo(w, "hostPageGeneral"));
+    auto* page = Find<ui::HostPageGeneral>(w, "hostPageGeneral");
+    {
+        InNamespace inside(ns.name());
+        ASSERT_TRUE(inside.entered());
+        LeaveHostBox(w, QStringLiteral("qm-nowhere.invalid"));
+    }
+    EXPECT_TRUE(page->lookupPending());
+    EXPECT_EQ(page->cursor().shape(), Qt::WaitCursor);
+
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    ASSERT_TRUE(PumpUntil([&] { return !page->lookupPending(); }, 30000));
+    EXPECT_GE(ticks, 5); // the event loop kept running during the look-up
+    EXPECT_EQ(Find<QLineEdit>(w, "addressEdit")->text(), QString());
+    EXPECT_NE(page->cursor().shape(), Qt::WaitCursor);
+
+    ASSERT_TRUE(NextTo(w, "hostPageEnd"));
+    EXPECT_FALSE(w.button(QWizard::FinishButton)->isEnabled());
+    EXPECT_TRUE(m_prompt.texts().empty());
+    qunsetenv("RES_OPTIONS");
+}
+
+} // namespace
+} // namespace qm::test
