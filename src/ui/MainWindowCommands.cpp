@@ -3,9 +3,12 @@
 
 #include "engine/HostRowCommands.h"
 #include "engine/MonitorSystem.h"
+#include "store/HostStore.h"
 #include "ui/AboutDialog.h"
+#include "ui/ConfigureSheet.h"
 #include "ui/HelpWindow.h"
 #include "ui/HostListView.h"
+#include "ui/HostWizard.h"
 #include "ui/LogViewerDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/TraceRouteDialog.h"
@@ -27,19 +30,42 @@ void MainWindow::onInsert()
 {
     if (m_system.controller().isMonitoring())
         return;
-    showMessage(QMessageBox::Information, QStringLiteral("The host wizard is not available yet."));
+    auto* wizard = new HostWizard(m_system.store(), NewHostFromDefaults(m_system.store()), true, this, &m_prompt);
+    wizard->setAttribute(Qt::WA_DeleteOnClose);
+    connect(wizard, &QDialog::accepted, this, [this, wizard] {
+        m_system.hosts().insertHost(0, wizard->result(), kHealthNoResult);
+    });
+    wizard->open();
 }
 
 void MainWindow::onProperties()
 {
-    if (m_system.controller().isMonitoring() || m_hostList->selectedRows().empty())
+    const std::vector<int> rows = m_hostList->selectedRows();
+    if (m_system.controller().isMonitoring() || rows.empty())
         return;
-    showMessage(QMessageBox::Information, QStringLiteral("The host wizard is not available yet."));
+    HostListModel& hosts = m_system.hosts();
+    // The row is followed by a persistent index in case the list changes
+    // while the wizard is open.
+    const QPersistentModelIndex target(hosts.index(rows.front(), 0));
+    auto* wizard = new HostWizard(m_system.store(), hosts.texts(rows.front()), false, this, &m_prompt);
+    wizard->setAttribute(Qt::WA_DeleteOnClose);
+    connect(wizard, &QDialog::accepted, this, [this, wizard, target] {
+        if (!target.isValid())
+            return;
+        HostListModel& model = m_system.hosts();
+        const HostTexts texts = wizard->result();
+        for (int c = 0; c < kHostColumnCount; ++c)
+            model.setText(target.row(), c, texts[static_cast<std::size_t>(c)]);
+        model.setImage(target.row(), kHealthNoResult);
+    });
+    wizard->open();
 }
 
 void MainWindow::onConfigure()
 {
-    showMessage(QMessageBox::Information, QStringLiteral("The configuration sheet is not available yet."));
+    auto* sheet = new ConfigureSheet(m_system.store(), this, &m_prompt);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
 }
 
 void MainWindow::onDelete()

@@ -1,6 +1,6 @@
 #include "notify/NotificationQueue.h"
 
-#include "MaildirSmtpServer.h"
+#include "support/MaildirSmtpServer.h"
 #include "PtyModem.h"
 #include "TestSounds.h"
 #include "platform/OperatorPrompt.h"

@@ -1,7 +1,7 @@
 // The network bounds of the stream probes. Every case waits out a full bound,
 // so they run side by side in one test: about ten seconds in all.
 #include "ReportTexts.h"
-#include "TestNamespace.h"
+#include "support/TestNamespace.h"
 
 #include "probes/ProbeSocket.h"
 #include "support/RecordingSink.h"

@@ -2,7 +2,7 @@
 // namespace of the test's own never does, and crafted ICMP messages are sent
 // only inside such a namespace, where no other prober can see them.
 #include "ReportTexts.h"
-#include "TestNamespace.h"
+#include "support/TestNamespace.h"
 
 #include "platform/IcmpSocket.h"
 #include "platform/ThreadId.h"

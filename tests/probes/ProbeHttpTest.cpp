@@ -1,7 +1,7 @@
 // The HTTP probe against a real nginx started by the test, and against
 // scripted servers for the replies nginx does not give.
 #include "ReportTexts.h"
-#include "TestNamespace.h"
+#include "support/TestNamespace.h"
 
 #include "probes/ProbeSocket.h"
 #include "support/RecordingSink.h"

@@ -1,6 +1,6 @@
 // The stream operations of the probe object against small scripted servers.
 #include "ReportTexts.h"
-#include "TestNamespace.h"
+#include "support/TestNamespace.h"
 
 #include "probes/ProbeSocket.h"
 #include "support/RecordingSink.h"

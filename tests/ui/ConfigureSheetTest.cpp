@@ -9,7 +9,7 @@
 #include "ui/NotificationPageWidget.h"
 
 // The SMTP server of the notification tests, built into this suite too.
-#include "notify/MaildirSmtpServer.cpp"
+#include "support/MaildirSmtpServer.h"
 
 #include <QCheckBox>
 #include <QDir>

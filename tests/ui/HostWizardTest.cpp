@@ -10,7 +10,7 @@
 #include "ui/HostWizard.h"
 
 // The namespace helper of the probe tests, built into this suite too.
-#include "probes/TestNamespace.cpp"
+#include "support/TestNamespace.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "MaildirSmtpServer.h"
+#include "support/MaildirSmtpServer.h"
 
 #include <algorithm>
 #include <cstdlib>

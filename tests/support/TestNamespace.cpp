@@ -1,4 +1,4 @@
-#include "TestNamespace.h"
+#include "support/TestNamespace.h"
 
 #include "support/ServerProcess.h"
 
