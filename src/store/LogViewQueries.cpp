@@ -1,26 +1,13 @@
 #include "store/LogViewQueries.h"
 
-#include "platform/OperatorPrompt.h"
-#include "store/ResultsDatabase.h"
+#include "store/LogViewCursor.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QVariant>
-
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
 namespace qm {
-
-namespace {
-
-QString ErrorText(const QSqlError& error)
-{
-    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
-}
-
-} // namespace
 
 QString LogViewQueries::ServiceLog::pollsText() const
 {
@@ -48,82 +35,35 @@ LogViewQueries::LogViewQueries(QSqlDatabase db, OperatorPrompt& prompt)
 {
 }
 
-bool LogViewQueries::ready()
-{
-    if (m_db.isValid() && m_db.isOpen())
-        return true;
-    m_prompt.inform(OperatorPrompt::Icon::Stop, "The results database is not open.");
-    return false;
-}
-
 QStringList LogViewQueries::hosts()
 {
-    QStringList out;
-    if (!ready())
-        return out;
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    if (!query.exec(
-            QStringLiteral("SELECT HOST FROM HISTORY WHERE HOST IS NOT NULL GROUP BY HOST"))) {
-        m_prompt.inform(OperatorPrompt::Icon::Stop, ErrorText(query.lastError()).toStdString());
-        return out;
+    LogViewCursor cursor(m_db, m_prompt);
+    cursor.startHosts();
+    while (cursor.step(std::chrono::hours(1))) {
     }
-    while (query.next())
-        out.append(query.value(0).toString());
-    return out;
+    return cursor.takeHosts();
 }
 
 LogViewQueries::ServiceLog LogViewQueries::serviceLog(const QString& host, const QString& protocol,
                                                       const QString& port)
 {
-    ServiceLog log;
-    bool portOk = false;
-    const qint64 portNumber = port.trimmed().toLongLong(&portOk);
-    if (!portOk || !ready())
-        return log;
-
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    // INDEX breaks ties between results recorded in the same millisecond.
-    if (!query.prepare(QStringLiteral("SELECT TIME, MESSAGE, FAILURE, DATESTAMP FROM HISTORY "
-                                      "WHERE HOST = ? AND PROTOCOL = ? AND PORT = ? "
-                                      "ORDER BY DATESTAMP, \"INDEX\""))) {
-        m_prompt.inform(OperatorPrompt::Icon::Stop, ErrorText(query.lastError()).toStdString());
-        return log;
+    LogViewCursor cursor(m_db, m_prompt);
+    cursor.startService(host, protocol, port);
+    while (cursor.step(std::chrono::hours(1))) {
     }
-    query.addBindValue(host);
-    query.addBindValue(protocol);
-    query.addBindValue(portNumber);
-    if (!query.exec()) {
-        m_prompt.inform(OperatorPrompt::Icon::Stop, ErrorText(query.lastError()).toStdString());
-        return log;
-    }
-
-    double sum = 0.0;
-    while (query.next()) {
-        Row row;
-        const QVariant time = query.value(0);
-        const bool failed = query.value(2).toInt() != 0;
-        row.message = query.value(1).toString();
-        if (!time.isNull()) {
-            const qint64 ms = time.toLongLong();
-            row.response = ms == ResultsDatabase::kNoResponseTime
-                               ? QStringLiteral("error")
-                               : QString::asprintf("%lld msec", ms);
-            if (ms >= 0 && ms != ResultsDatabase::kNoResponseTime) {
-                sum += static_cast<double>(ms);
-                ++log.timedPolls;
-            }
-        }
-        row.failure = failed ? QStringLiteral("error") : QString();
-        row.image = failed ? 1 : 0;
-        row.dateStamp = LocalDateText(query.value(3).toString());
-        row.selected = log.rows.size() % 2 == 0;
-        log.rows.push_back(std::move(row));
-    }
-    log.polls = static_cast<int>(log.rows.size());
-    log.averageMs = log.timedPolls > 0 ? sum / log.timedPolls : 0.0;
+    ServiceLog log = cursor.log();
+    log.rows = cursor.takeRows();
+    if (cursor.outOfTimeOrder())
+        SortByTime(log.rows);
     return log;
+}
+
+void LogViewQueries::SortByTime(std::vector<Row>& rows)
+{
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.stamp < b.stamp; });
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i].selected = i % 2 == 0;
 }
 
 QString LogViewQueries::LocalDateText(const QString& stamp)

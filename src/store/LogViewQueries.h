@@ -24,6 +24,7 @@ public:
         QString response;      // "%d msec", or "error" for the no-response time
         QString failure;       // "error" for a failure, else empty
         QString dateStamp;     // local date and time in the locale's "%c" form
+        QString stamp;         // DATESTAMP as stored, the key of the time order
         int image = 0;         // 1 for a failure, else 0
         bool selected = false; // even rows are shown selected
     };
@@ -35,7 +36,7 @@ public:
         int timedPolls = 0; // rows whose time counts for the average
         double averageMs = 0.0;
 
-        bool empty() const { return rows.empty(); }
+        bool empty() const { return polls == 0; }
         // "%d" of the polls and "%#3.2f msec" of the average. With no rows the
         // dialog keeps the texts it showed before.
         QString pollsText() const;
@@ -79,13 +80,15 @@ public:
     // matches no row. Errors are shown (stop icon) and give an empty log.
     ServiceLog serviceLog(const QString& host, const QString& protocol, const QString& port);
 
+    // Puts rows read in recording order into time order (stable, so rows of
+    // the same time keep their recording order) and selects the even ones.
+    static void SortByTime(std::vector<Row>& rows);
+
     // A stored DATESTAMP (UTC) in the local time zone, formatted "%c" in the
     // current C locale; a text in another form is returned as it is.
     static QString LocalDateText(const QString& stamp);
 
 private:
-    bool ready();
-
     QSqlDatabase m_db;
     OperatorPrompt& m_prompt;
 };

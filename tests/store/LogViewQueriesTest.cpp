@@ -2,8 +2,14 @@
 
 #include "StoreTestSupport.h"
 
+#include "store/LogViewCursor.h"
 #include "store/LogViewQueries.h"
 #include "store/ResultsDatabase.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QVariant>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +108,61 @@ TEST_F(LogViewQueriesTest, HostAndPortTextsCannotBreakTheStatement)
     EXPECT_TRUE(queries.serviceLog("web", "HTTP", "").empty());
     EXPECT_TRUE(queries.serviceLog("web", "HTTP", "eighty").empty());
     EXPECT_EQ(queries.serviceLog("web", "HTTP", " 80 ").rows.size(), 1u);
+    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+}
+
+TEST_F(LogViewQueriesTest, RowsRecordedAfterTheClockWasSetBackComeInTimeOrder)
+{
+    record("h", "HTTP", "80", "1", "first", "0");
+    record("h", "HTTP", "80", "2", "second", "0");
+    record("h", "HTTP", "80", "3", "third, clock set back", "0");
+    QSqlQuery(m_db.GetDatabase())
+        .exec("UPDATE HISTORY SET DATESTAMP = '2001-01-01 00:00:00.000' WHERE TIME = 3");
+
+    const auto log = LogViewQueries(m_db.GetDatabase(), m_prompt).serviceLog("h", "HTTP", "80");
+    ASSERT_EQ(log.rows.size(), 3u);
+    EXPECT_EQ(log.rows[0].response, "3 msec");
+    EXPECT_EQ(log.rows[1].response, "1 msec");
+    EXPECT_EQ(log.rows[2].response, "2 msec");
+    EXPECT_TRUE(log.rows[0].selected);
+    EXPECT_FALSE(log.rows[1].selected);
+    EXPECT_TRUE(log.rows[2].selected);
+}
+
+// The viewer reads on the connection that records results; a result recorded
+// between two steps of a read must reach the file at once, not when the read
+// ends.
+TEST_F(LogViewQueriesTest, ResultsRecordedDuringAReadAreCommittedAtOnce)
+{
+    for (const char* time : {"1", "2", "3"})
+        record("h", "HTTP", "80", time, "before", "0");
+    LogViewCursor cursor(m_db.GetDatabase(), m_prompt);
+    cursor.startService("h", "HTTP", "80");
+    ASSERT_TRUE(cursor.step(std::chrono::milliseconds(0)));
+    EXPECT_EQ(cursor.takeRows().size(), 1u);
+
+    record("h", "HTTP", "80", "4", "during the read", "0");
+    QTemporaryDir copy;
+    const QString file = m_db.fileName();
+    ASSERT_TRUE(QFile::copy(file, copy.filePath("copy.mdb")));
+    if (QFile::exists(file + "-wal")) {
+        ASSERT_TRUE(QFile::copy(file + "-wal", copy.filePath("copy.mdb-wal")));
+    }
+    int committed = -1;
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "copy");
+        other.setDatabaseName(copy.filePath("copy.mdb"));
+        ASSERT_TRUE(other.open());
+        QSqlQuery count(other);
+        if (count.exec("SELECT COUNT(*) FROM HISTORY") && count.next())
+            committed = count.value(0).toInt();
+    }
+    QSqlDatabase::removeDatabase("copy");
+    EXPECT_EQ(committed, 4);
+
+    while (cursor.step(std::chrono::milliseconds(5))) {
+    }
+    EXPECT_GE(cursor.takeRows().size(), 2u);
     EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
 }
 

@@ -1,0 +1,195 @@
+#include "store/LogViewCursor.h"
+
+#include "platform/OperatorPrompt.h"
+#include "store/ResultsDatabase.h"
+
+#include <QVariant>
+
+#include <utility>
+
+namespace qm {
+
+namespace {
+
+QString ErrorText(const QSqlError& error)
+{
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+}
+
+} // namespace
+
+LogViewCursor::LogViewCursor(QSqlDatabase db, OperatorPrompt& prompt)
+    : m_db(std::move(db)), m_prompt(prompt)
+{
+}
+
+void LogViewCursor::cancel()
+{
+    m_mode = Mode::Idle;
+    // Ends the statement, so the connection holds no read open.
+    m_query = QSqlQuery();
+}
+
+bool LogViewCursor::ready()
+{
+    if (m_db.isValid() && m_db.isOpen())
+        return true;
+    m_prompt.inform(OperatorPrompt::Icon::Stop, "The results database is not open.");
+    return false;
+}
+
+void LogViewCursor::fail(const QSqlError& error)
+{
+    // The read ends before the operator is told: the prompt may run the event
+    // loop, and whoever steps this cursor must find it finished meanwhile.
+    cancel();
+    m_prompt.inform(OperatorPrompt::Icon::Stop, ErrorText(error).toStdString());
+}
+
+void LogViewCursor::startHosts()
+{
+    cancel();
+    m_hosts.clear();
+    if (!ready())
+        return;
+    // The first host is the smallest text (NULL is no host), each next one the
+    // smallest text above the last: one walk down the SERVICE index each,
+    // where GROUP BY HOST would read every row of a host before handing it out.
+    QSqlQuery first(m_db);
+    first.setForwardOnly(true);
+    if (!first.exec(QStringLiteral(
+            "SELECT HOST FROM HISTORY WHERE HOST IS NOT NULL ORDER BY HOST LIMIT 1"))) {
+        fail(first.lastError());
+        return;
+    }
+    if (!first.next()) {
+        if (first.lastError().isValid())
+            fail(first.lastError());
+        return;
+    }
+    m_lastHost = first.value(0).toString();
+    m_hosts.append(m_lastHost);
+    m_query = QSqlQuery(m_db);
+    m_query.setForwardOnly(true);
+    if (!m_query.prepare(
+            QStringLiteral("SELECT HOST FROM HISTORY WHERE HOST > ? ORDER BY HOST LIMIT 1"))) {
+        fail(m_query.lastError());
+        return;
+    }
+    m_mode = Mode::Hosts;
+}
+
+void LogViewCursor::startService(const QString& host, const QString& protocol, const QString& port)
+{
+    cancel();
+    m_log = ServiceLog();
+    m_sum = 0.0;
+    m_latestStamp.clear();
+    m_outOfOrder = false;
+    bool portOk = false;
+    const qint64 portNumber = port.trimmed().toLongLong(&portOk);
+    if (!portOk || !ready())
+        return;
+
+    m_query = QSqlQuery(m_db);
+    m_query.setForwardOnly(true);
+    // The entries of SERVICE end in the row key, so SQLite walks them in
+    // INDEX (recording) order and hands out the first row at once, where
+    // ORDER BY DATESTAMP would sort every row of the service first.
+    if (!m_query.prepare(QStringLiteral("SELECT TIME, MESSAGE, FAILURE, DATESTAMP FROM HISTORY "
+                                        "WHERE HOST = ? AND PROTOCOL = ? AND PORT = ? "
+                                        "ORDER BY \"INDEX\""))) {
+        fail(m_query.lastError());
+        return;
+    }
+    m_query.addBindValue(host);
+    m_query.addBindValue(protocol);
+    m_query.addBindValue(portNumber);
+    if (!m_query.exec()) {
+        fail(m_query.lastError());
+        return;
+    }
+    m_mode = Mode::Service;
+}
+
+bool LogViewCursor::step(std::chrono::steady_clock::duration budget)
+{
+    const auto deadline = std::chrono::steady_clock::now() + budget;
+    do {
+        if (!(m_mode == Mode::Hosts ? stepHost() : m_mode == Mode::Service && stepRow()))
+            break;
+    } while (std::chrono::steady_clock::now() < deadline);
+    return active();
+}
+
+bool LogViewCursor::stepHost()
+{
+    m_query.bindValue(0, m_lastHost);
+    if (!m_query.exec()) {
+        fail(m_query.lastError());
+        return false;
+    }
+    if (!m_query.next()) {
+        const QSqlError error = m_query.lastError();
+        if (error.isValid())
+            fail(error);
+        else
+            cancel();
+        return false;
+    }
+    m_lastHost = m_query.value(0).toString();
+    m_hosts.append(m_lastHost);
+    m_query.finish();
+    return true;
+}
+
+bool LogViewCursor::stepRow()
+{
+    if (!m_query.next()) {
+        const QSqlError error = m_query.lastError();
+        m_log.averageMs = m_log.timedPolls > 0 ? m_sum / m_log.timedPolls : 0.0;
+        if (error.isValid())
+            fail(error);
+        else
+            cancel();
+        return false;
+    }
+    Row row;
+    const QVariant time = m_query.value(0);
+    const bool failed = m_query.value(2).toInt() != 0;
+    row.message = m_query.value(1).toString();
+    if (!time.isNull()) {
+        const qint64 ms = time.toLongLong();
+        row.response = ms == ResultsDatabase::kNoResponseTime ? QStringLiteral("error")
+                                                              : QString::asprintf("%lld msec", ms);
+        if (ms >= 0 && ms != ResultsDatabase::kNoResponseTime) {
+            m_sum += static_cast<double>(ms);
+            ++m_log.timedPolls;
+        }
+    }
+    row.failure = failed ? QStringLiteral("error") : QString();
+    row.image = failed ? 1 : 0;
+    row.stamp = m_query.value(3).toString();
+    row.dateStamp = LogViewQueries::LocalDateText(row.stamp);
+    row.selected = m_log.polls % 2 == 0;
+    if (row.stamp < m_latestStamp)
+        m_outOfOrder = true;
+    else
+        m_latestStamp = row.stamp;
+    ++m_log.polls;
+    m_log.rows.push_back(std::move(row));
+    return true;
+}
+
+QStringList LogViewCursor::takeHosts()
+{
+    return std::exchange(m_hosts, {});
+}
+
+std::vector<LogViewCursor::Row> LogViewCursor::takeRows()
+{
+    return std::exchange(m_log.rows, {});
+}
+
+} // namespace qm
