@@ -438,7 +438,8 @@ void MainWindow::finishClose()
     saveState();
     if (m_help)
         m_help->close();
-    close();
+    // Closed from the event loop: this may run inside the close request.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 } // namespace qm::ui

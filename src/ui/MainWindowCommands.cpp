@@ -77,7 +77,7 @@ void MainWindow::onDelete()
 
 void MainWindow::onClearStats()
 {
-    ClearStats(m_system.hosts(), m_hostList->selectedRows());
+    qm::ClearStats(m_system.hosts(), m_hostList->selectedRows());
 }
 
 void MainWindow::onSetPolling(bool enabled)

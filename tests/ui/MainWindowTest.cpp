@@ -10,6 +10,7 @@
 #include "ui/MessagePaneView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
@@ -79,6 +80,9 @@ protected:
         m_window->resize(1000, 600);
         m_window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        // Window shortcuts (Insert, Delete) need the window active.
+        QApplication::setActiveWindow(m_window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
     }
 
     std::vector<HostTexts> hosts(int count, int port = 80)
@@ -149,11 +153,13 @@ TEST_F(MainWindowTest, CommandsFollowMonitoringAndKeysObeyThem)
     EXPECT_FALSE(enabled(W::Stop));
     ASSERT_TRUE(PumpEventsUntil([&] { return m_system->controller().liveThreads() == 0; }, 30s));
 
-    // Stopped, the same key deletes.
+    // Stopped, the same key deletes (failing rows have floated meanwhile).
     select({1});
+    QStringList expected = hostColumn();
+    expected.removeAt(1);
     QTest::keyClick(m_window->hostList(), Qt::Key_Delete);
     QCoreApplication::processEvents();
-    EXPECT_EQ(hostColumn(), (QStringList{"host0.test", "host2.test"}));
+    EXPECT_EQ(hostColumn(), expected);
 }
 
 TEST_F(MainWindowTest, RowCommandsActOnTheSelection)
