@@ -16,6 +16,11 @@ QVariant HostListPresentation::data(const QModelIndex& index, int role) const
             return {};
         return HealthIcons::icon(QIdentityProxyModel::data(index, m_imageRole).toInt());
     }
+    if (role == Qt::ToolTipRole) {
+        // The whole text of a cell too narrow for it.
+        const QString text = QIdentityProxyModel::data(index, Qt::DisplayRole).toString();
+        return text.isEmpty() ? QVariant() : QVariant(text);
+    }
     if (role == Qt::TextAlignmentRole) {
         const int column = index.column();
         const Qt::Alignment horizontal = column < m_alignments.size() ? m_alignments[column] : Qt::AlignLeft;

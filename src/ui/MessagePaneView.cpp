@@ -5,10 +5,29 @@
 
 #include <QHeaderView>
 #include <QResizeEvent>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
 namespace qm::ui {
+
+namespace {
+
+// The time stamp keeps its time of day visible when the column is narrow.
+class TimeStampDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideLeft;
+    }
+};
+
+} // namespace
 
 MessagePaneView::MessagePaneView(MessagePaneModel& model, QWidget* parent) : QTreeView(parent)
 {
@@ -25,6 +44,7 @@ MessagePaneView::MessagePaneView(MessagePaneModel& model, QWidget* parent) : QTr
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTextElideMode(Qt::ElideRight);
+    setItemDelegateForColumn(2, new TimeStampDelegate(this));
     header()->setSectionsMovable(true);
     header()->setStretchLastSection(false);
     header()->setMinimumSectionSize(1);

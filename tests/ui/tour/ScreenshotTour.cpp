@@ -9,9 +9,11 @@
 #include "engine/MonitorSystem.h"
 #include "store/SettingsStore.h"
 #include "ui/AboutDialog.h"
+#include "ui/ConfigureSheet.h"
 #include "ui/GuiPrompt.h"
 #include "ui/HelpWindow.h"
 #include "ui/HostListView.h"
+#include "ui/HostWizard.h"
 #include "ui/LogViewerDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/TraceRouteDialog.h"
@@ -19,11 +21,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QThread>
 #include <QTreeWidget>
 
@@ -96,19 +98,12 @@ int main(int argc, char** argv)
     // The log viewer on the first host's service.
     {
         qm::ui::LogViewerDialog logs(system.database().GetDatabase(), prompt, &window);
+        const qm::HostListModel& rows = system.hosts();
+        if (rows.rowCount() > 0)
+            logs.presetService(rows.text(0, qm::ColHost), rows.text(0, qm::ColProtocol), rows.text(0, qm::ColPort));
+        logs.resize(760, 420);
         logs.show();
-        auto* host = logs.findChild<QComboBox*>(QStringLiteral("hostCombo"));
         auto* loading = logs.findChild<QWidget*>(QStringLiteral("loadingIndicator"));
-        Pump([&] { return host && host->count() > 0 && (!loading || !loading->isVisible()); }, 10000);
-        auto* protocol = logs.findChild<QComboBox*>(QStringLiteral("protocolCombo"));
-        auto* port = logs.findChild<QComboBox*>(QStringLiteral("portCombo"));
-        if (host && protocol && port && system.hosts().rowCount() > 0) {
-            host->setCurrentText(system.hosts().text(0, qm::ColHost));
-            port->setCurrentText(system.hosts().text(0, qm::ColPort));
-            protocol->setCurrentText(system.hosts().text(0, qm::ColProtocol));
-            port->setEditText(system.hosts().text(0, qm::ColPort));
-            Q_EMIT port->currentTextChanged(port->currentText());
-        }
         Pump([&] { return !loading || !loading->isVisible(); }, 10000);
         Shoot(&logs, out, QStringLiteral("log-viewer"));
     }
@@ -121,6 +116,32 @@ int main(int argc, char** argv)
         auto* hops = trace.findChild<QLineEdit*>(QStringLiteral("hopsEdit"));
         Pump([&] { return !hops->text().isEmpty(); }, 20000);
         Shoot(&trace, out, QStringLiteral("trace-route"));
+    }
+
+    // Every page of the host wizard, opened on the last host (a web server)
+    // as Host > Properties does; the monitoring stops first as it must.
+    window.action(qm::ui::MainWindow::Stop)->trigger();
+    Pump([&] { return system.controller().liveThreads() == 0; }, 15000);
+    {
+        const int row = system.hosts().rowCount() - 1;
+        qm::ui::HostWizard wizard(store, system.hosts().texts(row), false, &window, &prompt);
+        wizard.show();
+        for (int page = 1; page <= 9; ++page) {
+            Shoot(&wizard, out, QStringLiteral("wizard-%1").arg(page));
+            wizard.next();
+        }
+    }
+
+    // Every page of the configuration sheet.
+    {
+        qm::ui::ConfigureSheet sheet(store, &window, &prompt);
+        sheet.show();
+        auto* tabs = sheet.findChild<QTabWidget*>(QStringLiteral("configTabs"));
+        for (int i = 0; tabs && i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            Shoot(&sheet, out, QStringLiteral("configure-%1").arg(i + 1));
+        }
+        sheet.reject();
     }
 
     // The About box.
@@ -147,8 +168,6 @@ int main(int argc, char** argv)
         }
     }
 
-    window.action(qm::ui::MainWindow::Stop)->trigger();
-    Pump([&] { return system.controller().liveThreads() == 0; }, 15000);
     prompt.shutdown();
     return 0;
 }
