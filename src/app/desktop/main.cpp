@@ -1,6 +1,7 @@
 // quillmere: the desktop program. Builds the monitoring core, opens the main
 // window and, at exit, lets the notifications queued so far go out.
 
+#include "app/common/StopSignals.h"
 #include "engine/MonitorSystem.h"
 #include "store/SettingsStore.h"
 #include "ui/CommandIcons.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <cstdio>
 
@@ -55,6 +57,15 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // SIGINT and SIGTERM close the window as the operator would; they are
+    // handled by the event loop, so one that comes during start-up waits for
+    // the window.
+    QPointer<qm::ui::MainWindow> mainWindow;
+    qm::app::RouteStopSignals(&app, [&mainWindow] {
+        if (mainWindow)
+            mainWindow->close();
+    });
+
     qm::ui::GuiPrompt prompt;
     int rc = 0;
     {
@@ -66,9 +77,11 @@ int main(int argc, char** argv)
         // close ends the program.
         QApplication::setQuitOnLastWindowClosed(false);
         QObject::connect(&window, &qm::ui::MainWindow::closed, &app, &QApplication::quit);
+        mainWindow = &window;
         window.show();
         rc = QApplication::exec();
         // Workers still waiting for an answer get No; no box shows any more.
+        qm::app::RestoreStopSignals();
         prompt.shutdown();
         if (!system.notifications().finish(kNotificationGraceMs))
             std::fprintf(stderr, "quillmere: notifications still under way at exit were cut off\n");

@@ -1,5 +1,6 @@
 #include "app/monitor/MonitorRun.h"
 
+#include "app/common/StopSignals.h"
 #include "app/monitor/CommandLine.h"
 #include "engine/MonitorSystem.h"
 #include "platform/OperatorPrompt.h"
@@ -7,13 +8,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <map>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace qm::cli {
 
@@ -21,14 +18,6 @@ namespace {
 // Threads still probing after a stop get this long to finish their probe
 // (every network wait of a probe is bounded well below it).
 constexpr int kStopGraceMs = 25000;
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-}
 
 QString ResultLine(const PollReport& r)
 {
@@ -113,21 +102,8 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         finish();
     });
 
-    // Signals end the run through the event loop, never inside the handler.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
-        QObject::connect(notifier, &QSocketNotifier::activated, qApp, [&] {
-            char c;
-            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
-            finish();
-        });
-        struct sigaction sa{};
-        sa.sa_handler = OnSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &sa, nullptr);
-        ::sigaction(SIGTERM, &sa, nullptr);
-    }
+    // Signals end the run through the event loop.
+    app::RouteStopSignals(qApp, finish);
 
     controller.OnMonitoringStart();
     int started = 0;
@@ -153,8 +129,7 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
 
     const int rc = QCoreApplication::exec();
     system.notifications().stop();
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
+    app::RestoreStopSignals();
     return rc;
 }
 
