@@ -6,23 +6,6 @@
 
 namespace qm::test {
 
-HostTexts MakeRow(const QString& host, const QString& protocol, int port, int freqSeconds)
-{
-    HostTexts t;
-    t[ColHost] = host;
-    t[ColAddress] = host;
-    t[ColProtocol] = protocol;
-    t[ColPort] = QString::number(port);
-    t[ColFreq] = QStringLiteral("%1 sec").arg(freqSeconds);
-    t[ColFloatErrs] = QStringLiteral("0");
-    t[ColFloatErrsSens] = QStringLiteral("0");
-    t[ColEnabled] = QStringLiteral("1");
-    for (int c : {ColNotifyEnable, ColNotifySoundEnable, ColNotifyMailEnable, ColNotifyPagerEnable})
-        t[c] = QStringLiteral("0");
-    ResetRuntimeColumns(t, QStringLiteral("0.00%"));
-    return t;
-}
-
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

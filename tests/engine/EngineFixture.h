@@ -5,6 +5,7 @@
 #include "engine/MonitorController.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
+#include "support/HostRows.h"
 
 #include <QTemporaryDir>
 
@@ -41,8 +42,6 @@ public:
     std::vector<Notification> sent;
 };
 
-// A host row as the host wizard makes it, with the given settings.
-HostTexts MakeRow(const QString& host, const QString& protocol, int port, int freqSeconds = 120);
 
 // Runs the Qt event loop until pred() holds or the timeout passes.
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);

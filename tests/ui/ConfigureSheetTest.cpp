@@ -11,6 +11,8 @@
 // The SMTP server of the notification tests, built into this suite too.
 #include "support/MaildirSmtpServer.h"
 
+#include "support/UiFixture.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,28 +33,6 @@ namespace qm::test {
 namespace {
 
 using ui::ConfigureSheet;
-
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!cond()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-template <class T>
-T* Find(const QObject& in, const char* name)
-{
-    T* w = in.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
 
 class ConfigureSheetTest : public ::testing::Test
 {

@@ -12,6 +12,8 @@
 // The namespace helper of the probe tests, built into this suite too.
 #include "support/TestNamespace.h"
 
+#include "support/UiFixture.h"
+
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
@@ -37,29 +39,6 @@ namespace qm::test {
 namespace {
 
 using ui::HostWizard;
-
-// Runs the event loop until cond holds or the time is up.
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!cond()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-template <class T>
-T* Find(const QWidget& in, const char* name)
-{
-    T* w = in.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
 
 QString PageName(const HostWizard& w)
 {

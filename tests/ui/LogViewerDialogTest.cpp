@@ -6,6 +6,8 @@
 #include "ui/HealthIcons.h"
 #include "ui/LogViewerDialog.h"
 
+#include "support/UiFixture.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -24,18 +26,6 @@ namespace qm::test {
 namespace {
 
 using ui::LogViewerDialog;
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 QImage Image(const QVariant& icon)
 {

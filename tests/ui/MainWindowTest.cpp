@@ -2,6 +2,7 @@
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
 #include "support/EventPump.h"
+#include "support/HostRows.h"
 #include "support/RecordingPrompt.h"
 #include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
@@ -89,7 +90,7 @@ protected:
     {
         std::vector<HostTexts> rows;
         for (int i = 0; i < count; ++i)
-            rows.push_back(MakeHostRow(QStringLiteral("host%1.test").arg(i), QStringLiteral("HTTP"), port));
+            rows.push_back(MakeRow(QStringLiteral("host%1.test").arg(i), QStringLiteral("HTTP"), port));
         return rows;
     }
 
@@ -227,7 +228,7 @@ TEST_F(MainWindowTest, HeaderClickSortsOnceAndFloatingStillWorks)
     for (int count : {3, 8}) {
         std::vector<HostTexts> rows;
         for (int i = 0; i < count; ++i)
-            rows.push_back(MakeHostRow(QStringLiteral("h%1").arg((i * 5) % count), QStringLiteral("HTTP"), 80));
+            rows.push_back(MakeRow(QStringLiteral("h%1").arg((i * 5) % count), QStringLiteral("HTTP"), 80));
         open(rows);
         QHeaderView* header = m_window->hostList()->header();
         auto click = [&](int column) {

@@ -1,10 +1,10 @@
-#include "support/UiFixture.h"
+#include "support/HostRows.h"
 
 #include "store/HostStore.h"
 
 namespace qm::test {
 
-HostTexts MakeHostRow(const QString& host, const QString& protocol, int port, int freqSeconds)
+HostTexts MakeRow(const QString& host, const QString& protocol, int port, int freqSeconds)
 {
     HostTexts t;
     t[ColHost] = host;
@@ -12,12 +12,12 @@ HostTexts MakeHostRow(const QString& host, const QString& protocol, int port, in
     t[ColProtocol] = protocol;
     t[ColPort] = QString::number(port);
     t[ColFreq] = QStringLiteral("%1 sec").arg(freqSeconds);
-    t[ColFloatErrs] = QStringLiteral("1");
-    t[ColFloatErrsSens] = QStringLiteral("1");
+    t[ColFloatErrs] = QStringLiteral("0");
+    t[ColFloatErrsSens] = QStringLiteral("0");
     t[ColEnabled] = QStringLiteral("1");
     for (int c : {ColNotifyEnable, ColNotifySoundEnable, ColNotifyMailEnable, ColNotifyPagerEnable})
         t[static_cast<std::size_t>(c)] = QStringLiteral("0");
-    ResetRuntimeColumns(t, QStringLiteral("0%"));
+    ResetRuntimeColumns(t, QStringLiteral("0.00%"));
     return t;
 }
 
