@@ -28,6 +28,8 @@ PACKAGES=(
   netbase iproute2 procps util-linux
   # the desktop program's screenshots and widget tests under a virtual display
   xvfb xauth fonts-dejavu-core
+  # a private session bus for the desktop notification tests
+  dbus-daemon
   # real servers the tests start on loopback
   nginx-light apache2-utils
   dovecot-core dovecot-pop3d dovecot-imapd

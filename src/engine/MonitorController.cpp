@@ -8,6 +8,7 @@
 #include "platform/TimeText.h"
 #include "platform/WorkerThread.h"
 #include "probes/Base64.h"
+#include "store/ConfigSections.h"
 #include "store/SettingsStore.h"
 #include "tools/SyslogNaming.h"
 
@@ -286,9 +287,9 @@ void MonitorController::applySuccess(uint32_t threadId, int row, std::unique_ptr
 
     if (ColumnNumber(cell(row, ColFloatStat)) != 0) {
         // Coming up: the mail's counts do not include this poll yet.
-        if (ColumnNumber(cell(row, ColNotifyEnable)) != 0 && m_services.notifier != nullptr) {
+        if (m_services.notifier != nullptr) {
             const Notification n = buildNotification(row, Notification::Up);
-            if (n.sound || n.mail)
+            if (n.sound || n.mail || n.desktop)
                 m_services.notifier->notify(n);
         }
         setCell(row, ColFloatStat, QStringLiteral("0"));
@@ -319,9 +320,9 @@ void MonitorController::applyFailure(uint32_t threadId, int row, std::unique_ptr
         && ColumnNumber(cell(row, ColFloatStat)) == 0) {
         // Going down: the mail's counts include this failure.
         setCell(row, ColFloatStat, QStringLiteral("1"));
-        if (ColumnNumber(cell(row, ColNotifyEnable)) != 0 && m_services.notifier != nullptr) {
+        if (m_services.notifier != nullptr) {
             const Notification n = buildNotification(row, Notification::Down);
-            if (n.page || n.sound || n.mail)
+            if (n.page || n.sound || n.mail || n.desktop)
                 m_services.notifier->notify(n);
         }
         if (row > 0) {
@@ -367,6 +368,21 @@ Notification MonitorController::buildNotification(int row, Notification::Kind ki
     Notification n;
     n.kind = kind;
     const bool down = kind == Notification::Down;
+    const QString prefix = down ? QStringLiteral("HOST DOWN") : QStringLiteral("HOST UP");
+    const QString host = cell(row, ColHost);
+    const QString nick = cell(row, ColNickname);
+    const QString title = nick.isEmpty() ? QStringLiteral("%1: %2").arg(prefix, host)
+                                         : QStringLiteral("%1: %2 (%3)").arg(prefix, nick, host);
+    // The desktop notification is the program's own switch; the row's
+    // "Notify Enable" governs its pager, sound and mail.
+    n.desktop = LoadDesktopDefaults(m_settings).desktopNotify;
+    if (n.desktop) {
+        n.desktopSummary = title;
+        n.desktopBody = QStringLiteral("%1 port %2\n%3")
+                            .arg(cell(row, ColProtocol), cell(row, ColPort), cell(row, ColMessage));
+    }
+    if (ColumnNumber(cell(row, ColNotifyEnable)) == 0)
+        return n;
     n.page = down && ColumnNumber(cell(row, ColNotifyPagerEnable)) != 0;
     n.pagerSequence = cell(row, ColNotifyPagerSequence);
     if (n.page)
@@ -381,11 +397,7 @@ Notification MonitorController::buildNotification(int row, Notification::Kind ki
     n.mailServer = cell(row, ColNotifyMailServer);
     n.mailTo = cell(row, ColNotifyMailAddress);
     n.mailFrom = m_settings.readString(QStringLiteral("ConfigNotificationDefaults"), QStringLiteral("EMAIL_FROM_ADDRESS"));
-    const QString prefix = down ? QStringLiteral("HOST DOWN") : QStringLiteral("HOST UP");
-    const QString host = cell(row, ColHost);
-    const QString nick = cell(row, ColNickname);
-    n.subject = nick.isEmpty() ? QStringLiteral("%1: %2").arg(prefix, host)
-                               : QStringLiteral("%1: %2 (%3)").arg(prefix, nick, host);
+    n.subject = title;
     static constexpr struct { const char* label; HostColumn column; } kBodyLines[] = {
         {"Host: ", ColHost},
         {"Address: ", ColAddress},

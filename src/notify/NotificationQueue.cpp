@@ -1,5 +1,6 @@
 #include "notify/NotificationQueue.h"
 
+#include "notify/DesktopNotifierDbus.h"
 #include "platform/OperatorPrompt.h"
 #include "platform/SoundPlayer.h"
 #include "platform/ThreadId.h"
@@ -55,15 +56,18 @@ private:
 struct NotificationQueue::Shared
 {
     Shared(ResultSink& target, OperatorPrompt& operatorPrompt, NotificationQueueOptions opts,
-           QObject* context)
-        : options(std::move(opts)), sink(target), prompt(&operatorPrompt), promptContext(context),
-          sound(options.soundDevice)
+           QObject* context, const DesktopFallback* fallback)
+        : options(std::move(opts)), sink(target), prompt(&operatorPrompt),
+          desktopFallback(fallback), promptContext(context), sound(options.soundDevice)
     {
     }
 
     const NotificationQueueOptions options;
     GuardedSink sink;
     OperatorPrompt* const prompt;
+    // The queue's fallback: read on the creating thread only, by calls queued
+    // to promptContext, which lives no longer than the queue.
+    const DesktopFallback* const desktopFallback;
 
     std::mutex mutex; // guards the fields below
     std::condition_variable wake;
@@ -79,6 +83,8 @@ struct NotificationQueue::Shared
     // Used by the notification thread only.
     SoundPlayer sound;
     bool noAudioReported = false;
+    std::unique_ptr<DesktopNotifier> desktop;
+    bool desktopMade = false;
 
     bool isStopping()
     {
@@ -97,6 +103,35 @@ struct NotificationQueue::Shared
         QMetaObject::invokeMethod(
             promptContext, [target, text] { target->inform(OperatorPrompt::Icon::Warning, text); },
             Qt::QueuedConnection);
+    }
+
+    // Hands a desktop notification back to the creating thread's fallback.
+    void handToFallback(const QString& summary, const QString& body)
+    {
+        std::lock_guard lock(promptMutex);
+        if (!promptContext)
+            return;
+        QMetaObject::invokeMethod(
+            promptContext,
+            [fallback = desktopFallback, summary, body] {
+                if (*fallback)
+                    (*fallback)(summary, body);
+            },
+            Qt::QueuedConnection);
+    }
+
+    void showOnDesktop(const Notification& n)
+    {
+        if (!desktopMade) {
+            desktopMade = true;
+            if (options.makeDesktopNotifier)
+                desktop = options.makeDesktopNotifier();
+            else
+                desktop = std::make_unique<DesktopNotifierDbus>();
+        }
+        const DesktopMessage message{n.desktopSummary, n.desktopBody, n.kind == Notification::Down};
+        if (!desktop || !desktop->show(message))
+            handToFallback(message.summary, message.body);
     }
 
     void page(const Notification& n)
@@ -150,7 +185,9 @@ struct NotificationQueue::Shared
 
     void deliver(const Notification& n)
     {
-        if (n.kind == Notification::Down && n.page)
+        if (n.desktop)
+            showOnDesktop(n);
+        if (n.kind == Notification::Down && n.page && !isStopping())
             page(n);
         if (n.sound && !isStopping())
             playSound(n.soundFile);
@@ -163,7 +200,8 @@ NotificationQueue::NotificationQueue(ResultSink& sink, OperatorPrompt& prompt,
                                      NotificationQueueOptions options)
     : m_promptContext(std::make_unique<QObject>())
 {
-    m_shared = std::make_shared<Shared>(sink, prompt, std::move(options), m_promptContext.get());
+    m_shared = std::make_shared<Shared>(sink, prompt, std::move(options), m_promptContext.get(),
+                                        &m_desktopFallback);
     std::promise<uint32_t> started;
     auto id = started.get_future();
     m_thread = std::thread([shared = m_shared, started = std::move(started)]() mutable {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "notify/AlertMailer.h"
+#include "notify/DesktopNotifier.h"
 #include "notify/Notifier.h"
 #include "notify/PagerDialer.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,13 +25,25 @@ struct NotificationQueueOptions
     int pagerHoldMs = 10000;  // the call is held this long after Dial returns
     PagerTimings pagerTimings;
     std::string soundDevice = "default"; // ALSA output
+    // Makes the desktop notifier, on the notification thread, at the first
+    // desktop notification. Unset: the notification service on the session
+    // bus. It may give null: then every desktop notification goes to the
+    // fallback.
+    std::function<std::unique_ptr<DesktopNotifier>()> makeDesktopNotifier;
 };
 
+// Shows a desktop notification some other way (the tray icon's message) when
+// the notification service cannot; called on the thread that created the queue.
+using DesktopFallback = std::function<void(const QString& summary, const QString& body)>;
+
 // Runs the notifications one after the other on a thread of its own, so the
-// pager call, the trace route and the mail never hold the main thread and
-// results keep flowing meanwhile: for a down the pager call (Attach, Dial,
-// hold, HangUp), then the sound, then the mail with the trace route appended;
-// for an up the sound and the mail.
+// desktop notification, the pager call, the trace route and the mail never
+// hold the main thread and results keep flowing meanwhile: for a down the
+// desktop notification, the pager call (Attach, Dial, hold, HangUp), then the
+// sound, then the mail with the trace route appended; for an up the desktop
+// notification, the sound and the mail. A desktop notification that the
+// notification service does not take is handed back to the creating thread's
+// fallback, when one is set.
 //
 // Failures that the mailer and the trace route report go to `sink` with this
 // thread's identifier, which matches no host row. Operator messages about the
@@ -64,6 +78,11 @@ public:
     // stop() does. True when everything queued was done.
     bool finish(int graceMs);
 
+    // Where desktop notifications go when the notification service cannot
+    // show them (no session bus, no service, no answer in time). Set on the
+    // thread that created the queue; an empty function drops them.
+    void setDesktopFallback(DesktopFallback fallback) { m_desktopFallback = std::move(fallback); }
+
     // The notification thread's identifier, as its reports carry it.
     uint32_t threadId() const { return m_threadId; }
     // Notifications queued and not finished yet (the running one included).
@@ -73,6 +92,7 @@ private:
     struct Shared;
     static void Run(std::shared_ptr<Shared> shared);
 
+    DesktopFallback m_desktopFallback;
     std::shared_ptr<Shared> m_shared;
     std::unique_ptr<QObject> m_promptContext;
     std::thread m_thread;

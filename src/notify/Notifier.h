@@ -30,10 +30,18 @@ struct Notification
     // Down mails end with "\n\n" and the trace route of this host, when it is
     // not empty.
     QString traceRouteHost;
+    // A desktop notification: "HOST DOWN: ..." or "HOST UP: ..." with the
+    // protocol, port and message. Set from "ConfigNotificationDefaults"/
+    // "DESKTOP_NOTIFY" when the transition happens, whatever the row's own
+    // notification columns say.
+    bool desktop = false;
+    QString desktopSummary;
+    QString desktopBody;
 };
 
-// Runs notifications in order: pager, sound, mail for a down; sound, mail for
-// an up. Implementations return at once and do the work elsewhere.
+// Runs notifications in order: desktop, pager, sound, mail for a down;
+// desktop, sound, mail for an up. Implementations return at once and do the
+// work elsewhere.
 class Notifier
 {
 public:

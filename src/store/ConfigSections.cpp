@@ -96,6 +96,18 @@ void SaveNotificationDefaults(SettingsStore& store, const NotificationFields& n)
     store.writeString(QLatin1String(kModemDeviceSection), QLatin1String(kModemDeviceValue), n.modemDevice);
 }
 
+DesktopDefaults LoadDesktopDefaults(const SettingsStore& store)
+{
+    return {store.readInt(kNotification, QStringLiteral("TRAY_ON_CLOSE"), 0) != 0,
+            store.readInt(kNotification, QStringLiteral("DESKTOP_NOTIFY"), 1) != 0};
+}
+
+void SaveDesktopDefaults(SettingsStore& store, const DesktopDefaults& v)
+{
+    WriteFlag(store, kNotification, "TRAY_ON_CLOSE", v.trayOnClose);
+    WriteFlag(store, kNotification, "DESKTOP_NOTIFY", v.desktopNotify);
+}
+
 int LoadFrequencyDefault(const SettingsStore& store)
 {
     return store.readInt(kFrequency, QStringLiteral("FREQUENCY"), 120);

@@ -39,6 +39,18 @@ void SaveFloatDefaults(SettingsStore& store, const FloatDefaults& values);
 NotificationFields LoadNotificationDefaults(const SettingsStore& store);
 void SaveNotificationDefaults(SettingsStore& store, const NotificationFields& values);
 
+// Two more values of "ConfigNotificationDefaults" for the desktop program:
+// "TRAY_ON_CLOSE", closing the window while monitoring runs hides it in the
+// tray (off when unset); "DESKTOP_NOTIFY", a desktop notification for every
+// host going down or coming up (on when unset).
+struct DesktopDefaults
+{
+    bool trayOnClose = false;
+    bool desktopNotify = true;
+};
+DesktopDefaults LoadDesktopDefaults(const SettingsStore& store);
+void SaveDesktopDefaults(SettingsStore& store, const DesktopDefaults& values);
+
 // "ConfigFrequency"/"FREQUENCY": seconds between polls of a new host.
 int LoadFrequencyDefault(const SettingsStore& store);
 void SaveFrequencyDefault(SettingsStore& store, int seconds);

@@ -2,13 +2,16 @@
 
 #include "ui/ConfigPage.h"
 
+class QCheckBox;
+
 namespace qm::ui {
 
 class NotificationPageWidget;
 
 // "Notification Defaults": the notification settings of a new host, the
 // sender of every alert mail and the modem of the pager calls, with the test
-// buttons.
+// buttons; then the desktop program's own two switches: hiding the window in
+// the tray when it is closed while monitoring runs, and desktop notifications.
 class ConfigPageNotification : public ConfigPage
 {
     Q_OBJECT
@@ -22,6 +25,8 @@ protected:
 
 private:
     NotificationPageWidget* m_panel;
+    QCheckBox* m_trayOnClose;
+    QCheckBox* m_desktopNotify;
 };
 
 } // namespace qm::ui

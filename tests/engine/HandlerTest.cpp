@@ -170,6 +170,8 @@ TEST_F(HandlerTest, DownOnFifthRowFloatsItToTopKeepingEverything)
     row[ColNotifyMailEnable] = QStringLiteral("1");
     row[ColNotifyPagerEnable] = QStringLiteral("1");
     row[ColNickname] = QStringLiteral("mailbox");
+    m_settings->writeInt(QStringLiteral("ConfigNotificationDefaults"),
+                         QStringLiteral("DESKTOP_NOTIFY"), 0);
     const int r = startedRow(row, 4006);
     ASSERT_EQ(r, 4);
 
@@ -199,6 +201,39 @@ TEST_F(HandlerTest, DownOnFifthRowFloatsItToTopKeepingEverything)
     EXPECT_EQ(m_pane.line(0).image, 0);
     EXPECT_EQ(m_pane.line(0).respTime, QStringLiteral("25"));
     EXPECT_EQ(m_pane.line(0).timeStamp.size(), QStringLiteral("06 Dec 26 12:00:00").size());
+}
+
+TEST_F(HandlerTest, DesktopNotificationsFollowTheirOwnSwitchNotTheRowsNotifyEnable)
+{
+    HostTexts row = MakeRow(QStringLiteral("db.lan"), QStringLiteral("IMAP4"), 143);
+    row[ColFloatErrs] = QStringLiteral("1");
+    row[ColFloatErrsSens] = QStringLiteral("1");
+    row[ColNickname] = QStringLiteral("db");
+    row[ColNotifyEnable] = QStringLiteral("0");
+    row[ColNotifyMailEnable] = QStringLiteral("1");
+    startedRow(row, 4014);
+
+    // "DESKTOP_NOTIFY" unset is on: a down and an up, nothing else.
+    failure(4014, "Connect Failed");
+    success(4014, "* OK ready", 12);
+    ASSERT_EQ(m_notifier.sent.size(), 2u);
+    const Notification& down = m_notifier.sent[0];
+    EXPECT_TRUE(down.desktop);
+    EXPECT_FALSE(down.page || down.sound || down.mail);
+    EXPECT_EQ(down.desktopSummary, QStringLiteral("HOST DOWN: db (db.lan)"));
+    EXPECT_EQ(down.desktopBody, QStringLiteral("IMAP4 port 143\nConnect Failed"));
+    EXPECT_EQ(m_notifier.sent[1].kind, Notification::Up);
+    EXPECT_TRUE(m_notifier.sent[1].desktop);
+    EXPECT_EQ(m_notifier.sent[1].desktopSummary, QStringLiteral("HOST UP: db (db.lan)"));
+    EXPECT_EQ(m_notifier.sent[1].desktopBody, QStringLiteral("IMAP4 port 143\n* OK ready"));
+
+    // Switched off, read at the next transition: no notification at all.
+    m_settings->writeInt(QStringLiteral("ConfigNotificationDefaults"),
+                         QStringLiteral("DESKTOP_NOTIFY"), 0);
+    failure(4014, "Connect Failed");
+    success(4014, "* OK ready", 12);
+    EXPECT_EQ(text(0, ColFloatStat), QStringLiteral("0"));
+    EXPECT_EQ(m_notifier.sent.size(), 2u);
 }
 
 TEST_F(HandlerTest, DownOnFirstRowDoesNotMoveAnything)

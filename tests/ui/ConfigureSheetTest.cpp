@@ -198,6 +198,18 @@ TEST_F(ConfigureSheetTest, TestButtonsReportAndSendTheTestMailWithoutBlocking)
     EXPECT_NE(mails[0].find("\nTHIS IS JUST A TEST"), std::string::npos) << mails[0];
     EXPECT_NE(mails[0].find("X-RcptTo: ops@example.net"), std::string::npos) << mails[0];
     EXPECT_EQ(m_prompt.texts().size(), 1u); // the delivery reported no failure
+
+    // The desktop program's switches: desktop notifications on, the tray off
+    // when nothing is stored; OK writes both.
+    auto* desktop = Find<QCheckBox>(sheet, "desktopNotifyCheck");
+    auto* tray = Find<QCheckBox>(sheet, "trayOnCloseCheck");
+    EXPECT_TRUE(desktop->isChecked());
+    EXPECT_FALSE(tray->isChecked());
+    desktop->setChecked(false);
+    tray->setChecked(true);
+    Find<QPushButton>(sheet, "okButton")->click();
+    EXPECT_EQ(stored("ConfigNotificationDefaults", "DESKTOP_NOTIFY"), QStringLiteral("0"));
+    EXPECT_EQ(stored("ConfigNotificationDefaults", "TRAY_ON_CLOSE"), QStringLiteral("1"));
 }
 
 } // namespace
