@@ -22,7 +22,11 @@ ProbeSocket::EchoVerdict ProbeSocket::CheckEchoReply(const uint8_t* bytes, std::
     if (count == 0 || count < headerLength + 8) {
         char from[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &sender.sin_addr, from, sizeof(from));
-        ReportFailure("\"" + FormatTemplate("Too few bytes from %1!s!", {from}) + "\"");
+        // Built by appending: GCC 12 warns (-Wrestrict) on "x" + std::string&&.
+        std::string text(1, '"');
+        text += FormatTemplate("Too few bytes from %1!s!", {from});
+        text += '"';
+        ReportFailure(text);
         return {EchoVerdict::AlreadyReported};
     }
     const uint8_t* icmp = bytes + headerLength;
@@ -77,7 +81,10 @@ void ProbeSocket::ProbeEcho(const std::string& host)
         return;
     }
     if (static_cast<std::size_t>(sent) < kEchoRequestSize) {
-        ReportFailure("ECHO: Wrote " + std::to_string(sent) + " bytes");
+        std::string text = "ECHO: Wrote ";
+        text += std::to_string(sent);
+        text += " bytes";
+        ReportFailure(text);
         return;
     }
 

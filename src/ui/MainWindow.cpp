@@ -3,12 +3,14 @@
 #include "engine/MonitorSystem.h"
 #include "platform/KeyboardLeds.h"
 #include "platform/OperatorPrompt.h"
+#include "store/ConfigSections.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
 #include "ui/CommandIcons.h"
 #include "ui/HelpWindow.h"
 #include "ui/HostListView.h"
 #include "ui/MessagePaneView.h"
+#include "ui/TrayIcon.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -125,6 +127,7 @@ MainWindow::MainWindow(MonitorSystem& system, OperatorPrompt& prompt, QWidget* p
     connect(&system.exporter(), &ExportScheduler::lastExportTextChanged, m_exportStatus, &QLabel::setText);
     connect(&system.exporter(), &ExportScheduler::diskTextChanged, m_diskStatus, &QLabel::setText);
 
+    m_tray = new TrayIcon(system, *this, m_actions[Start], m_actions[Stop], m_actions[Exit], this);
     updateActions();
 }
 
@@ -411,6 +414,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
     event->ignore();
     if (m_closing)
         return;
+    // The window's own close button (a spontaneous close; Exit is not) while
+    // monitoring runs hides the window in the tray when that is asked for.
+    if (event->spontaneous() && m_system.controller().isMonitoring() && m_tray->isAvailable()
+        && LoadDesktopDefaults(m_system.store()).trayOnClose) {
+        hide();
+        return;
+    }
     m_closing = true;
     m_system.controller().OnMonitoringStop();
     updateActions();

@@ -24,6 +24,7 @@ namespace qm::ui {
 class HelpWindow;
 class HostListView;
 class MessagePaneView;
+class TrayIcon;
 
 // The main window: the host list over the message pane, menus, toolbar,
 // shortcut menu and status bar. It owns none of the engine: it shows the
@@ -53,6 +54,7 @@ public:
     HostListView* hostList() const { return m_hostList; }
     MessagePaneView* messagePane() const { return m_messagePane; }
     bool isMessagePaneShown() const { return m_messagePaneShown; }
+    TrayIcon* trayIcon() const { return m_tray; }
 
     // Enables each command as monitoring and closing allow.
     void updateActions();
@@ -116,6 +118,7 @@ private:
     bool m_closing = false;      // close asked for; waiting for the threads
     bool m_readyToClose = false; // threads ended or their grace ran out
     QTimer* m_closeTimer = nullptr;
+    TrayIcon* m_tray = nullptr;
 };
 
 } // namespace qm::ui

@@ -6,6 +6,7 @@
 #include "engine/MonitorSystem.h"
 #include "store/SettingsStore.h"
 #include "support/EventPump.h"
+#include "support/HostRows.h"
 #include "support/RecordingPrompt.h"
 #include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
@@ -46,7 +47,7 @@ TEST(TrayIconTest, FollowsTheRowsAndDrivesTheWindow)
     // Two monitored rows, one of them down, and one that is not monitored.
     HostListModel& hosts = system.hosts();
     for (const char* host : {"a", "b", "c"}) {
-        HostTexts row = MakeHostRow(QString::fromLatin1(host), QStringLiteral("ECHO"), 7);
+        HostTexts row = MakeRow(QString::fromLatin1(host), QStringLiteral("ECHO"), 7);
         row[ColEnabled] = QStringLiteral("0"); // no worker starts
         hosts.insertHost(hosts.rowCount(), row);
     }

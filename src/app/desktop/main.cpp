@@ -24,6 +24,9 @@ constexpr int kNotificationGraceMs = 20000;
 
 int main(int argc, char** argv)
 {
+    // A session bus that refuses our connection must not abort the process
+    // (libdbus does so by default when Qt drops such a connection).
+    qputenv("DBUS_FATAL_WARNINGS", "0");
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Dravenholt"));
     QApplication::setApplicationName(QStringLiteral("Quillmere"));

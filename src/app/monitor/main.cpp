@@ -47,6 +47,9 @@ const char kUsage[] =
 
 int main(int argc, char** argv)
 {
+    // A session bus that refuses our connection must not abort the process
+    // (libdbus does so by default when Qt drops such a connection).
+    qputenv("DBUS_FATAL_WARNINGS", "0");
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Dravenholt"));
     QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
