@@ -7,12 +7,14 @@
 #include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
 #include "ui/HostListView.h"
+#include "ui/HostWizard.h"
 #include "ui/MainWindow.h"
 #include "ui/MessagePaneView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -188,6 +190,46 @@ TEST_F(MainWindowTest, RowCommandsActOnTheSelection)
     EXPECT_EQ(model.text(1, ColEnabled), "0");
     m_window->action(ui::MainWindow::EnablePolling)->trigger();
     EXPECT_EQ(model.text(1, ColEnabled), "1");
+}
+
+TEST_F(MainWindowTest, InsertAddsTheWizardsHostOnTopAndCancelChangesNothing)
+{
+    open(hosts(2));
+    auto runWizard = [&](bool finish) {
+        m_window->action(ui::MainWindow::Insert)->trigger();
+        ui::HostWizard* wizard = nullptr;
+        ASSERT_TRUE(PumpEventsUntil([&] { return (wizard = m_window->findChild<ui::HostWizard*>()) != nullptr; }, 5s));
+        if (!finish) {
+            wizard->reject();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return;
+        }
+        wizard->next(); // to the general page
+        auto* host = wizard->findChild<QLineEdit*>(QStringLiteral("hostEdit"));
+        auto* address = wizard->findChild<QLineEdit*>(QStringLiteral("addressEdit"));
+        ASSERT_TRUE(host && address);
+        host->setText(QStringLiteral("127.0.0.1"));
+        QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+        QCoreApplication::sendEvent(host, &leave);
+        ASSERT_TRUE(PumpEventsUntil([&] { return !address->text().isEmpty(); }, 10s));
+        while (!wizard->button(QWizard::FinishButton)->isVisible() && wizard->currentId() >= 0)
+            wizard->next();
+        wizard->button(QWizard::FinishButton)->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+
+    runWizard(false);
+    EXPECT_EQ(hostColumn(), (QStringList{"host0.test", "host1.test"}));
+    runWizard(true);
+    ASSERT_EQ(m_system->hosts().rowCount(), 3);
+    EXPECT_EQ(m_system->hosts().text(0, ColHost), "127.0.0.1");
+    EXPECT_EQ(m_system->hosts().text(0, ColThreadStatus), "Stopped...");
+    EXPECT_EQ(m_system->hosts().image(0), 12);
+
+    // Properties with no row selected does nothing.
+    m_window->hostList()->clearSelection();
+    m_window->action(ui::MainWindow::Properties)->trigger();
+    EXPECT_EQ(m_window->findChild<ui::HostWizard*>(), nullptr);
 }
 
 TEST_F(MainWindowTest, ColumnPreferencesAndTheMessageColumn)
