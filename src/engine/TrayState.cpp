@@ -39,11 +39,11 @@ TraySummary TrayState::Summarize(const HostListModel& hosts, bool monitoring)
     for (int row = 0; row < rows; ++row) {
         if (hosts.itemData(row) == 0)
             continue;
-        if (ColumnNumber(hosts.text(row, ColFloatStat)) != 0)
+        const int level = hosts.image(row);
+        if (ColumnNumber(hosts.text(row, ColFloatStat)) != 0 || level == kHealthWorst)
             ++s.down;
         else
             ++s.up;
-        const int level = hosts.image(row);
         if (level >= 0 && level <= kHealthWorst)
             worst = std::max(worst, level);
     }

@@ -16,8 +16,10 @@ class MonitorController;
 // (disabled rows and rows whose worker could not start have 0). Of those:
 // - down: "Float Stat" is non-zero, the engine's own down state (set when the
 //   row went down and its down notifications went out, cleared by the next
-//   success together with the up notifications);
-// - up: every other monitored row ("Float Stat" 0).
+//   success together with the up notifications), or the health is at its
+//   worst (a row without float errors that keeps failing never gets the
+//   down state, yet is down to the operator);
+// - up: every other monitored row.
 // The worst health is the highest level 0..11 among them; with no monitored
 // row, or none that has a result yet, it is the no-result level 12.
 struct TraySummary

@@ -24,7 +24,6 @@ struct NotificationTesterOptions
     int pagerHoldMs = 10000;  // the call is held this long after Dial returns
     PagerTimings pagerTimings;
     std::string soundDevice = "default"; // ALSA output
-    int stopGraceMs = 2000;              // how long destruction waits for a running test
 };
 
 // Runs the test actions of the notification pages (play the sound, send the

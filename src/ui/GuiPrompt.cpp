@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include <cstdio>
+
 namespace qm::ui {
 
 namespace {
@@ -61,18 +63,12 @@ bool GuiPrompt::confirm(const std::string& text)
 {
     Request request{Icon::Question, true, QString::fromStdString(text), {}};
     if (OnMainThread()) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_shutDown)
-                return false;
-        }
-        // The caller needs the answer before it goes on: the box's own loop
-        // keeps the window and the engine's events going meanwhile.
-        QMessageBox* box = makeBox(request, m_window);
-        box->setAttribute(Qt::WA_DeleteOnClose, false);
-        const bool yes = box->exec() == QMessageBox::Yes;
-        delete box;
-        return yes;
+        // An answer on the main thread would need a nested event loop, inside
+        // which any handler could run again; the window asks its own
+        // questions with boxes that answer later. A question from core code
+        // on this thread is answered No.
+        std::fprintf(stderr, "quillmere: question on the main thread answered No: %s\n", text.c_str());
+        return false;
     }
     request.answer = std::make_shared<std::promise<bool>>();
     auto answered = request.answer->get_future();

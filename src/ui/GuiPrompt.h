@@ -21,8 +21,9 @@ namespace qm::ui {
 // - From a worker thread: the box is shown by the main thread and the worker
 //   waits for the operator's answer; the main thread keeps handling events.
 // - From the main thread: inform() shows a window-modal box and returns at
-//   once, so no handler ever runs inside a nested event loop; confirm() needs
-//   its answer before it returns and so waits in the box's own loop.
+//   once, so no handler ever runs inside a nested event loop; confirm() would
+//   need one to wait for its answer, so it answers No (the window asks its
+//   own questions with boxes that answer later).
 // shutdown() answers every waiting worker (No) and shows nothing more.
 class GuiPrompt final : public QObject, public OperatorPrompt
 {

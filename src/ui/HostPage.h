@@ -19,6 +19,7 @@ struct HostWizardState
     bool userIdAllowed = false;
     bool passwordAllowed = false;
     bool domainAllowed = false;
+    bool isNew = false; // Insert: a new host is always enabled
     SettingsStore* store = nullptr;
     OperatorPrompt* prompt = nullptr;
 };

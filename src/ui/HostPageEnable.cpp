@@ -15,6 +15,8 @@ HostPageEnable::HostPageEnable(HostWizardState& state, QWidget* parent)
     auto* enable = new QCheckBox(QStringLiteral("Enable polling of this host"), this);
     enable->setObjectName(QStringLiteral("enableCheck"));
     enable->setChecked(state.fields.pollingEnabled);
+    // A new host always starts enabled; Host > Disable Polling switches it off.
+    enable->setEnabled(!state.isNew);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(enable);
     layout->addStretch();

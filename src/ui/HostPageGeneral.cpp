@@ -48,6 +48,10 @@ HostPageGeneral::HostPageGeneral(HostWizardState& state, QWidget* parent)
     m_host->installEventFilter(this);
     connect(m_host, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_state.fields.host = text;
+        // The address belonged to the name before: a new name has none until
+        // its look-up answers, so it cannot be finished with a stale one.
+        m_address->clear();
+        m_state.fields.address.clear();
         Q_EMIT hostChanged();
     });
     connect(m_nickname, &QLineEdit::textChanged, this,

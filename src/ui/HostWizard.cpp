@@ -28,6 +28,9 @@ HostWizard::HostWizard(SettingsStore& store, const HostTexts& initial, bool isNe
     setOption(QWizard::NoBackButtonOnStartPage, true);
     setPixmap(QWizard::LogoPixmap, WizardArt::logo(devicePixelRatioF()));
     m_state.fields = HostFieldsFromRow(initial);
+    m_state.isNew = isNew;
+    if (isNew)
+        m_state.fields.pollingEnabled = true;
     m_state.store = &store;
     m_state.prompt = prompt;
 

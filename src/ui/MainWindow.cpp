@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <cstdio>
 #include <optional>
 
 namespace qm::ui {
@@ -56,7 +57,7 @@ const std::array<CommandSpec, MainWindow::CommandCount>& Commands()
         {"actionStop", "S&top", "Stop monitoring", QKeySequence(Qt::SHIFT | Qt::Key_F5), CommandIcon::Stop},
         {"actionClearLogs", "&Clear the Logs", "Delete every recorded result", {}, CommandIcon::ClearLogs},
         {"actionViewLogs", "&View", "Browse the recorded results of one service", {}, CommandIcon::ViewLogs},
-        {"actionConfigure", "&Configure...", "Edit the defaults, the database and the XML export", {},
+        {"actionConfigure", "&Configure", "Edit the defaults, the database and the XML export", {},
          CommandIcon::Configure},
         {"actionExit", "E&xit", "Stop monitoring and close Quillmere", QKeySequence(Qt::CTRL | Qt::Key_Q), {}},
         {"actionMessagePane", "&Message Pane", "Show or hide the results of the checked hosts", {},
@@ -70,10 +71,21 @@ const std::array<CommandSpec, MainWindow::CommandCount>& Commands()
     return commands;
 }
 
-// The switchable columns in the order the View > Columns menu lists them.
-constexpr std::array<HostColumn, 11> kColumnMenuOrder{
-    ColNickname, ColProtocol, ColPort, ColThreadStatus, ColFreq, ColResponseTime,
-    ColMessage,  ColPolls,    ColFailures, ColPercFailure, ColUserId};
+// The switchable columns in the order the View > Columns menu lists them,
+// with their menu texts (the titles with a mnemonic each).
+constexpr std::array<std::pair<HostColumn, const char*>, 11> kColumnMenu{{
+    {ColNickname, "&Nickname"},
+    {ColProtocol, "&Protocol"},
+    {ColPort, "P&ort"},
+    {ColThreadStatus, "&Thread Status"},
+    {ColFreq, "&Freq"},
+    {ColResponseTime, "&Response Time"},
+    {ColMessage, "&Message"},
+    {ColPolls, "Po&lls"},
+    {ColFailures, "F&ailures"},
+    {ColPercFailure, "%Fa&ilure"},
+    {ColUserId, "&UserID"},
+}};
 
 QString Title(HostColumn column)
 {
@@ -127,7 +139,11 @@ MainWindow::MainWindow(MonitorSystem& system, OperatorPrompt& prompt, QWidget* p
     connect(&system.exporter(), &ExportScheduler::lastExportTextChanged, m_exportStatus, &QLabel::setText);
     connect(&system.exporter(), &ExportScheduler::diskTextChanged, m_diskStatus, &QLabel::setText);
 
-    m_tray = new TrayIcon(system, *this, m_actions[Start], m_actions[Stop], m_actions[Exit], this);
+    // The tray says Quit for what the File menu calls Exit.
+    auto* quit = new QAction(QStringLiteral("&Quit"), this);
+    quit->setObjectName(QStringLiteral("actionQuit"));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    m_tray = new TrayIcon(system, *this, m_actions[Start], m_actions[Stop], quit, this);
     updateActions();
 }
 
@@ -187,8 +203,8 @@ void MainWindow::createActions()
 
     const ColumnPreferences prefs = LoadColumnPreferences(m_system.store());
     m_hostList->applyPreferences(prefs);
-    for (HostColumn column : kColumnMenuOrder) {
-        auto* a = new QAction(Title(column), this);
+    for (const auto& [column, menuText] : kColumnMenu) {
+        auto* a = new QAction(QString::fromLatin1(menuText), this);
         a->setObjectName(QStringLiteral("actionColumn%1").arg(static_cast<int>(column)));
         a->setCheckable(true);
         a->setChecked(m_hostList->isColumnShown(column));
@@ -301,8 +317,8 @@ void MainWindow::createStatusBar()
     m_viewMenu->addAction(m_actions[MessagePane]);
     QMenu* columns = m_viewMenu->addMenu(QStringLiteral("&Columns"));
     columns->setObjectName(QStringLiteral("menuColumns"));
-    for (HostColumn column : kColumnMenuOrder)
-        columns->addAction(m_columnActions[column]);
+    for (const auto& entry : kColumnMenu)
+        columns->addAction(m_columnActions[entry.first]);
 
     m_lockTimer = new QTimer(this);
     m_lockTimer->setInterval(500);
@@ -338,7 +354,7 @@ void MainWindow::restoreLayout()
         a->setChecked(m_hostList->isColumnShown(column));
 }
 
-void MainWindow::saveState()
+bool MainWindow::saveState(QString* error)
 {
     SettingsStore& store = m_system.store();
     m_system.saveHosts();
@@ -349,9 +365,7 @@ void MainWindow::saveState()
     write("WindowGeometry", saveGeometry());
     write("WindowState", QMainWindow::saveState());
     write("HostListHeader", m_hostList->saveHeaderState());
-    QString error;
-    if (!store.sync(&error))
-        m_prompt.inform(OperatorPrompt::Icon::Stop, error.toStdString());
+    return store.sync(error);
 }
 
 void MainWindow::updateActions()
@@ -361,7 +375,7 @@ void MainWindow::updateActions()
     m_actions[Insert]->setEnabled(open && !monitoring);
     m_actions[Delete]->setEnabled(open && !monitoring);
     m_actions[Properties]->setEnabled(open && !monitoring);
-    m_actions[Start]->setEnabled(open && !monitoring);
+    m_actions[Start]->setEnabled(open && !monitoring && !m_hostWizard);
     m_actions[Stop]->setEnabled(open && monitoring);
     m_actions[MessagePane]->setChecked(m_messagePaneShown);
 }
@@ -428,8 +442,12 @@ void MainWindow::closeEvent(QCloseEvent* event)
         finishClose();
         return;
     }
-    statusBar()->showMessage(QStringLiteral("Stopping monitoring: waiting for %1 host thread(s) to end...")
-                                 .arg(m_system.controller().liveThreads()));
+    // A permanent pane: menu help texts do not wipe it out.
+    m_closingStatus = new QLabel(QStringLiteral("Stopping monitoring: waiting for %1 host thread(s) to end...")
+                                     .arg(m_system.controller().liveThreads()),
+                                 statusBar());
+    m_closingStatus->setObjectName(QStringLiteral("closingStatus"));
+    statusBar()->insertPermanentWidget(0, m_closingStatus, 1);
     setCursor(Qt::BusyCursor);
     m_closeTimer = new QTimer(this);
     m_closeTimer->setSingleShot(true);
@@ -445,9 +463,22 @@ void MainWindow::finishClose()
     if (m_closeTimer)
         m_closeTimer->stop();
     unsetCursor();
-    saveState();
     if (m_help)
         m_help->close();
+    QString error;
+    if (!saveState(&error)) {
+        // The hosts would be lost: the window stays until the operator has
+        // read why.
+        std::fprintf(stderr, "quillmere: %s\n", qPrintable(error));
+        auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Quillmere"),
+                                    QStringLiteral("The hosts and settings could not be saved:\n%1").arg(error),
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("saveErrorBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::finished, this, &QWidget::close);
+        box->open();
+        return;
+    }
     // Closed from the event loop: this may run inside the close request.
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }

@@ -9,6 +9,7 @@
 #include <map>
 
 class QAction;
+class QDialog;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -60,8 +61,9 @@ public:
     void updateActions();
 
     // Writes the host rows, the column preferences and the window's layout to
-    // the settings store and the disk.
-    void saveState();
+    // the settings store and the disk; false with the reason when the file
+    // could not be written.
+    bool saveState(QString* error = nullptr);
 
 Q_SIGNALS:
     // The window has closed for good: threads ended (or their grace ran out)
@@ -97,6 +99,8 @@ private:
     // A Yes/No question shown window-modal; `onYes` runs after Yes.
     void askYesNo(const QString& text, std::function<void()> onYes);
     void finishClose();
+    // Opens the host wizard; Start waits until it is closed.
+    void openHostWizard(QDialog* wizard);
     // A message box over the window that does not wait for the operator.
     void showMessage(QMessageBox::Icon icon, const QString& text);
     void updateLockIndicators();
@@ -119,6 +123,10 @@ private:
     bool m_readyToClose = false; // threads ended or their grace ran out
     QTimer* m_closeTimer = nullptr;
     TrayIcon* m_tray = nullptr;
+    QLabel* m_closingStatus = nullptr;
+    // The host wizard while it is open: the host set is being edited, so
+    // monitoring cannot start.
+    QPointer<QWidget> m_hostWizard;
 };
 
 } // namespace qm::ui

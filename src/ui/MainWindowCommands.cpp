@@ -33,9 +33,10 @@ void MainWindow::onInsert()
     auto* wizard = new HostWizard(m_system.store(), NewHostFromDefaults(m_system.store()), true, this, &m_prompt);
     wizard->setAttribute(Qt::WA_DeleteOnClose);
     connect(wizard, &QDialog::accepted, this, [this, wizard] {
-        m_system.hosts().insertHost(0, wizard->result(), kHealthNoResult);
+        if (!m_system.controller().isMonitoring())
+            m_system.hosts().insertHost(0, wizard->result(), kHealthNoResult);
     });
-    wizard->open();
+    openHostWizard(wizard);
 }
 
 void MainWindow::onProperties()
@@ -50,7 +51,7 @@ void MainWindow::onProperties()
     auto* wizard = new HostWizard(m_system.store(), hosts.texts(rows.front()), false, this, &m_prompt);
     wizard->setAttribute(Qt::WA_DeleteOnClose);
     connect(wizard, &QDialog::accepted, this, [this, wizard, target] {
-        if (!target.isValid())
+        if (!target.isValid() || m_system.controller().isMonitoring())
             return;
         HostListModel& model = m_system.hosts();
         const HostTexts texts = wizard->result();
@@ -58,6 +59,17 @@ void MainWindow::onProperties()
             model.setText(target.row(), c, texts[static_cast<std::size_t>(c)]);
         model.setImage(target.row(), kHealthNoResult);
     });
+    openHostWizard(wizard);
+}
+
+void MainWindow::openHostWizard(QDialog* wizard)
+{
+    m_hostWizard = wizard;
+    connect(wizard, &QDialog::finished, this, [this] {
+        m_hostWizard = nullptr;
+        updateActions();
+    });
+    updateActions();
     wizard->open();
 }
 

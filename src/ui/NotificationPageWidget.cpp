@@ -208,21 +208,21 @@ void NotificationPageWidget::play()
         tell(OperatorPrompt::Icon::Plain, QStringLiteral("Please select a sound file to play."));
         return;
     }
-    if (tester().playSound(file, [this](const auto& reports) { testEnded(reports); }))
+    if (tester().playSound(file, [this](const auto& reports) { testEnded(reports, OperatorPrompt::Icon::Plain); }))
         setTestRunning(true);
 }
 
 void NotificationPageWidget::sendTestMail()
 {
     const NotificationFields f = fields();
-    if (tester().sendTestMail(f.mailServer, f.mailTo, f.mailFrom, [this](const auto& reports) { testEnded(reports); }))
+    if (tester().sendTestMail(f.mailServer, f.mailTo, f.mailFrom, [this](const auto& reports) { testEnded(reports, OperatorPrompt::Icon::Warning); }))
         setTestRunning(true);
 }
 
 void NotificationPageWidget::callPager()
 {
     const NotificationFields f = fields();
-    if (tester().callPager(f.modemDevice, f.pagerSequence, [this](const auto& reports) { testEnded(reports); }))
+    if (tester().callPager(f.modemDevice, f.pagerSequence, [this](const auto& reports) { testEnded(reports, OperatorPrompt::Icon::Warning); }))
         setTestRunning(true);
 }
 
@@ -237,14 +237,14 @@ void NotificationPageWidget::setTestRunning(bool running)
         unsetCursor();
 }
 
-void NotificationPageWidget::testEnded(const std::vector<std::string>& reports)
+void NotificationPageWidget::testEnded(const std::vector<std::string>& reports, OperatorPrompt::Icon icon)
 {
     setTestRunning(false);
     QStringList texts;
     for (const auto& r : reports)
         texts << QString::fromStdString(r);
     if (!texts.isEmpty())
-        tell(OperatorPrompt::Icon::Warning, texts.join(QLatin1Char('\n')));
+        tell(icon, texts.join(QLatin1Char('\n')));
 }
 
 void NotificationPageWidget::tell(OperatorPrompt::Icon icon, const QString& text)

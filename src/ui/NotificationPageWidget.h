@@ -54,7 +54,7 @@ private:
     void sendTestMail();
     void callPager();
     void setTestRunning(bool running);
-    void testEnded(const std::vector<std::string>& reports);
+    void testEnded(const std::vector<std::string>& reports, OperatorPrompt::Icon icon);
     void tell(OperatorPrompt::Icon icon, const QString& text);
 
     const Mode m_mode;

@@ -160,6 +160,15 @@ TEST_F(HostWizardTest, PropertiesLoadsTheRowAndTheProtocolDecidesPortAndCredenti
     HostWizard w(m_store, row, false, nullptr, &m_prompt);
     w.open();
 
+    // A changed name loses the old name's address until its look-up answers.
+    ASSERT_TRUE(NextTo(w, "hostPageGeneral"));
+    auto* host = Find<QLineEdit>(w, "hostEdit");
+    host->setText(QStringLiteral("127.0.0.2"));
+    EXPECT_TRUE(Find<QLineEdit>(w, "addressEdit")->text().isEmpty());
+    host->setText(QStringLiteral("127.0.0.1"));
+    LeaveHostBox(w, QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(PumpUntil([&] { return Find<QLineEdit>(w, "addressEdit")->text() == QLatin1String("127.0.0.1"); }));
+
     ASSERT_TRUE(NextTo(w, "hostPageProtocol"));
     auto* protocol = Find<QComboBox>(w, "protocolCombo");
     auto* port = Find<QLineEdit>(w, "portEdit");

@@ -143,12 +143,14 @@ TEST_F(MainWindowTest, CommandsFollowMonitoringAndKeysObeyThem)
     EXPECT_FALSE(enabled(W::Insert) || enabled(W::Delete) || enabled(W::Properties) || enabled(W::Start));
     EXPECT_TRUE(enabled(W::Stop) && enabled(W::ClearStats) && enabled(W::TraceRoute) && enabled(W::ViewLogs));
 
-    // The Delete key does nothing while monitoring runs.
+    // The Insert and Delete keys do nothing while monitoring runs.
     select({1});
     m_window->hostList()->setFocus();
     QTest::keyClick(m_window->hostList(), Qt::Key_Delete);
+    QTest::keyClick(m_window->hostList(), Qt::Key_Insert);
     QCoreApplication::processEvents();
     EXPECT_EQ(m_system->hosts().rowCount(), 3);
+    EXPECT_EQ(m_window->findChild<ui::HostWizard*>(), nullptr);
 
     m_window->action(W::Stop)->trigger();
     EXPECT_FALSE(m_system->controller().isMonitoring());
@@ -230,6 +232,24 @@ TEST_F(MainWindowTest, InsertAddsTheWizardsHostOnTopAndCancelChangesNothing)
     m_window->hostList()->clearSelection();
     m_window->action(ui::MainWindow::Properties)->trigger();
     EXPECT_EQ(m_window->findChild<ui::HostWizard*>(), nullptr);
+
+    // Properties rewrites the selected row with fresh statistics; monitoring
+    // cannot start while the wizard is open.
+    HostListModel& model = m_system->hosts();
+    model.setText(2, ColPolls, QStringLiteral("9"));
+    model.setImage(2, 3);
+    select({2});
+    m_window->action(ui::MainWindow::Properties)->trigger();
+    ui::HostWizard* wizard = m_window->findChild<ui::HostWizard*>();
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_FALSE(m_window->action(ui::MainWindow::Start)->isEnabled());
+    while (!wizard->button(QWizard::FinishButton)->isVisible() && wizard->currentId() >= 0)
+        wizard->next();
+    wizard->button(QWizard::FinishButton)->click();
+    EXPECT_EQ(model.text(2, ColHost), "host1.test");
+    EXPECT_EQ(model.text(2, ColPolls), "0");
+    EXPECT_EQ(model.image(2), 12);
+    EXPECT_TRUE(m_window->action(ui::MainWindow::Start)->isEnabled());
 }
 
 TEST_F(MainWindowTest, ColumnPreferencesAndTheMessageColumn)

@@ -43,11 +43,19 @@ int main(int argc, char** argv)
                                             QStringLiteral("Use this settings file instead of the per-user one."),
                                             QStringLiteral("FILE"));
     parser.addOption(settingsOption);
+    // The runner's spelling of the database file, so both programs take the
+    // same command line.
+    const QCommandLineOption databaseOption(QStringLiteral("database"),
+                                            QStringLiteral("Results database file (the same as DATABASE)."),
+                                            QStringLiteral("FILE"));
+    parser.addOption(databaseOption);
     parser.addPositionalArgument(QStringLiteral("DATABASE"),
                                  QStringLiteral("Results database file instead of the configured one."),
                                  QStringLiteral("[DATABASE]"));
     parser.process(app);
-    const QStringList positional = parser.positionalArguments();
+    QStringList positional = parser.positionalArguments();
+    if (parser.isSet(databaseOption))
+        positional.prepend(parser.value(databaseOption));
     if (positional.size() > 1) {
         std::fprintf(stderr, "quillmere: one database file at most (see --help)\n");
         return 2;
