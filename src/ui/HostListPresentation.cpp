@@ -31,7 +31,7 @@ QVariant HostListPresentation::data(const QModelIndex& index, int role) const
 
 QVariant HostListPresentation::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (role == Qt::TextAlignmentRole && orientation == Qt::Horizontal) {
+    if (role == Qt::TextAlignmentRole && orientation == Qt::Horizontal && m_alignHeaders) {
         const Qt::Alignment horizontal = section < m_alignments.size() ? m_alignments[section] : Qt::AlignLeft;
         return static_cast<int>(horizontal | Qt::AlignVCenter);
     }

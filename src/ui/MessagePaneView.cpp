@@ -34,6 +34,7 @@ MessagePaneView::MessagePaneView(MessagePaneModel& model, QWidget* parent) : QTr
     setObjectName(QStringLiteral("messagePane"));
     auto* presentation = new HostListPresentation(MessagePaneModel::ImageRole,
                                                   {Qt::AlignLeft, Qt::AlignRight, Qt::AlignRight}, this);
+    presentation->setAlignHeaders(false);
     presentation->setSourceModel(&model);
     setModel(presentation);
     setRootIsDecorated(false);
