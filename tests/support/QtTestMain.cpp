@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-// The notification queue hands operator messages back through the Qt event
-// loop, so these tests need an application object.
+// Suites whose code delivers through the Qt event loop (engine events, the
+// notification queue's hand-back, upload results) or loads the SQL driver
+// plug-in need an application object.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
