@@ -9,7 +9,6 @@
 #include "tools/TraceRoute.h"
 
 #include <QLoggingCategory>
-#include <QObject>
 
 #include <chrono>
 #include <condition_variable>
@@ -56,18 +55,20 @@ private:
 struct NotificationQueue::Shared
 {
     Shared(ResultSink& target, OperatorPrompt& operatorPrompt, NotificationQueueOptions opts,
-           QObject* context, const DesktopFallback* fallback)
+           CallerRelay::Handle creator, const DesktopFallback* fallback)
         : options(std::move(opts)), sink(target), prompt(&operatorPrompt),
-          desktopFallback(fallback), promptContext(context), sound(options.soundDevice)
+          desktopFallback(fallback), relay(std::move(creator)), sound(options.soundDevice)
     {
     }
 
     const NotificationQueueOptions options;
     GuardedSink sink;
     OperatorPrompt* const prompt;
-    // The queue's fallback: read on the creating thread only, by calls queued
-    // to promptContext, which lives no longer than the queue.
+    // The queue's fallback: read on the creating thread only, by calls posted
+    // through the relay, which lives no longer than the queue.
     const DesktopFallback* const desktopFallback;
+    // To the thread that created the queue; cut when the queue stops.
+    const CallerRelay::Handle relay;
 
     std::mutex mutex; // guards the fields below
     std::condition_variable wake;
@@ -76,9 +77,6 @@ struct NotificationQueue::Shared
     bool stopping = false;
     bool draining = false; // finish(): the thread ends once the queue is empty
     bool finished = false;
-
-    std::mutex promptMutex;
-    QObject* promptContext; // null once the queue stops
 
     // Used by the notification thread only.
     SoundPlayer sound;
@@ -96,28 +94,16 @@ struct NotificationQueue::Shared
     // the queue; the notification thread does not wait for it.
     void tellOperator(const std::string& text)
     {
-        std::lock_guard lock(promptMutex);
-        if (!promptContext)
-            return;
-        OperatorPrompt* target = prompt;
-        QMetaObject::invokeMethod(
-            promptContext, [target, text] { target->inform(OperatorPrompt::Icon::Warning, text); },
-            Qt::QueuedConnection);
+        relay.post([target = prompt, text] { target->inform(OperatorPrompt::Icon::Warning, text); });
     }
 
     // Hands a desktop notification back to the creating thread's fallback.
     void handToFallback(const QString& summary, const QString& body)
     {
-        std::lock_guard lock(promptMutex);
-        if (!promptContext)
-            return;
-        QMetaObject::invokeMethod(
-            promptContext,
-            [fallback = desktopFallback, summary, body] {
-                if (*fallback)
-                    (*fallback)(summary, body);
-            },
-            Qt::QueuedConnection);
+        relay.post([fallback = desktopFallback, summary, body] {
+            if (*fallback)
+                (*fallback)(summary, body);
+        });
     }
 
     void showOnDesktop(const Notification& n)
@@ -198,9 +184,9 @@ struct NotificationQueue::Shared
 
 NotificationQueue::NotificationQueue(ResultSink& sink, OperatorPrompt& prompt,
                                      NotificationQueueOptions options)
-    : m_promptContext(std::make_unique<QObject>())
+    : m_relay(std::make_unique<CallerRelay>())
 {
-    m_shared = std::make_shared<Shared>(sink, prompt, std::move(options), m_promptContext.get(),
+    m_shared = std::make_shared<Shared>(sink, prompt, std::move(options), m_relay->handle(),
                                         &m_desktopFallback);
     std::promise<uint32_t> started;
     auto id = started.get_future();
@@ -214,7 +200,6 @@ NotificationQueue::NotificationQueue(ResultSink& sink, OperatorPrompt& prompt,
 NotificationQueue::~NotificationQueue()
 {
     stop();
-    m_promptContext.reset(); // discards prompts not shown yet
 }
 
 void NotificationQueue::notify(const Notification& notification)
@@ -248,10 +233,7 @@ bool NotificationQueue::stop(int graceMs)
                                         [this] { return m_shared->finished; });
     }
     m_shared->sink.cut();
-    {
-        std::lock_guard lock(m_shared->promptMutex);
-        m_shared->promptContext = nullptr;
-    }
+    m_relay.reset(); // discards prompts not shown yet
     if (ended) {
         m_thread.join();
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "notify/AlertMailer.h"
+#include "notify/CallerRelay.h"
 #include "notify/DesktopNotifier.h"
 #include "notify/Notifier.h"
 #include "notify/PagerDialer.h"
@@ -12,7 +13,6 @@
 #include <string>
 #include <thread>
 
-class QObject;
 
 namespace qm {
 
@@ -94,7 +94,7 @@ private:
 
     DesktopFallback m_desktopFallback;
     std::shared_ptr<Shared> m_shared;
-    std::unique_ptr<QObject> m_promptContext;
+    std::unique_ptr<CallerRelay> m_relay;
     std::thread m_thread;
     uint32_t m_threadId = 0;
 };

@@ -17,4 +17,13 @@ public:
     virtual void reportFailure(uint32_t threadId, std::unique_ptr<ProbeResult> result) = 0;
 };
 
+// Drops every report: for callers that want what a probe returns (an
+// address, a hop) but not the events it reports on the way.
+class DiscardingSink final : public ResultSink
+{
+public:
+    void reportSuccess(uint32_t, std::unique_ptr<ProbeResult>) override {}
+    void reportFailure(uint32_t, std::unique_ptr<ProbeResult>) override {}
+};
+
 } // namespace qm

@@ -1,6 +1,7 @@
 #include "store/HostStore.h"
 
 #include "probes/Base64.h"
+#include "store/ConfigSections.h"
 #include "store/SettingsStore.h"
 
 #include <algorithm>
@@ -95,30 +96,29 @@ void SaveColumnPreferences(SettingsStore& store, const ColumnPreferences& prefs)
 
 HostTexts NewHostFromDefaults(const SettingsStore& store)
 {
-    const QString auth = QStringLiteral("ConfigAuthenticationDefaults");
-    const QString notify = QStringLiteral("ConfigNotificationDefaults");
-    const QString flt = QStringLiteral("ConfigFloatDefaults");
+    const AuthenticationDefaults auth = LoadAuthenticationDefaults(store);
+    const FloatDefaults flt = LoadFloatDefaults(store);
+    const NotificationFields notify = LoadNotificationDefaults(store);
 
     HostTexts t;
     t[ColPort] = QStringLiteral("0");
-    t[ColFreq] = QStringLiteral("%1 sec").arg(store.readInt(QStringLiteral("ConfigFrequency"), QStringLiteral("FREQUENCY"), 120));
-    t[ColUserId] = store.readString(auth, QStringLiteral("USID"));
+    t[ColFreq] = QStringLiteral("%1 sec").arg(LoadFrequencyDefault(store));
+    t[ColUserId] = auth.userId;
     // The default password is stored as typed; the row holds it encoded.
-    t[ColPassword] = QString::fromStdString(Base64Encode(store.readString(auth, QStringLiteral("PSWD")).toStdString()));
-    t[ColDomain] = store.readString(auth, QStringLiteral("DOMA"));
-    t[ColFloatErrs] = Flag(store.readInt(flt, QStringLiteral("FLOAT_ENABLE"), 0));
+    t[ColPassword] = QString::fromStdString(Base64Encode(auth.password.toStdString()));
+    t[ColDomain] = auth.domain;
+    t[ColFloatErrs] = Flag(flt.enabled);
     // The wizard's slider runs 1..11 and the row keeps 11 minus its position.
-    const int slider = std::clamp(store.readInt(flt, QStringLiteral("SENSITIVITY"), 0), 1, 11);
-    t[ColFloatErrsSens] = QString::number(11 - slider);
+    t[ColFloatErrsSens] = QString::number(11 - std::clamp(flt.sensitivity, 1, 11));
     t[ColEnabled] = QStringLiteral("1");
-    t[ColNotifyEnable] = Flag(store.readInt(notify, QStringLiteral("NOTIFICATION_ENABLE"), 0));
-    t[ColNotifySoundEnable] = Flag(store.readInt(notify, QStringLiteral("SOUND_ENABLE"), 0));
-    t[ColNotifySoundFile] = store.readString(notify, QStringLiteral("SOUND_FILE"));
-    t[ColNotifyMailEnable] = Flag(store.readInt(notify, QStringLiteral("EMAIL_ENABLE"), 0));
-    t[ColNotifyMailAddress] = store.readString(notify, QStringLiteral("EMAIL_ADDRESS"));
-    t[ColNotifyMailServer] = store.readString(notify, QStringLiteral("EMAIL_SMTP"));
-    t[ColNotifyPagerEnable] = Flag(store.readInt(notify, QStringLiteral("PAGER_ENABLE"), 0));
-    t[ColNotifyPagerSequence] = store.readString(notify, QStringLiteral("PAGER_SEQUENCE"));
+    t[ColNotifyEnable] = Flag(notify.enabled);
+    t[ColNotifySoundEnable] = Flag(notify.soundEnabled);
+    t[ColNotifySoundFile] = notify.soundFile;
+    t[ColNotifyMailEnable] = Flag(notify.mailEnabled);
+    t[ColNotifyMailAddress] = notify.mailTo;
+    t[ColNotifyMailServer] = notify.mailServer;
+    t[ColNotifyPagerEnable] = Flag(notify.pagerEnabled);
+    t[ColNotifyPagerSequence] = notify.pagerSequence;
     ResetRuntimeColumns(t, QStringLiteral("0%"));
     return t;
 }

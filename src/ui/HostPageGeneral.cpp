@@ -2,28 +2,14 @@
 
 #include "platform/WorkerThread.h"
 #include "probes/ProbeSocket.h"
+#include "probes/ResultSink.h"
 #include "ui/HostPageSupport.h"
 
 #include <QEvent>
 #include <QFormLayout>
 #include <QLineEdit>
 
-#include <arpa/inet.h>
-
 namespace qm::ui {
-
-namespace {
-// The first IPv4 address of the name in dotted form; empty when it has none.
-std::string FirstAddressText(const std::string& name)
-{
-    in_addr addr{};
-    if (!ResolveIPv4(name, addr))
-        return {};
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr, text, sizeof(text));
-    return text;
-}
-} // namespace
 
 HostPageGeneral::HostPageGeneral(HostWizardState& state, QWidget* parent)
     : HostPage(state, QStringLiteral("hostPageGeneral"), QStringLiteral("General Properties"), parent)
@@ -79,7 +65,11 @@ void HostPageGeneral::startLookup()
     setCursor(Qt::WaitCursor);
     const CallerRelay::Handle relay = m_relay.handle();
     const ThreadStart started = StartDetachedThread([this, relay, ticket, host = name.toStdString()] {
-        const QString address = QString::fromStdString(FirstAddressText(host));
+        // A name that does not resolve leaves the address empty; the wizard
+        // shows that, not the probe's "Can't resolve" event.
+        DiscardingSink sink;
+        ProbeSocket probe(sink);
+        const QString address = QString::fromStdString(probe.LookupAddressText(host));
         relay.post([this, ticket, address] { lookupDone(ticket, address); });
     });
     if (!started.started)

@@ -32,7 +32,7 @@ namespace {
 
 const QString kPreferences = QStringLiteral("PREFERENCES");
 
-struct CommandSpec
+struct CommandEntry
 {
     const char* objectName;
     const char* text;      // menu text with its mnemonic
@@ -41,9 +41,9 @@ struct CommandSpec
     std::optional<CommandIcon> icon;
 };
 
-const std::array<CommandSpec, MainWindow::CommandCount>& Commands()
+const std::array<CommandEntry, MainWindow::CommandCount>& Commands()
 {
-    static const std::array<CommandSpec, MainWindow::CommandCount> commands{{
+    static const std::array<CommandEntry, MainWindow::CommandCount> commands{{
         {"actionInsert", "&Insert", "Add a new host to monitor", QKeySequence(Qt::Key_Insert), CommandIcon::Insert},
         {"actionDelete", "&Delete", "Remove the selected hosts", QKeySequence(Qt::Key_Delete), CommandIcon::Delete},
         {"actionProperties", "P&roperties", "Edit the settings of the selected host",
@@ -157,18 +157,18 @@ QAction* MainWindow::columnAction(int column) const
 
 void MainWindow::createActions()
 {
-    const auto& specs = Commands();
+    const auto& entries = Commands();
     for (int i = 0; i < CommandCount; ++i) {
-        const CommandSpec& spec = specs[static_cast<std::size_t>(i)];
-        auto* a = new QAction(QString::fromLatin1(spec.text), this);
-        a->setObjectName(QString::fromLatin1(spec.objectName));
-        a->setStatusTip(QString::fromLatin1(spec.statusTip));
-        if (!spec.key.isEmpty()) {
-            a->setShortcut(spec.key);
+        const CommandEntry& command = entries[static_cast<std::size_t>(i)];
+        auto* a = new QAction(QString::fromLatin1(command.text), this);
+        a->setObjectName(QString::fromLatin1(command.objectName));
+        a->setStatusTip(QString::fromLatin1(command.statusTip));
+        if (!command.key.isEmpty()) {
+            a->setShortcut(command.key);
             a->setShortcutContext(Qt::WindowShortcut);
         }
-        if (spec.icon)
-            a->setIcon(commandIcon(*spec.icon));
+        if (command.icon)
+            a->setIcon(commandIcon(*command.icon));
         m_actions[static_cast<std::size_t>(i)] = a;
     }
     // Alt+Enter on the keypad too.

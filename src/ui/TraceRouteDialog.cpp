@@ -1,5 +1,6 @@
 #include "ui/TraceRouteDialog.h"
 
+#include "notify/CallerRelay.h"
 #include "platform/OperatorPrompt.h"
 #include "platform/TimeText.h"
 #include "platform/WorkerThread.h"
@@ -16,8 +17,6 @@
 #include <QVBoxLayout>
 
 #include <atomic>
-#include <functional>
-#include <mutex>
 
 namespace qm::ui {
 
@@ -33,16 +32,6 @@ enum Column
     kResponseColumn,
     kHostColumn,
     kStampColumn
-};
-
-// Every router on the way answers with an ICMP message the probe reports as a
-// failure, and so is a hop without a reverse name ("Can't resolve"). The dialog
-// lists hops, not these events: they are dropped.
-class DroppingSink final : public ResultSink
-{
-public:
-    void reportSuccess(uint32_t, std::unique_ptr<ProbeResult>) override {}
-    void reportFailure(uint32_t, std::unique_ptr<ProbeResult>) override {}
 };
 
 // Passes the trace's operator messages on until the trace is cancelled: a
@@ -68,38 +57,14 @@ private:
 
 } // namespace
 
-// What a dialog shares with the worker of one trace. The worker keeps it to
-// its end; the dialog lets go of it when the trace ends or is cancelled, and
-// from then on the worker reaches the dialog no more.
-struct TraceRouteDialog::Job : std::enable_shared_from_this<Job>
+// What the worker of one trace keeps to its end. The way back to the dialog
+// is a relay the dialog owns: once it replaces or drops it (another trace,
+// or the dialog is gone), the worker's posts go nowhere.
+struct TraceRouteDialog::Job
 {
     std::atomic<bool> cancel{false};
     OperatorPrompt* prompt = nullptr;
-    std::mutex mutex;
-    TraceRouteDialog* dialog = nullptr; // under mutex; null once the dialog let go
-
-    // Runs fn on the dialog's thread, unless the dialog has let go of this job
-    // by then or is gone (Qt drops events queued for a deleted object).
-    void post(std::function<void(TraceRouteDialog&)> fn)
-    {
-        std::lock_guard lock(mutex);
-        if (!dialog)
-            return;
-        TraceRouteDialog* d = dialog;
-        QMetaObject::invokeMethod(
-            d,
-            [d, self = shared_from_this(), fn = std::move(fn)] {
-                if (d->m_job == self)
-                    fn(*d);
-            },
-            Qt::QueuedConnection);
-    }
-
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        dialog = nullptr;
-    }
+    CallerRelay::Handle toDialog;
 };
 
 TraceRouteDialog::TraceRouteDialog(const QString& host, OperatorPrompt& prompt, QWidget* parent)
@@ -163,10 +128,8 @@ TraceRouteDialog::TraceRouteDialog(const QString& host, OperatorPrompt& prompt, 
 
 TraceRouteDialog::~TraceRouteDialog()
 {
-    if (m_job) {
+    if (m_job)
         m_job->cancel = true;
-        m_job->release();
-    }
 }
 
 int TraceRouteDialog::runningTraces()
@@ -189,27 +152,31 @@ void TraceRouteDialog::startTrace()
     if (host.isEmpty())
         return;
 
+    m_relay = std::make_unique<CallerRelay>();
     auto job = std::make_shared<Job>();
     job->prompt = &m_prompt;
-    job->dialog = this;
+    job->toDialog = m_relay->handle();
     m_job = job;
     m_traceButton->setEnabled(false);
     setCursor(Qt::WaitCursor);
 
     ++g_runningTraces;
-    const ThreadStart started = StartDetachedThread([job, target = host.toStdString()] {
+    const ThreadStart started = StartDetachedThread([this, job, target = host.toStdString()] {
         {
-            DroppingSink sink;
+            // Routers answer with ICMP messages the probe reports as failures,
+            // and a hop without a reverse name is one too: the dialog lists
+            // hops, not these events.
+            DiscardingSink sink;
             ProbeSocket probe(sink);
             CancellablePrompt prompt(*job->prompt, job->cancel);
             const TraceOutcome outcome = TraceRoute(
                 probe, target,
-                [&job](const TraceHop& hop) {
+                [this, &job](const TraceHop& hop) {
                     const QString stamp = QString::fromStdString(FormatLocalTime(kStampFormat));
-                    job->post([hop, stamp](TraceRouteDialog& d) { d.addHop(hop, stamp); });
+                    job->toDialog.post([this, hop, stamp] { addHop(hop, stamp); });
                 },
                 &prompt, &job->cancel);
-            job->post([hops = outcome.hops](TraceRouteDialog& d) { d.finishTrace(hops); });
+            job->toDialog.post([this, hops = outcome.hops] { finishTrace(hops); });
         }
         --g_runningTraces;
     });
@@ -226,8 +193,8 @@ void TraceRouteDialog::cancelTrace()
     if (!m_job)
         return;
     m_job->cancel = true;
-    m_job->release();
     m_job.reset();
+    m_relay.reset(); // what the worker posted and is not shown yet goes too
     showIdle();
 }
 
@@ -261,7 +228,8 @@ void TraceRouteDialog::addHop(const TraceHop& hop, const QString& stamp)
 void TraceRouteDialog::finishTrace(int hops)
 {
     m_hopsEdit->setText(QString::number(hops));
-    m_job->release();
+    // The relay stays: this runs inside one of its deliveries, and the worker
+    // posts nothing after this.
     m_job.reset();
     showIdle();
 }

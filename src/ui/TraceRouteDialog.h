@@ -10,6 +10,7 @@ class QPushButton;
 class QTreeWidget;
 
 namespace qm {
+class CallerRelay;
 class OperatorPrompt;
 struct TraceHop;
 } // namespace qm
@@ -50,6 +51,7 @@ private:
 
     OperatorPrompt& m_prompt;
     std::shared_ptr<Job> m_job; // the running trace, if any
+    std::unique_ptr<CallerRelay> m_relay; // the way back from the last trace's worker
     QLineEdit* m_hostEdit = nullptr;
     QPushButton* m_traceButton = nullptr;
     QTreeWidget* m_hopList = nullptr;
