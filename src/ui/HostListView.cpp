@@ -22,6 +22,14 @@ int PreferenceIndex(int column)
     return it == columns.end() ? -1 : static_cast<int>(it - columns.begin());
 }
 
+// Whether the preferences show a column: "Host" always, the eleven switchable
+// ones as set, the others never.
+bool Shown(const ColumnPreferences& prefs, int column)
+{
+    const int pref = PreferenceIndex(column);
+    return pref >= 0 ? prefs.shown[static_cast<std::size_t>(pref)] : column == ColHost;
+}
+
 } // namespace
 
 const std::array<HostListView::ColumnLayout, kHostColumnCount>& HostListView::Layout()
@@ -80,11 +88,9 @@ void HostListView::applyPreferences(const ColumnPreferences& prefs)
     QHeaderView* h = header();
     for (int c = 0; c < kHostColumnCount; ++c) {
         const int width = Layout()[static_cast<std::size_t>(c)].defaultWidth;
-        const int pref = PreferenceIndex(c);
-        const bool shown = pref >= 0 ? prefs.shown[static_cast<std::size_t>(pref)] : (c == ColHost);
         if (c != ColMessage && width > 0)
             h->resizeSection(c, width);
-        h->setSectionHidden(c, !shown);
+        h->setSectionHidden(c, !Shown(prefs, c));
     }
     fitMessageColumn();
 }
@@ -146,11 +152,8 @@ void HostListView::restoreHeaderState(const QByteArray& state)
             if (!header()->isSectionHidden(c) && header()->sectionSize(c) > 0)
                 m_rememberedWidths[static_cast<std::size_t>(c)] = header()->sectionSize(c);
     }
-    for (int c = 0; c < kHostColumnCount; ++c) {
-        const int pref = PreferenceIndex(c);
-        const bool shown = pref >= 0 ? prefs.shown[static_cast<std::size_t>(pref)] : (c == ColHost);
-        header()->setSectionHidden(c, !shown);
-    }
+    for (int c = 0; c < kHostColumnCount; ++c)
+        header()->setSectionHidden(c, !Shown(prefs, c));
     fitMessageColumn();
 }
 

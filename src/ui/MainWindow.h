@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QMessageBox>
 #include <QPointer>
 
 #include <array>
@@ -101,8 +100,6 @@ private:
     void finishClose();
     // Opens the host wizard; Start waits until it is closed.
     void openHostWizard(QDialog* wizard);
-    // A message box over the window that does not wait for the operator.
-    void showMessage(QMessageBox::Icon icon, const QString& text);
     void updateLockIndicators();
 
     MonitorSystem& m_system;

@@ -3,6 +3,7 @@
 
 #include "engine/HostRowCommands.h"
 #include "engine/MonitorSystem.h"
+#include "platform/OperatorPrompt.h"
 #include "store/HostStore.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConfigureSheet.h"
@@ -17,14 +18,6 @@
 #include <QMessageBox>
 
 namespace qm::ui {
-
-void MainWindow::showMessage(QMessageBox::Icon icon, const QString& text)
-{
-    auto* box = new QMessageBox(icon, QStringLiteral("Quillmere"), text, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("messageBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-}
 
 void MainWindow::onInsert()
 {
@@ -153,7 +146,7 @@ void MainWindow::onHelp(Command which)
     case HelpIndex: m_help->showIndex(); break;
     default:
         if (!m_help->showContents())
-            showMessage(QMessageBox::Critical, QStringLiteral("Error"));
+            m_prompt.inform(OperatorPrompt::Icon::Stop, "Error");
         break;
     }
 }

@@ -7,6 +7,7 @@
 // Run it under a display (Xvfb) with QT_SCALE_FACTOR for other scales.
 
 #include "engine/MonitorSystem.h"
+#include "support/EventPump.h"
 #include "store/SettingsStore.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConfigureSheet.h"
@@ -21,12 +22,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QThread>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -36,14 +35,7 @@ namespace {
 
 bool Pump(const std::function<bool()>& done, int ms)
 {
-    const QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
+    return qm::test::PumpEventsUntil(done, std::chrono::milliseconds(ms));
 }
 
 // Lets layouts and pending paints settle, then saves the widget's picture.
