@@ -27,6 +27,8 @@ HostWizard::HostWizard(SettingsStore& store, const HostTexts& initial, bool isNe
     setWizardStyle(QWizard::ModernStyle);
     setOption(QWizard::NoBackButtonOnStartPage, true);
     setPixmap(QWizard::LogoPixmap, WizardArt::logo(devicePixelRatioF()));
+    // Wide enough for the welcome and completion titles on one line each.
+    resize(680, 460);
     m_state.fields = HostFieldsFromRow(initial);
     m_state.isNew = isNew;
     if (isNew)
