@@ -105,10 +105,7 @@ TEST_F(ConfigureSheetTest, XmlPageEnablesByTheCheckAndTheRadios)
     const std::vector<QWidget*> ftpFields{Find<QWidget>(sheet, "ftpUrlEdit"), Find<QWidget>(sheet, "ftpUserEdit"),
                                           Find<QWidget>(sheet, "ftpPasswordEdit")};
     auto enabled = [](const std::vector<QWidget*>& ws) {
-        int n = 0;
-        for (QWidget* w : ws)
-            n += w->isEnabled() ? 1 : 0;
-        return n;
+        return std::count_if(ws.begin(), ws.end(), [](QWidget* w) { return w->isEnabled(); });
     };
     EXPECT_FALSE(local->isEnabled() || ftp->isEnabled() || Find<QWidget>(sheet, "xmlFrequencyEdit")->isEnabled());
     enable->setChecked(true);

@@ -11,7 +11,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -185,10 +184,7 @@ TEST_F(MainWindowTest, InsertAddsTheWizardsHostOnTopAndCancelChangesNothing)
     wizard = openWizard(ui::MainWindow::Insert);
     ASSERT_NE(wizard, nullptr);
     wizard->next(); // to the general page
-    auto* host = Find<QLineEdit>(*wizard, "hostEdit");
-    host->setText(QStringLiteral("127.0.0.1"));
-    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(host, &leave);
+    LeaveHostBox(*wizard, QStringLiteral("127.0.0.1"));
     ASSERT_TRUE(PumpEventsUntil([&] { return !Find<QLineEdit>(*wizard, "addressEdit")->text().isEmpty(); }, 10s));
     Finish(*wizard);
     ASSERT_EQ(model.rowCount(), 3);

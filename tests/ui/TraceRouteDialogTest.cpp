@@ -1,17 +1,17 @@
+#include "support/ServerProcess.h"
+#include "support/TestNamespace.h"
 #include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
 #include "ui/TraceRouteDialog.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTreeWidget>
 
 #include <array>
-#include <cstdio>
-#include <fstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace qm::test {
@@ -31,18 +31,14 @@ struct CommandResult
 
 CommandResult Run(const std::string& command, int limitSeconds = 30)
 {
-    CommandResult result;
-    const std::string line =
-        "timeout -k 5 " + std::to_string(limitSeconds) + " sh -c '" + command + "' 2>&1";
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (!pipe)
-        return result;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof(buf), pipe)) > 0;)
-        result.output.append(buf, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    QProcess shell;
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
+    const bool done = shell.waitForFinished(limitSeconds * 1000);
+    if (!done)
+        shell.kill();
+    const bool ok = done && shell.exitStatus() == QProcess::NormalExit;
+    return {ok ? shell.exitCode() : -1, shell.readAll().toStdString()};
 }
 
 // Three namespaces of the test's own:
@@ -55,15 +51,12 @@ CommandResult Run(const std::string& command, int limitSeconds = 30)
 class RouterChain
 {
 public:
-    RouterChain()
+    RouterChain() : m_etc("/etc/netns/" + m_client.name())
     {
-        const std::string id = std::to_string(::getpid());
-        m_names = {"qmui-c-" + id, "qmui-r1-" + id, "qmui-r2-" + id};
-        const std::string &c = m_names[0], &r1 = m_names[1], &r2 = m_names[2];
-        const std::string v = "qu" + id;
-        m_etc = "/etc/netns/" + c;
-        for (const auto& ns : m_names)
-            step("ip netns add " + ns + " && ip -n " + ns + " link set lo up");
+        for (const TestNamespace* ns : {&m_client, &m_one, &m_two})
+            m_log += ns->error();
+        const std::string &c = m_client.name(), &r1 = m_one.name(), &r2 = m_two.name();
+        const std::string v = "qu" + std::to_string(::getpid());
         step("ip link add " + v + "a netns " + c + " type veth peer name " + v + "b netns " + r1);
         step("ip link add " + v + "c netns " + r1 + " type veth peer name " + v + "d netns " + r2);
         for (const auto& [ns, dev, cidr] : std::vector<std::array<std::string, 3>>{
@@ -79,24 +72,17 @@ public:
                  " sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0"
                  " net.ipv4.conf.all.send_redirects=0 net.ipv4.icmp_echo_ignore_all=1");
         step("mkdir -p " + m_etc);
-        std::ofstream(m_etc + "/hosts") << "127.0.0.1 localhost\n10.201.1.1 qm-router-one\n"
-                                           "10.201.2.2 qm-router-two\n10.201.3.2 qm-target\n";
-        std::ofstream(m_etc + "/resolv.conf") << "nameserver 127.0.0.1\n";
+        WriteFile(m_etc + "/hosts", "127.0.0.1 localhost\n10.201.1.1 qm-router-one\n"
+                                    "10.201.2.2 qm-router-two\n10.201.3.2 qm-target\n");
+        WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
     }
-    ~RouterChain()
-    {
-        for (const auto& ns : m_names)
-            Run("ip netns del " + ns + " 2>/dev/null");
-        Run("rm -rf " + m_etc);
-    }
-    RouterChain(const RouterChain&) = delete;
-    RouterChain& operator=(const RouterChain&) = delete;
+    ~RouterChain() { Run("rm -rf " + m_etc); }
 
     bool ok() const { return m_log.empty(); }
     const std::string& log() const { return m_log; }
     CommandResult runInClient(const std::string& command) const
     {
-        return Run("ip netns exec " + m_names[0] + " " + command, 60);
+        return Run("ip netns exec " + m_client.name() + " " + command, 60);
     }
 
 private:
@@ -107,7 +93,7 @@ private:
             m_log += "$ " + command + "\n" + r.output;
     }
 
-    std::vector<std::string> m_names;
+    TestNamespace m_client, m_one, m_two;
     std::string m_etc;
     std::string m_log;
 };

@@ -5,8 +5,11 @@
 #include "support/EventPump.h"
 #include "support/RecordingPrompt.h"
 
+#include <QCoreApplication>
+#include <QFocusEvent>
 #include <QIcon>
 #include <QImage>
+#include <QLineEdit>
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
@@ -32,6 +35,16 @@ T* Find(const QObject& in, const char* name)
 inline QImage Pixels(const QIcon& icon)
 {
     return icon.pixmap(16, 16).toImage();
+}
+
+// Types a name into the host wizard's host box and leaves the box, which
+// starts the name's look-up.
+inline void LeaveHostBox(const QObject& wizard, const QString& host)
+{
+    auto* edit = Find<QLineEdit>(wizard, "hostEdit");
+    edit->setText(host);
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(edit, &out);
 }
 
 // A settings file and a results database in a folder of the test's own
