@@ -1,5 +1,6 @@
-#include "ui/AboutDialog.h"
 #include "platform/SystemStats.h"
+#include "support/UiFixture.h"
+#include "ui/AboutDialog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,12 +10,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
-#include <gtest/gtest.h>
-
 #include <unistd.h>
 
-using qm::SystemStats;
-using qm::ui::AboutDialog;
+namespace qm::test {
+namespace {
 
 TEST(AboutDialog, ShowsTheDiskOfTheDatabaseAndTheMemoryFigures)
 {
@@ -26,45 +25,46 @@ TEST(AboutDialog, ShowsTheDiskOfTheDatabaseAndTheMemoryFigures)
                                : QDir::tempPath();
     const QString database = folder + QStringLiteral("/qm-about-%1/results.db").arg(::getpid());
 
-    AboutDialog dialog(database);
+    ui::AboutDialog dialog(database);
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("About Velk"));
-    const auto* version = dialog.findChild<QLabel*>(QStringLiteral("versionLabel"));
+    const auto* version = Find<QLabel>(dialog, "versionLabel");
     ASSERT_NE(version, nullptr);
     EXPECT_TRUE(version->text().contains(QStringLiteral("Quillmere 4.5.6")))
         << version->text().toStdString();
 
     const auto field = [&dialog](const char* name) {
-        const auto* edit = dialog.findChild<QLineEdit*>(QLatin1String(name));
-        EXPECT_NE(edit, nullptr) << name;
-        return edit ? edit->text() : QString();
+        const auto* edit = Find<QLineEdit>(dialog, name);
+        return edit ? edit->text().toStdString() : std::string();
     };
     SystemStats stats;
     ASSERT_TRUE(stats.queryDisk(database.toStdString())) << stats.diskError();
 
     static const QRegularExpression disk(QStringLiteral("^(\\d+) MB$"));
-    const auto freeMatch = disk.match(field("diskFreeEdit"));
-    ASSERT_TRUE(freeMatch.hasMatch()) << field("diskFreeEdit").toStdString();
+    const auto freeMatch = disk.match(QString::fromStdString(field("diskFreeEdit")));
+    ASSERT_TRUE(freeMatch.hasMatch()) << field("diskFreeEdit");
     // Others may write to the disk meanwhile.
     EXPECT_NEAR(freeMatch.captured(1).toDouble(), double(stats.diskFreeBytes() / 1048576), 64.0);
-    EXPECT_EQ(field("diskTotalEdit").toStdString(),
-              SystemStats::DiskMegabytesText(stats.diskTotalBytes()));
 
     static const QRegularExpression memory(QStringLiteral("^\\d+\\.\\d\\d Mb$"));
     for (const char* name : {"availPhysicalEdit", "availVirtualEdit", "availPageFileEdit"})
-        EXPECT_TRUE(memory.match(field(name)).hasMatch())
-            << name << ": " << field(name).toStdString();
-    // The totals do not change while the test runs.
-    EXPECT_EQ(field("totalPageFileEdit").toStdString(),
-              SystemStats::MemoryMegabytesText(stats.totalPageFile()));
-    EXPECT_EQ(field("totalPhysicalEdit").toStdString(),
-              SystemStats::MemoryMegabytesText(stats.totalPhysical()));
-    EXPECT_EQ(field("totalVirtualEdit").toStdString(),
-              SystemStats::MemoryMegabytesText(stats.totalVirtual()));
+        EXPECT_TRUE(memory.match(QString::fromStdString(field(name))).hasMatch())
+            << name << ": " << field(name);
+    // The totals do not change while the test runs: each shows its own figure.
+    const std::pair<const char*, std::string> totals[] = {
+        {"diskTotalEdit", SystemStats::DiskMegabytesText(stats.diskTotalBytes())},
+        {"totalPageFileEdit", SystemStats::MemoryMegabytesText(stats.totalPageFile())},
+        {"totalPhysicalEdit", SystemStats::MemoryMegabytesText(stats.totalPhysical())},
+        {"totalVirtualEdit", SystemStats::MemoryMegabytesText(stats.totalVirtual())}};
+    for (const auto& [name, text] : totals)
+        EXPECT_EQ(field(name), text) << name;
 
-    auto* close = dialog.findChild<QPushButton*>(QStringLiteral("closeButton"));
+    auto* close = Find<QPushButton>(dialog, "closeButton");
     ASSERT_NE(close, nullptr);
     EXPECT_EQ(close->text(), QStringLiteral("CLOSE"));
     close->click();
     EXPECT_FALSE(dialog.isVisible());
 }
+
+} // namespace
+} // namespace qm::test

@@ -3,20 +3,13 @@
 
 #include "notify/NotificationTester.h"
 #include "store/ConfigSections.h"
-#include "store/SettingsStore.h"
-#include "support/RecordingPrompt.h"
+#include "support/MaildirSmtpServer.h"
+#include "support/UiFixture.h"
 #include "ui/ConfigureSheet.h"
 #include "ui/NotificationPageWidget.h"
 
-// The SMTP server of the notification tests, built into this suite too.
-#include "support/MaildirSmtpServer.h"
-
-#include "support/UiFixture.h"
-
 #include <QCheckBox>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,44 +17,29 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 namespace qm::test {
 namespace {
 
 using ui::ConfigureSheet;
 
-class ConfigureSheetTest : public ::testing::Test
+class ConfigureSheetTest : public UiTest
 {
 protected:
-    ConfigureSheetTest() : m_store(m_dir.filePath(QStringLiteral("q.conf"))) {}
-
-    QString stored(const char* section, const char* name)
-    {
-        return m_store.readString(QLatin1String(section), QLatin1String(name), QStringLiteral("unset"));
-    }
     void showTab(ConfigureSheet& sheet, const char* page)
     {
-        auto* tabs = Find<QTabWidget>(sheet, "configTabs");
-        tabs->setCurrentWidget(Find<QWidget>(sheet, page));
+        Find<QTabWidget>(sheet, "configTabs")->setCurrentWidget(Find<QWidget>(sheet, page));
     }
-
-    QTemporaryDir m_dir;
-    SettingsStore m_store;
-    ScriptedPrompt m_prompt;
 };
 
 TEST_F(ConfigureSheetTest, OkWritesThePagesShownAndRefusesANonNumber)
 {
-    m_store.writeInt(QStringLiteral("ConfigXML"), QStringLiteral("ENABLE"), 1);
-    m_store.writeString(QStringLiteral("ConfigXML"), QStringLiteral("FTP_URL"), QStringLiteral("ftp://x/"));
+    m_store->writeInt(QStringLiteral("ConfigXML"), QStringLiteral("ENABLE"), 1);
+    m_store->writeString(QStringLiteral("ConfigXML"), QStringLiteral("FTP_URL"), QStringLiteral("ftp://x/"));
 
     // Cancel writes nothing, whatever was edited.
     {
-        ConfigureSheet sheet(m_store, nullptr, &m_prompt);
+        ConfigureSheet sheet(*m_store, nullptr, &m_prompt);
         sheet.open();
         showTab(sheet, "configPageXml");
         Find<QLineEdit>(sheet, "ftpUrlEdit")->setText(QStringLiteral("ftp://y/"));
@@ -71,7 +49,7 @@ TEST_F(ConfigureSheetTest, OkWritesThePagesShownAndRefusesANonNumber)
     EXPECT_EQ(stored("ConfigXML", "FTP_URL"), QStringLiteral("ftp://x/"));
     EXPECT_EQ(stored("ConfigAuthenticationDefaults", "USID"), QStringLiteral("unset"));
 
-    ConfigureSheet sheet(m_store, nullptr, &m_prompt);
+    ConfigureSheet sheet(*m_store, nullptr, &m_prompt);
     sheet.open();
     auto* tabs = Find<QTabWidget>(sheet, "configTabs");
     QStringList titles;
@@ -112,11 +90,10 @@ TEST_F(ConfigureSheetTest, OkWritesThePagesShownAndRefusesANonNumber)
 
 TEST_F(ConfigureSheetTest, XmlPageEnablesByTheCheckAndTheRadios)
 {
-    QTemporaryDir exports;
-    const QString folder = exports.filePath(QStringLiteral("a-folder-with-a-rather-long-name"));
+    const QString folder = path(QStringLiteral("a-folder-with-a-rather-long-name"));
     ASSERT_TRUE(QDir().mkpath(folder));
-    m_store.writeString(QStringLiteral("ConfigXML"), QStringLiteral("LOCAL_FOLDER"), folder);
-    ConfigureSheet sheet(m_store, nullptr, &m_prompt);
+    m_store->writeString(QStringLiteral("ConfigXML"), QStringLiteral("LOCAL_FOLDER"), folder);
+    ConfigureSheet sheet(*m_store, nullptr, &m_prompt);
     sheet.open();
     showTab(sheet, "configPageXml");
 
@@ -128,10 +105,7 @@ TEST_F(ConfigureSheetTest, XmlPageEnablesByTheCheckAndTheRadios)
     const std::vector<QWidget*> ftpFields{Find<QWidget>(sheet, "ftpUrlEdit"), Find<QWidget>(sheet, "ftpUserEdit"),
                                           Find<QWidget>(sheet, "ftpPasswordEdit")};
     auto enabled = [](const std::vector<QWidget*>& ws) {
-        int n = 0;
-        for (QWidget* w : ws)
-            n += w->isEnabled() ? 1 : 0;
-        return n;
+        return std::count_if(ws.begin(), ws.end(), [](QWidget* w) { return w->isEnabled(); });
     };
     EXPECT_FALSE(local->isEnabled() || ftp->isEnabled() || Find<QWidget>(sheet, "xmlFrequencyEdit")->isEnabled());
     enable->setChecked(true);
@@ -161,7 +135,7 @@ TEST_F(ConfigureSheetTest, TestButtonsReportAndSendTheTestMailWithoutBlocking)
 {
     MaildirSmtpServer mta;
     ASSERT_EQ(mta.error(), "");
-    ConfigureSheet sheet(m_store, nullptr, &m_prompt);
+    ConfigureSheet sheet(*m_store, nullptr, &m_prompt);
     NotificationTesterOptions options;
     options.mailPort = mta.port();
     sheet.setTesterOptions(options);
@@ -189,10 +163,10 @@ TEST_F(ConfigureSheetTest, TestButtonsReportAndSendTheTestMailWithoutBlocking)
     EXPECT_FALSE(send->isEnabled());
     EXPECT_FALSE(play->isEnabled());
     EXPECT_EQ(panel->cursor().shape(), Qt::BusyCursor);
-    ASSERT_TRUE(PumpUntil([&] { return send->isEnabled(); }, 40000));
+    ASSERT_TRUE(PumpEventsUntil([&] { return send->isEnabled(); }, 40s));
     EXPECT_NE(panel->cursor().shape(), Qt::BusyCursor);
 
-    const auto mails = mta.waitForMessages(1, std::chrono::seconds(10));
+    const auto mails = mta.waitForMessages(1, 10s);
     ASSERT_EQ(mails.size(), 1u) << mta.log();
     EXPECT_NE(mails[0].find("Subject: Kestrune Error Notification Test"), std::string::npos) << mails[0];
     EXPECT_NE(mails[0].find("\nTHIS IS JUST A TEST"), std::string::npos) << mails[0];

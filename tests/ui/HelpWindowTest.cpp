@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -67,23 +68,6 @@ QString ShownFile(const HelpWindow& window)
     return QFileInfo(window.findChild<QTextBrowser*>(QStringLiteral("helpBrowser"))->source().toLocalFile()).fileName();
 }
 
-class EnvironmentGuard
-{
-public:
-    EnvironmentGuard() : m_saved(qgetenv("QUILLMERE_HELP_DIR")), m_was(qEnvironmentVariableIsSet("QUILLMERE_HELP_DIR")) {}
-    ~EnvironmentGuard()
-    {
-        if (m_was)
-            qputenv("QUILLMERE_HELP_DIR", m_saved);
-        else
-            qunsetenv("QUILLMERE_HELP_DIR");
-    }
-
-private:
-    QByteArray m_saved;
-    bool m_was;
-};
-
 } // namespace
 
 // The help directory is found beside the build, or where the variable says;
@@ -91,7 +75,10 @@ private:
 // existing page and anchor.
 TEST(HelpWindowTest, FindsTheManualAndEveryPageAndLinkResolves)
 {
-    EnvironmentGuard guard;
+    const QByteArray saved = qgetenv("QUILLMERE_HELP_DIR");
+    const auto restore = qScopeGuard([&] {
+        saved.isEmpty() ? qunsetenv("QUILLMERE_HELP_DIR") : qputenv("QUILLMERE_HELP_DIR", saved);
+    });
     QTemporaryDir empty;
     qputenv("QUILLMERE_HELP_DIR", empty.path().toUtf8()); // no Startup.html: passed over
     const QString built = HelpWindow::helpDirectory();

@@ -4,32 +4,20 @@
 #include "probes/Base64.h"
 #include "probes/ProtocolTable.h"
 #include "store/HostStore.h"
-#include "store/SettingsStore.h"
-#include "support/RecordingPrompt.h"
+#include "support/TestNamespace.h"
+#include "support/UiFixture.h"
 #include "ui/HostPageGeneral.h"
 #include "ui/HostWizard.h"
-
-// The namespace helper of the probe tests, built into this suite too.
-#include "support/TestNamespace.h"
-
-#include "support/UiFixture.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
-#include <QFocusEvent>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSlider>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <QElapsedTimer>
-
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -57,30 +45,14 @@ bool NextTo(HostWizard& w, const char* page)
     return PageName(w) == QLatin1String(page);
 }
 
-void LeaveHostBox(HostWizard& w, const QString& host)
-{
-    auto* edit = Find<QLineEdit>(w, "hostEdit");
-    edit->setText(host);
-    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(edit, &out);
-}
-
-class HostWizardTest : public ::testing::Test
-{
-protected:
-    HostWizardTest() : m_store(m_dir.filePath(QStringLiteral("q.conf"))) {}
-
-    QTemporaryDir m_dir;
-    SettingsStore m_store;
-    ScriptedPrompt m_prompt;
-};
+using HostWizardTest = UiTest;
 
 TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothing)
 {
-    m_store.writeInt(QStringLiteral("ConfigFrequency"), QStringLiteral("FREQUENCY"), 45);
-    m_store.writeString(QStringLiteral("ConfigAuthenticationDefaults"), QStringLiteral("PSWD"), QStringLiteral("pw"));
-    m_store.writeInt(QStringLiteral("ConfigFloatDefaults"), QStringLiteral("SENSITIVITY"), 4);
-    HostWizard w(m_store, NewHostFromDefaults(m_store), true, nullptr, &m_prompt);
+    m_store->writeInt(QStringLiteral("ConfigFrequency"), QStringLiteral("FREQUENCY"), 45);
+    m_store->writeString(QStringLiteral("ConfigAuthenticationDefaults"), QStringLiteral("PSWD"), QStringLiteral("pw"));
+    m_store->writeInt(QStringLiteral("ConfigFloatDefaults"), QStringLiteral("SENSITIVITY"), 4);
+    HostWizard w(*m_store, NewHostFromDefaults(*m_store), true, nullptr, &m_prompt);
     w.open();
     EXPECT_EQ(PageName(w), QStringLiteral("hostPageStart"));
 
@@ -88,7 +60,7 @@ TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothin
     EXPECT_EQ(w.windowTitle(), QStringLiteral("New Host Wizard - General Properties"));
     LeaveHostBox(w, QStringLiteral(" 127.0.0.1 "));
     auto* address = Find<QLineEdit>(w, "addressEdit");
-    ASSERT_TRUE(PumpUntil([&] { return address->text() == QLatin1String("127.0.0.1"); }, 10000));
+    ASSERT_TRUE(PumpEventsUntil([&] { return address->text() == QLatin1String("127.0.0.1"); }, 10s));
     EXPECT_FALSE(address->isEnabled());
 
     ASSERT_TRUE(NextTo(w, "hostPageProtocol"));
@@ -97,10 +69,8 @@ TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothin
     QStringList names;
     for (int i = 0; i < protocol->count(); ++i)
         names << protocol->itemText(i);
-    QStringList sorted = names;
-    sorted.sort();
     EXPECT_EQ(names.size(), 17);
-    EXPECT_EQ(names, sorted);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end())) << names.join(' ').toStdString();
     EXPECT_FALSE(names.contains(QStringLiteral("TELNET")));
     // Nothing was chosen, so the first protocol is, with its port.
     EXPECT_EQ(protocol->currentIndex(), 0);
@@ -125,21 +95,16 @@ TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothin
     finish->click();
     EXPECT_EQ(w.QDialog::result(), QDialog::Accepted);
 
+    const std::vector<std::pair<int, QString>> expected{
+        {ColHost, "127.0.0.1"}, {ColAddress, "127.0.0.1"}, {ColProtocol, "HTTP"}, {ColPort, "80"},
+        {ColThreadStatus, "Stopped..."}, {ColPolls, "0"}, {ColFailures, "0"}, {ColPercFailure, "0%"},
+        {ColFreq, "30 sec"}, {ColEnabled, "1"}, {ColPassword, QString::fromStdString(Base64Encode("pw"))},
+        {ColFloatErrsSens, "7"}};
     const HostTexts row = w.result();
-    EXPECT_EQ(row[ColHost], QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(row[ColAddress], QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(row[ColProtocol], QStringLiteral("HTTP"));
-    EXPECT_EQ(row[ColPort], QStringLiteral("80"));
-    EXPECT_EQ(row[ColThreadStatus], QStringLiteral("Stopped..."));
-    EXPECT_EQ(row[ColPolls], QStringLiteral("0"));
-    EXPECT_EQ(row[ColFailures], QStringLiteral("0"));
-    EXPECT_EQ(row[ColPercFailure], QStringLiteral("0%"));
-    EXPECT_EQ(row[ColFreq], QStringLiteral("30 sec"));
-    EXPECT_EQ(row[ColEnabled], QStringLiteral("1"));
-    EXPECT_EQ(row[ColPassword], QString::fromStdString(Base64Encode("pw")));
-    EXPECT_EQ(row[ColFloatErrsSens], QStringLiteral("7"));
+    for (const auto& [column, text] : expected)
+        EXPECT_EQ(row[column], text) << column;
 
-    HostWizard cancelled(m_store, NewHostFromDefaults(m_store), true, nullptr, &m_prompt);
+    HostWizard cancelled(*m_store, NewHostFromDefaults(*m_store), true, nullptr, &m_prompt);
     cancelled.open();
     ASSERT_TRUE(NextTo(cancelled, "hostPageGeneral"));
     cancelled.button(QWizard::CancelButton)->click();
@@ -149,7 +114,7 @@ TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothin
 
 TEST_F(HostWizardTest, PropertiesLoadsTheRowAndTheProtocolDecidesPortAndCredentials)
 {
-    HostTexts row = NewHostFromDefaults(m_store);
+    HostTexts row = NewHostFromDefaults(*m_store);
     row[ColHost] = row[ColAddress] = QStringLiteral("127.0.0.1");
     row[ColProtocol] = QStringLiteral("HTTP");
     row[ColPort] = QStringLiteral("8080");
@@ -157,7 +122,7 @@ TEST_F(HostWizardTest, PropertiesLoadsTheRowAndTheProtocolDecidesPortAndCredenti
     row[ColFloatErrs] = QStringLiteral("1");
     row[ColFloatErrsSens] = QStringLiteral("3");
     row[ColPolls] = QStringLiteral("12");
-    HostWizard w(m_store, row, false, nullptr, &m_prompt);
+    HostWizard w(*m_store, row, false, nullptr, &m_prompt);
     w.open();
 
     // A changed name loses the old name's address until its look-up answers.
@@ -167,7 +132,7 @@ TEST_F(HostWizardTest, PropertiesLoadsTheRowAndTheProtocolDecidesPortAndCredenti
     EXPECT_TRUE(Find<QLineEdit>(w, "addressEdit")->text().isEmpty());
     host->setText(QStringLiteral("127.0.0.1"));
     LeaveHostBox(w, QStringLiteral("127.0.0.1"));
-    ASSERT_TRUE(PumpUntil([&] { return Find<QLineEdit>(w, "addressEdit")->text() == QLatin1String("127.0.0.1"); }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return Find<QLineEdit>(w, "addressEdit")->text() == QLatin1String("127.0.0.1"); }, 10s));
 
     ASSERT_TRUE(NextTo(w, "hostPageProtocol"));
     auto* protocol = Find<QComboBox>(w, "protocolCombo");
@@ -258,14 +223,13 @@ TEST_F(HostWizardTest, AnUnresolvableHostKeepsFinishDisabledAndTheWindowResponsi
     const QRegularExpression server(QStringLiteral("^nameserver\\s+(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
                                     QRegularExpression::MultilineOption);
     for (auto it = server.globalMatch(QString::fromLatin1(resolv.readAll())); it.hasNext();) {
-        const QStringList args{QStringLiteral("-n"), QString::fromStdString(ns.name()), QStringLiteral("route"),
-                               QStringLiteral("add"), it.next().captured(1) + QStringLiteral("/32"),
-                               QStringLiteral("dev"), QStringLiteral("lo")};
+        const QStringList args{"-n", QString::fromStdString(ns.name()), "route", "add",
+                               it.next().captured(1) + "/32", "dev", "lo"};
         EXPECT_EQ(QProcess::execute(QStringLiteral("/usr/sbin/ip"), args), 0);
     }
     qputenv("RES_OPTIONS", "timeout:1 attempts:1");
 
-    HostWizard w(m_store, NewHostFromDefaults(m_store), true, nullptr, &m_prompt);
+    HostWizard w(*m_store, NewHostFromDefaults(*m_store), true, nullptr, &m_prompt);
     w.open();
     ASSERT_TRUE(NextTo(w, "hostPageGeneral"));
     auto* page = Find<ui::HostPageGeneral>(w, "hostPageGeneral");
@@ -281,7 +245,7 @@ TEST_F(HostWizardTest, AnUnresolvableHostKeepsFinishDisabledAndTheWindowResponsi
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(20);
-    ASSERT_TRUE(PumpUntil([&] { return !page->lookupPending(); }, 30000));
+    ASSERT_TRUE(PumpEventsUntil([&] { return !page->lookupPending(); }, 30s));
     EXPECT_GE(ticks, 5); // the event loop kept running during the look-up
     EXPECT_EQ(Find<QLineEdit>(w, "addressEdit")->text(), QString());
     EXPECT_NE(page->cursor().shape(), Qt::WaitCursor);

@@ -1,71 +1,49 @@
 // The "View Logs" dialog over a results database in a temporary folder.
 
-#include "support/RecordingPrompt.h"
-
-#include "store/ResultsDatabase.h"
+#include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
 #include "ui/LogViewerDialog.h"
 
-#include "support/UiFixture.h"
-
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <memory>
 
 namespace qm::test {
 namespace {
 
 using ui::LogViewerDialog;
 
-QImage Image(const QVariant& icon)
-{
-    return icon.value<QIcon>().pixmap(16, 16).toImage();
-}
-
-class LogViewerDialogTest : public ::testing::Test
+class LogViewerDialogTest : public UiTest
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_db.openFile(m_dir.filePath("log.mdb"))); }
+    void SetUp() override { openSystem(); }
+    ResultsDatabase& db() { return m_system->database(); }
 
     void record(const QString& host, const QString& protocol, const QString& port,
                 const QString& time, const QString& failure)
     {
-        ASSERT_TRUE(m_db.RecordResults(host, protocol, port, "60", time, "msg " + time, failure));
+        ASSERT_TRUE(db().RecordResults(host, protocol, port, "60", time, "msg " + time, failure));
     }
 
     // Opens the dialog, optionally on a given service, and waits until it has
     // read everything.
     void open(const QStringList& service = {})
     {
-        m_dialog = std::make_unique<LogViewerDialog>(m_db.GetDatabase(), m_prompt);
+        m_dialog = std::make_unique<LogViewerDialog>(db().GetDatabase(), m_prompt);
         if (service.size() == 3)
             m_dialog->presetService(service[0], service[1], service[2]);
         m_dialog->open();
-        ASSERT_TRUE(PumpUntil([&] { return !loading(); }));
+        ASSERT_TRUE(PumpEventsUntil([&] { return !loading(); }, 10s));
     }
-    template <typename T> T* find(const char* name)
-    {
-        T* widget = m_dialog->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
+    template <typename T> T* find(const char* name) { return Find<T>(*m_dialog, name); }
     bool loading() { return find<QWidget>("loadingIndicator")->isVisible(); }
     QAbstractItemModel* rows() { return find<QAbstractItemView>("resultList")->model(); }
     QString text(int row, int column) { return rows()->index(row, column).data().toString(); }
-    bool selected(int row)
-    {
-        return rows()->index(row, 0).data(LogViewerDialog::kSelectedRole).toBool();
-    }
+    QImage image(int row) { return Pixels(rows()->index(row, 0).data(Qt::DecorationRole).value<QIcon>()); }
+    bool selected(int row) { return rows()->index(row, 0).data(LogViewerDialog::kSelectedRole).toBool(); }
     void choose(const char* comboName, const QString& entry)
     {
         auto* combo = find<QComboBox>(comboName);
@@ -73,9 +51,6 @@ protected:
         Q_EMIT combo->activated(combo->currentIndex());
     }
 
-    QTemporaryDir m_dir;
-    ScriptedPrompt m_prompt;
-    ResultsDatabase m_db{m_prompt};
     std::unique_ptr<LogViewerDialog> m_dialog;
 };
 
@@ -97,10 +72,8 @@ TEST_F(LogViewerDialogTest, ServiceWithAFailedPollListsEveryPollWithTheSummary)
     EXPECT_EQ(text(2, 0), "msg 2147483647");
     EXPECT_EQ(find<QLineEdit>("pollsEdit")->text(), "3");
     EXPECT_EQ(find<QLineEdit>("averageEdit")->text(), "200.00 msec");
-    EXPECT_EQ(Image(rows()->index(2, 0).data(Qt::DecorationRole)),
-              Image(ui::HealthIcons::icon(ui::HealthIcons::kRed)));
-    EXPECT_EQ(Image(rows()->index(1, 0).data(Qt::DecorationRole)),
-              Image(ui::HealthIcons::icon(ui::HealthIcons::kGreen)));
+    EXPECT_EQ(image(2), Pixels(ui::HealthIcons::icon(ui::HealthIcons::kRed)));
+    EXPECT_EQ(image(1), Pixels(ui::HealthIcons::icon(ui::HealthIcons::kGreen)));
     EXPECT_TRUE(selected(0));
     EXPECT_FALSE(selected(1));
     EXPECT_TRUE(selected(2));
@@ -119,7 +92,7 @@ TEST_F(LogViewerDialogTest, ServiceWithAFailedPollListsEveryPollWithTheSummary)
     EXPECT_TRUE(m_prompt.messages().empty());
 }
 
-TEST_F(LogViewerDialogTest, EmptyTableGivesNoHostsAndNoQuery)
+TEST_F(LogViewerDialogTest, EmptyTableGivesNoQueryAndAMissingOneAnError)
 {
     open({"web", "HTTP", "80"});
     EXPECT_EQ(find<QComboBox>("hostCombo")->count(), 0);
@@ -128,11 +101,9 @@ TEST_F(LogViewerDialogTest, EmptyTableGivesNoHostsAndNoQuery)
     EXPECT_EQ(find<QLineEdit>("averageEdit")->text(), "");
     EXPECT_EQ(find<QComboBox>("protocolCombo")->currentText(), "DAYTIME");
     EXPECT_TRUE(m_prompt.messages().empty());
-}
 
-TEST_F(LogViewerDialogTest, DatabaseErrorIsShownAndTheDialogStaysOpen)
-{
-    ASSERT_TRUE(QSqlQuery(m_db.GetDatabase()).exec("DROP TABLE HISTORY"));
+    // Without the table the error is shown and the dialog stays open.
+    ASSERT_TRUE(QSqlQuery(db().GetDatabase()).exec("DROP TABLE HISTORY"));
     open();
     EXPECT_TRUE(m_dialog->isVisible());
     const auto messages = m_prompt.messages();
@@ -155,20 +126,20 @@ TEST_F(LogViewerDialogTest, ChoosingAProtocolSetsItsPortAndQueriesAgain)
 
     choose("protocolCombo", "HTTP");
     EXPECT_EQ(find<QComboBox>("portCombo")->currentText(), "80");
-    ASSERT_TRUE(PumpUntil([&] { return !loading(); }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return !loading(); }, 10s));
     ASSERT_EQ(rows()->rowCount(), 2);
     EXPECT_EQ(text(1, 1), "5 msec");
     EXPECT_EQ(find<QLineEdit>("averageEdit")->text(), "4.00 msec");
 
     choose("protocolCombo", "FTP");
     EXPECT_EQ(find<QComboBox>("portCombo")->currentText(), "21");
-    ASSERT_TRUE(PumpUntil([&] { return !loading(); }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return !loading(); }, 10s));
     ASSERT_EQ(rows()->rowCount(), 1);
     EXPECT_EQ(find<QLineEdit>("pollsEdit")->text(), "1");
 
     // A service without rows keeps the summary of the last one.
     choose("hostCombo", "alpha");
-    ASSERT_TRUE(PumpUntil([&] { return !loading(); }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return !loading(); }, 10s));
     EXPECT_EQ(rows()->rowCount(), 0);
     EXPECT_EQ(find<QLineEdit>("pollsEdit")->text(), "1");
     EXPECT_TRUE(m_prompt.messages().empty());
@@ -180,7 +151,7 @@ TEST_F(LogViewerDialogTest, ChoosingAProtocolSetsItsPortAndQueriesAgain)
 TEST_F(LogViewerDialogTest, LargeTableLoadsWithoutBlockingTheEventLoop)
 {
     constexpr int kRows = 200000;
-    QSqlQuery fill(m_db.GetDatabase());
+    QSqlQuery fill(db().GetDatabase());
     ASSERT_TRUE(fill.exec(
         QStringLiteral(
             "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < %1) "
@@ -204,18 +175,18 @@ TEST_F(LogViewerDialogTest, LargeTableLoadsWithoutBlockingTheEventLoop)
         longestGap = 0;
     };
 
-    m_dialog = std::make_unique<LogViewerDialog>(m_db.GetDatabase(), m_prompt);
+    m_dialog = std::make_unique<LogViewerDialog>(db().GetDatabase(), m_prompt);
     m_dialog->presetService("big", "HTTP", "80");
     m_dialog->open();
     resetGap();
-    ASSERT_TRUE(PumpUntil([&] { return rows()->rowCount() > 1000; }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return rows()->rowCount() > 1000; }, 10s));
     EXPECT_TRUE(loading());
-    EXPECT_TRUE(m_db.RecordResults("big", "HTTP", "80", "60", "5", "during the load", "0"));
-    ASSERT_TRUE(PumpUntil([&] { return !loading(); }, 60000));
+    EXPECT_TRUE(db().RecordResults("big", "HTTP", "80", "60", "5", "during the load", "0"));
+    ASSERT_TRUE(PumpEventsUntil([&] { return !loading(); }, 60s));
     EXPECT_LT(longestGap, 100);
     EXPECT_GE(rows()->rowCount(), kRows);
     EXPECT_EQ(find<QLineEdit>("pollsEdit")->text(), QString::number(rows()->rowCount()));
-    QSqlQuery recorded(m_db.GetDatabase());
+    QSqlQuery recorded(db().GetDatabase());
     ASSERT_TRUE(recorded.exec("SELECT COUNT(*) FROM HISTORY WHERE MESSAGE = 'during the load'"));
     ASSERT_TRUE(recorded.next());
     EXPECT_EQ(recorded.value(0).toInt(), 1);
@@ -223,21 +194,21 @@ TEST_F(LogViewerDialogTest, LargeTableLoadsWithoutBlockingTheEventLoop)
     // Another choice mid-load drops the load under way.
     resetGap();
     choose("protocolCombo", "HTTP");
-    ASSERT_TRUE(PumpUntil([&] { return rows()->rowCount() > 1000; }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return rows()->rowCount() > 1000; }, 10s));
     choose("protocolCombo", "FTP");
-    ASSERT_TRUE(PumpUntil([&] { return !loading(); }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return !loading(); }, 10s));
     EXPECT_EQ(rows()->rowCount(), 1);
     EXPECT_EQ(find<QLineEdit>("pollsEdit")->text(), "1");
 
     // Closing mid-load stops it.
     choose("protocolCombo", "HTTP");
-    ASSERT_TRUE(PumpUntil([&] { return rows()->rowCount() > 1000; }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return rows()->rowCount() > 1000; }, 10s));
     m_dialog->reject();
     EXPECT_FALSE(m_dialog->isVisible());
     const int shown = rows()->rowCount();
     int ticks = 0;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-    ASSERT_TRUE(PumpUntil([&] { return ticks >= 50; }));
+    ASSERT_TRUE(PumpEventsUntil([&] { return ticks >= 50; }, 10s));
     EXPECT_EQ(rows()->rowCount(), shown);
     EXPECT_LT(rows()->rowCount(), kRows);
     EXPECT_LT(longestGap, 100);

@@ -1,9 +1,6 @@
-#include "engine/MonitorSystem.h"
 #include "store/HostStore.h"
-#include "store/SettingsStore.h"
-#include "support/EventPump.h"
 #include "support/HostRows.h"
-#include "support/RecordingPrompt.h"
+#include "support/ServerProcess.h"
 #include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
 #include "ui/HostListView.h"
@@ -14,20 +11,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-using namespace std::chrono_literals;
 
 namespace qm::test {
 namespace {
@@ -40,45 +27,35 @@ std::unique_ptr<ProbeResult> Result(const char* message, uint32_t ms)
     return r;
 }
 
-// A port on 127.0.0.1 where nothing listens: probes of it fail at once.
-int ClosedPort()
+// Clicks Next until Finish shows, then Finish.
+void Finish(ui::HostWizard& wizard)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    while (!wizard.button(QWizard::FinishButton)->isVisible() && wizard.currentId() >= 0)
+        wizard.next();
+    wizard.button(QWizard::FinishButton)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-class MainWindowTest : public ::testing::Test
+class MainWindowTest : public UiTest
 {
 protected:
     // Writes the hosts (and preferences) to the settings file, then opens the
     // window over it as the program does at start.
     void open(const std::vector<HostTexts>& hosts, const std::map<QString, int>& preferences = {})
     {
-        {
-            SettingsStore seed(m_files.settingsFile());
-            SaveHosts(seed, hosts);
-            for (const auto& [name, value] : preferences)
-                seed.writeInt(QStringLiteral("PREFERENCES"), name, value);
-            ASSERT_TRUE(seed.sync());
-        }
+        m_window.reset();
+        m_system.reset();
+        SaveHosts(*m_store, hosts);
+        for (const auto& [name, value] : preferences)
+            m_store->writeInt(QStringLiteral("PREFERENCES"), name, value);
+        ASSERT_TRUE(m_store->sync());
         reopen();
     }
 
     void reopen()
     {
         m_window.reset();
-        m_system.reset();
-        m_store = std::make_unique<SettingsStore>(m_files.settingsFile());
-        m_system = std::make_unique<MonitorSystem>(*m_store, MonitorSystem::Prompts{&m_prompt, &m_prompt},
-                                                   m_files.databaseFile());
-        m_system->loadHosts();
+        openSystem();
         m_window = std::make_unique<ui::MainWindow>(*m_system, m_prompt);
         m_window->resize(1000, 600);
         m_window->show();
@@ -122,16 +99,12 @@ protected:
         PumpEventsUntil([&] { return m_window->findChild<QMessageBox*>("confirmBox") == nullptr; }, 5s);
     }
 
-    TempFiles m_files;
-    ScriptedPrompt m_prompt;
-    std::unique_ptr<SettingsStore> m_store;
-    std::unique_ptr<MonitorSystem> m_system;
     std::unique_ptr<ui::MainWindow> m_window;
 };
 
 TEST_F(MainWindowTest, CommandsFollowMonitoringAndKeysObeyThem)
 {
-    open(hosts(3, ClosedPort()));
+    open(hosts(3, FreeLoopbackPort())); // nothing listens: probes fail at once
     using W = ui::MainWindow;
     auto enabled = [&](W::Command c) { return m_window->action(c)->isEnabled(); };
 
@@ -197,55 +170,41 @@ TEST_F(MainWindowTest, RowCommandsActOnTheSelection)
 TEST_F(MainWindowTest, InsertAddsTheWizardsHostOnTopAndCancelChangesNothing)
 {
     open(hosts(2));
-    auto runWizard = [&](bool finish) {
-        m_window->action(ui::MainWindow::Insert)->trigger();
-        ui::HostWizard* wizard = nullptr;
-        ASSERT_TRUE(PumpEventsUntil([&] { return (wizard = m_window->findChild<ui::HostWizard*>()) != nullptr; }, 5s));
-        if (!finish) {
-            wizard->reject();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            return;
-        }
-        wizard->next(); // to the general page
-        auto* host = wizard->findChild<QLineEdit*>(QStringLiteral("hostEdit"));
-        auto* address = wizard->findChild<QLineEdit*>(QStringLiteral("addressEdit"));
-        ASSERT_TRUE(host && address);
-        host->setText(QStringLiteral("127.0.0.1"));
-        QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
-        QCoreApplication::sendEvent(host, &leave);
-        ASSERT_TRUE(PumpEventsUntil([&] { return !address->text().isEmpty(); }, 10s));
-        while (!wizard->button(QWizard::FinishButton)->isVisible() && wizard->currentId() >= 0)
-            wizard->next();
-        wizard->button(QWizard::FinishButton)->click();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    HostListModel& model = m_system->hosts();
+    auto openWizard = [&](ui::MainWindow::Command command) {
+        m_window->action(command)->trigger();
+        return m_window->findChild<ui::HostWizard*>();
     };
-
-    runWizard(false);
+    ui::HostWizard* wizard = openWizard(ui::MainWindow::Insert);
+    ASSERT_NE(wizard, nullptr);
+    wizard->reject();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(hostColumn(), (QStringList{"host0.test", "host1.test"}));
-    runWizard(true);
-    ASSERT_EQ(m_system->hosts().rowCount(), 3);
-    EXPECT_EQ(m_system->hosts().text(0, ColHost), "127.0.0.1");
-    EXPECT_EQ(m_system->hosts().text(0, ColThreadStatus), "Stopped...");
-    EXPECT_EQ(m_system->hosts().image(0), 12);
+
+    wizard = openWizard(ui::MainWindow::Insert);
+    ASSERT_NE(wizard, nullptr);
+    wizard->next(); // to the general page
+    LeaveHostBox(*wizard, QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(PumpEventsUntil([&] { return !Find<QLineEdit>(*wizard, "addressEdit")->text().isEmpty(); }, 10s));
+    Finish(*wizard);
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.text(0, ColHost), "127.0.0.1");
+    EXPECT_EQ(model.text(0, ColThreadStatus), "Stopped...");
+    EXPECT_EQ(model.image(0), 12);
 
     // Properties with no row selected does nothing.
     m_window->hostList()->clearSelection();
-    m_window->action(ui::MainWindow::Properties)->trigger();
-    EXPECT_EQ(m_window->findChild<ui::HostWizard*>(), nullptr);
+    EXPECT_EQ(openWizard(ui::MainWindow::Properties), nullptr);
 
     // Properties rewrites the selected row with fresh statistics; monitoring
     // cannot start while the wizard is open.
-    HostListModel& model = m_system->hosts();
     model.setText(2, ColPolls, QStringLiteral("9"));
     model.setImage(2, 3);
     select({2});
-    m_window->action(ui::MainWindow::Properties)->trigger();
-    ui::HostWizard* wizard = m_window->findChild<ui::HostWizard*>();
+    wizard = openWizard(ui::MainWindow::Properties);
     ASSERT_NE(wizard, nullptr);
     EXPECT_FALSE(m_window->action(ui::MainWindow::Start)->isEnabled());
-    while (!wizard->button(QWizard::FinishButton)->isVisible() && wizard->currentId() >= 0)
-        wizard->next();
-    wizard->button(QWizard::FinishButton)->click();
+    Finish(*wizard);
     EXPECT_EQ(model.text(2, ColHost), "host1.test");
     EXPECT_EQ(model.text(2, ColPolls), "0");
     EXPECT_EQ(model.image(2), 12);
@@ -388,7 +347,7 @@ TEST_F(MainWindowTest, CloseSavesRowsAndColumnsForTheNextStart)
     m_window->close();
     ASSERT_TRUE(PumpEventsUntil([&] { return !m_window->isVisible(); }, 20s));
 
-    SettingsStore saved(m_files.settingsFile());
+    SettingsStore saved(settingsFile());
     EXPECT_EQ(saved.readInt(QStringLiteral("HOSTS"), QStringLiteral("Count"), -1), 2);
     EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPolls"), -1), 0);
     EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPort"), -1), 1);

@@ -1,32 +1,24 @@
-#include "ui/TraceRouteDialog.h"
-#include "support/RecordingPrompt.h"
+#include "support/ServerProcess.h"
+#include "support/TestNamespace.h"
+#include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
+#include "ui/TraceRouteDialog.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QTreeWidget>
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <functional>
-#include <memory>
-#include <string>
-#include <sys/wait.h>
+#include <array>
 #include <unistd.h>
-#include <vector>
 
-using qm::ui::HealthIcons;
-using qm::ui::TraceRouteDialog;
-
+namespace qm::test {
 namespace {
+
+using ui::HealthIcons;
+using ui::TraceRouteDialog;
 
 // Set in the copy of this test that runs inside the client namespace.
 constexpr const char* kInClient = "QM_TRACE_DIALOG_IN_CLIENT";
@@ -39,18 +31,14 @@ struct CommandResult
 
 CommandResult Run(const std::string& command, int limitSeconds = 30)
 {
-    CommandResult result;
-    const std::string line =
-        "timeout -k 5 " + std::to_string(limitSeconds) + " sh -c '" + command + "' 2>&1";
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (!pipe)
-        return result;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof(buf), pipe)) > 0;)
-        result.output.append(buf, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    QProcess shell;
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
+    const bool done = shell.waitForFinished(limitSeconds * 1000);
+    if (!done)
+        shell.kill();
+    const bool ok = done && shell.exitStatus() == QProcess::NormalExit;
+    return {ok ? shell.exitCode() : -1, shell.readAll().toStdString()};
 }
 
 // Three namespaces of the test's own:
@@ -63,21 +51,18 @@ CommandResult Run(const std::string& command, int limitSeconds = 30)
 class RouterChain
 {
 public:
-    RouterChain()
+    RouterChain() : m_etc("/etc/netns/" + m_client.name())
     {
-        const std::string id = std::to_string(::getpid());
-        m_names = {"qmui-c-" + id, "qmui-r1-" + id, "qmui-r2-" + id};
-        const std::string &c = m_names[0], &r1 = m_names[1], &r2 = m_names[2];
-        const std::string v = "qu" + id;
-        m_etc = "/etc/netns/" + c;
-        for (const auto& ns : m_names)
-            step("ip netns add " + ns + " && ip -n " + ns + " link set lo up");
+        for (const TestNamespace* ns : {&m_client, &m_one, &m_two})
+            m_log += ns->error();
+        const std::string &c = m_client.name(), &r1 = m_one.name(), &r2 = m_two.name();
+        const std::string v = "qu" + std::to_string(::getpid());
         step("ip link add " + v + "a netns " + c + " type veth peer name " + v + "b netns " + r1);
         step("ip link add " + v + "c netns " + r1 + " type veth peer name " + v + "d netns " + r2);
-        address(c, v + "a", "10.201.1.2/24");
-        address(r1, v + "b", "10.201.1.1/24");
-        address(r1, v + "c", "10.201.2.1/24");
-        address(r2, v + "d", "10.201.2.2/24");
+        for (const auto& [ns, dev, cidr] : std::vector<std::array<std::string, 3>>{
+                 {c, v + "a", "10.201.1.2/24"}, {r1, v + "b", "10.201.1.1/24"},
+                 {r1, v + "c", "10.201.2.1/24"}, {r2, v + "d", "10.201.2.2/24"}})
+            step("ip -n " + ns + " addr add " + cidr + " dev " + dev + " && ip -n " + ns + " link set " + dev + " up");
         step("ip -n " + c + " route add default via 10.201.1.1");
         step("ip -n " + r1 + " route add 10.201.0.0/16 via 10.201.2.2");
         step("ip -n " + r2 + " route add default via 10.201.2.1");
@@ -87,24 +72,17 @@ public:
                  " sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0"
                  " net.ipv4.conf.all.send_redirects=0 net.ipv4.icmp_echo_ignore_all=1");
         step("mkdir -p " + m_etc);
-        std::ofstream(m_etc + "/hosts") << "127.0.0.1 localhost\n10.201.1.1 qm-router-one\n"
-                                           "10.201.2.2 qm-router-two\n10.201.3.2 qm-target\n";
-        std::ofstream(m_etc + "/resolv.conf") << "nameserver 127.0.0.1\n";
+        WriteFile(m_etc + "/hosts", "127.0.0.1 localhost\n10.201.1.1 qm-router-one\n"
+                                    "10.201.2.2 qm-router-two\n10.201.3.2 qm-target\n");
+        WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
     }
-    ~RouterChain()
-    {
-        for (const auto& ns : m_names)
-            Run("ip netns del " + ns + " 2>/dev/null");
-        Run("rm -rf " + m_etc);
-    }
-    RouterChain(const RouterChain&) = delete;
-    RouterChain& operator=(const RouterChain&) = delete;
+    ~RouterChain() { Run("rm -rf " + m_etc); }
 
     bool ok() const { return m_log.empty(); }
     const std::string& log() const { return m_log; }
     CommandResult runInClient(const std::string& command) const
     {
-        return Run("ip netns exec " + m_names[0] + " " + command, 60);
+        return Run("ip netns exec " + m_client.name() + " " + command, 60);
     }
 
 private:
@@ -114,47 +92,11 @@ private:
         if (r.status != 0)
             m_log += "$ " + command + "\n" + r.output;
     }
-    void address(const std::string& ns, const std::string& dev, const std::string& cidr)
-    {
-        step("ip -n " + ns + " addr add " + cidr + " dev " + dev + " && ip -n " + ns +
-             " link set " + dev + " up");
-    }
 
-    std::vector<std::string> m_names;
+    TestNamespace m_client, m_one, m_two;
     std::string m_etc;
     std::string m_log;
 };
-
-// Runs the event loop until the condition holds or the limit passes.
-bool WaitFor(const std::function<bool()>& condition, int limitMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-struct Controls
-{
-    QLineEdit* host;
-    QPushButton* trace;
-    QTreeWidget* hops;
-    QLineEdit* count;
-};
-
-Controls Find(const TraceRouteDialog& dialog)
-{
-    return {dialog.findChild<QLineEdit*>(QStringLiteral("hostEdit")),
-            dialog.findChild<QPushButton*>(QStringLiteral("traceButton")),
-            dialog.findChild<QTreeWidget*>(QStringLiteral("hopList")),
-            dialog.findChild<QLineEdit*>(QStringLiteral("hopsEdit"))};
-}
 
 void ExpectRow(const QTreeWidgetItem* row, const char* ttl, const char* response, const char* host,
                int image)
@@ -167,40 +109,43 @@ void ExpectRow(const QTreeWidgetItem* row, const char* ttl, const char* response
         "^(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
         "\\d{4} \\d\\d:\\d\\d:\\d\\d$"));
     EXPECT_TRUE(stamp.match(row->text(3)).hasMatch()) << row->text(3).toStdString();
-    EXPECT_EQ(row->icon(0).pixmap(16).toImage(), HealthIcons::icon(image).pixmap(16).toImage());
+    EXPECT_EQ(Pixels(row->icon(0)), Pixels(HealthIcons::icon(image)));
 }
 
 // The dialog's part, run inside the client namespace.
 void TraceFromClient()
 {
-    qm::test::ScriptedPrompt prompt;
+    ScriptedPrompt prompt;
     {
         TraceRouteDialog dialog(QStringLiteral("qm-target"), prompt);
         dialog.show();
-        const Controls c = Find(dialog);
-        ASSERT_TRUE(c.host && c.trace && c.hops && c.count);
-        EXPECT_EQ(c.host->text(), QStringLiteral("qm-target"));
+        auto* host = Find<QLineEdit>(dialog, "hostEdit");
+        auto* trace = Find<QPushButton>(dialog, "traceButton");
+        auto* hops = Find<QTreeWidget>(dialog, "hopList");
+        auto* count = Find<QLineEdit>(dialog, "hopsEdit");
+        ASSERT_TRUE(host && trace && hops && count);
+        EXPECT_EQ(host->text(), QStringLiteral("qm-target"));
 
-        c.trace->click();
-        EXPECT_FALSE(c.trace->isEnabled());
+        trace->click();
+        EXPECT_FALSE(trace->isEnabled());
         // Router one's row comes after its timing probe's second; router two
         // drops the request, which ends the trace a second later.
-        ASSERT_TRUE(WaitFor([&] { return c.hops->topLevelItemCount() > 0; }, 5000));
-        EXPECT_EQ(c.hops->topLevelItemCount(), 1);
-        EXPECT_FALSE(c.trace->isEnabled()) << "the first hop must be listed while the trace runs";
-        ASSERT_TRUE(WaitFor([&] { return c.trace->isEnabled(); }, 5000));
-        ASSERT_EQ(c.hops->topLevelItemCount(), 2);
-        ExpectRow(c.hops->topLevelItem(0), "01", "<10 msec", "qm-router-one", HealthIcons::kGreen);
-        ExpectRow(c.hops->topLevelItem(1), "02", "Err", "Err", HealthIcons::kRed);
-        EXPECT_TRUE(c.hops->topLevelItem(1)->isSelected());
-        EXPECT_EQ(c.count->text(), QStringLiteral("1"));
+        ASSERT_TRUE(PumpEventsUntil([&] { return hops->topLevelItemCount() > 0; }, 5s));
+        EXPECT_EQ(hops->topLevelItemCount(), 1);
+        EXPECT_FALSE(trace->isEnabled()) << "the first hop must be listed while the trace runs";
+        ASSERT_TRUE(PumpEventsUntil([&] { return trace->isEnabled(); }, 5s));
+        ASSERT_EQ(hops->topLevelItemCount(), 2);
+        ExpectRow(hops->topLevelItem(0), "01", "<10 msec", "qm-router-one", HealthIcons::kGreen);
+        ExpectRow(hops->topLevelItem(1), "02", "Err", "Err", HealthIcons::kRed);
+        EXPECT_TRUE(hops->topLevelItem(1)->isSelected());
+        EXPECT_EQ(count->text(), QStringLiteral("1"));
 
         // An empty host empties the list and nothing else.
-        c.host->setText(QStringLiteral("  "));
-        c.trace->click();
-        EXPECT_EQ(c.hops->topLevelItemCount(), 0);
-        EXPECT_EQ(c.count->text(), QStringLiteral("1"));
-        EXPECT_TRUE(c.trace->isEnabled());
+        host->setText(QStringLiteral("  "));
+        trace->click();
+        EXPECT_EQ(hops->topLevelItemCount(), 0);
+        EXPECT_EQ(count->text(), QStringLiteral("1"));
+        EXPECT_TRUE(trace->isEnabled());
         EXPECT_EQ(TraceRouteDialog::runningTraces(), 0);
     }
 
@@ -209,22 +154,21 @@ void TraceFromClient()
     // way), not 28 seconds later.
     auto dialog = std::make_unique<TraceRouteDialog>(QStringLiteral("10.201.9.9"), prompt);
     dialog->open();
-    const Controls c = Find(*dialog);
-    c.trace->click();
-    ASSERT_TRUE(WaitFor([&] { return c.hops->topLevelItemCount() > 0; }, 5000));
+    auto* trace = Find<QPushButton>(*dialog, "traceButton");
+    auto* hops = Find<QTreeWidget>(*dialog, "hopList");
+    trace->click();
+    ASSERT_TRUE(PumpEventsUntil([&] { return hops->topLevelItemCount() > 0; }, 5s));
     EXPECT_EQ(TraceRouteDialog::runningTraces(), 1);
     QElapsedTimer clock;
     clock.start();
     dialog->close();
     EXPECT_LT(clock.elapsed(), 200) << "closing must not wait for the worker";
-    EXPECT_TRUE(c.trace->isEnabled());
+    EXPECT_TRUE(trace->isEnabled());
     dialog.reset(); // the worker outlives the dialog
-    EXPECT_TRUE(WaitFor([] { return TraceRouteDialog::runningTraces() == 0; }, 5000));
+    EXPECT_TRUE(PumpEventsUntil([] { return TraceRouteDialog::runningTraces() == 0; }, 5s));
     EXPECT_LT(clock.elapsed(), 1800);
     EXPECT_TRUE(prompt.messages().empty());
 }
-
-} // namespace
 
 // The test runs itself again inside the client namespace of a router chain
 // (which also gives it the client's hosts file), and that copy traces.
@@ -244,3 +188,6 @@ TEST(TraceRouteDialog, ListsHopsAsFoundAndStopsSoonAfterClosing)
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("[  PASSED  ] 1 test"), std::string::npos) << r.output;
 }
+
+} // namespace
+} // namespace qm::test

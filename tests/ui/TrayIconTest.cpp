@@ -2,38 +2,25 @@
 // carries the window's Start, Stop and Quit and shows or hides the window.
 // Offscreen there is usually no tray: the icon is then built but not shown.
 
-#include "ui/TrayIcon.h"
-#include "engine/MonitorSystem.h"
-#include "store/SettingsStore.h"
-#include "support/EventPump.h"
 #include "support/HostRows.h"
-#include "support/RecordingPrompt.h"
 #include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
+#include "ui/TrayIcon.h"
 
 #include <QAction>
 #include <QMainWindow>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-#include <gtest/gtest.h>
-
-using namespace std::chrono_literals;
-
 namespace qm::test {
 namespace {
 
-QImage Picture(const QIcon& icon)
-{
-    return icon.pixmap(16, 16).toImage();
-}
+using TrayIconTest = UiTest;
 
-TEST(TrayIconTest, FollowsTheRowsAndDrivesTheWindow)
+TEST_F(TrayIconTest, FollowsTheRowsAndDrivesTheWindow)
 {
-    TempFiles files;
-    SettingsStore store(files.settingsFile());
-    ScriptedPrompt prompt;
-    MonitorSystem system(store, {&prompt, &prompt}, files.databaseFile());
+    openSystem();
+    MonitorSystem& system = *m_system;
     QMainWindow window;
     window.show();
     QAction start(QStringLiteral("&Start")), stop(QStringLiteral("S&top")),
@@ -42,7 +29,7 @@ TEST(TrayIconTest, FollowsTheRowsAndDrivesTheWindow)
     QSystemTrayIcon* icon = tray.trayIcon();
     EXPECT_EQ(icon->isVisible(), tray.isAvailable());
     EXPECT_EQ(icon->toolTip(), QStringLiteral("0 up, 0 down"));
-    EXPECT_EQ(Picture(icon->icon()), Picture(ui::HealthIcons::icon(ui::HealthIcons::kNoResult)));
+    EXPECT_EQ(Pixels(icon->icon()), Pixels(ui::HealthIcons::icon(ui::HealthIcons::kNoResult)));
 
     // Two monitored rows, one of them down, and one that is not monitored.
     HostListModel& hosts = system.hosts();
@@ -60,7 +47,7 @@ TEST(TrayIconTest, FollowsTheRowsAndDrivesTheWindow)
     hosts.setImage(2, ui::HealthIcons::kRed);
     ASSERT_TRUE(
         PumpEventsUntil([&] { return icon->toolTip() == QStringLiteral("1 up, 1 down"); }, 2s));
-    EXPECT_EQ(Picture(icon->icon()), Picture(ui::HealthIcons::icon(7)));
+    EXPECT_EQ(Pixels(icon->icon()), Pixels(ui::HealthIcons::icon(7)));
 
     // The menu holds the window's own actions, so it follows their state.
     QMenu* menu = tray.menu();
