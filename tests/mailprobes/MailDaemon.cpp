@@ -52,9 +52,6 @@ MailDaemon::MailDaemon(Kind kind) : m_dir(MakeScratchDir())
     case OpenSmtpd:
         startOpenSmtpd();
         break;
-    case Aiosmtpd:
-        startAiosmtpd();
-        break;
     case Pyftpdlib:
         startPyftpdlib();
         break;
@@ -194,17 +191,6 @@ match from any for domain "@DOMAIN@" action "relay"
                                     " && exec /usr/sbin/smtpd -d -f @DIR@/smtpd.conf",
                                     values);
     launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
-}
-
-void MailDaemon::startAiosmtpd()
-{
-    if (!requirePythonModule("aiosmtpd", "python3-aiosmtpd"))
-        return;
-    m_port = FreeLoopbackPort();
-    const std::string policyDir = std::string(QUILLMERE_SOURCE_DIR) + "/tests/mailprobes";
-    launch({kPython, "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(m_port), "-c",
-            "relay_policy.RelayPolicy", kMailDomain + 1},
-           {{"PYTHONPATH", policyDir}, {"PYTHONDONTWRITEBYTECODE", "1"}});
 }
 
 void MailDaemon::startPyftpdlib()

@@ -11,7 +11,7 @@ namespace qm::test {
 // The account every real server of these tests knows.
 inline constexpr const char* kMailUser = "qmprobe";
 inline constexpr const char* kMailPassword = "Pr0be-secret";
-// The e-mail domain of the SMTP envelope; the relay accepts recipients of it.
+// The e-mail domain of the SMTP envelope; the strict MTA relays for it.
 inline constexpr const char* kMailDomain = "@probe.lan";
 // What the mailbox server says after its status word in the greeting.
 inline constexpr const char* kMailboxGreeting = "Quillmere mailbox ready";
@@ -27,7 +27,6 @@ public:
     {
         Dovecot,   // POP3 on port(), IMAP4 on imapPort(); passwd-file user
         OpenSmtpd, // strict MTA with a multi-line EHLO reply
-        Aiosmtpd,  // lenient MTA; refuses recipients outside kMailDomain
         Pyftpdlib, // FTP with the one account
         Leafnode,  // NNTP, one process per connection through socat
     };
@@ -47,7 +46,6 @@ public:
 private:
     void startDovecot();
     void startOpenSmtpd();
-    void startAiosmtpd();
     void startPyftpdlib();
     void startLeafnode();
     bool require(const std::string& program, const std::string& package);

@@ -1,20 +1,18 @@
-// The ICMP echo probe over real sockets: the loopback answers, an address in a
-// namespace of the test's own never does, and crafted ICMP messages are sent
-// only inside such a namespace, where no other prober can see them.
-#include "ReportTexts.h"
-#include "support/TestNamespace.h"
-
+// The ICMP echo probe: the checksum and the classification of datagrams, then
+// real sockets: the loopback answers, an address in a namespace of the test's
+// own never does, and crafted ICMP messages are sent only inside such a
+// namespace, where no other prober can see them.
 #include "platform/IcmpSocket.h"
 #include "platform/ThreadId.h"
 #include "probes/EchoPacket.h"
-#include "probes/ProbeSocket.h"
+#include "probes/ProbeRun.h"
 #include "probes/SocketErrorText.h"
-#include "support/RecordingSink.h"
+#include "support/FakeClock.h"
 #include "support/ServerProcess.h"
+#include "support/TestNamespace.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
@@ -27,21 +25,12 @@ namespace qm {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FakeClock;
 using test::RecordingSink;
 using test::ReportTexts;
 using test::TestNamespace;
-
-// Moves on by a fixed step at every reading, so the probe's spans are known.
-class SteppingClock : public Clock
-{
-public:
-    SteppingClock(uint32_t start, uint32_t step) : m_next(start), m_step(step) {}
-    uint32_t tick() const override { return m_next.fetch_add(m_step); }
-
-private:
-    mutable std::atomic<uint32_t> m_next;
-    uint32_t m_step;
-};
+using test::Texts;
+using Verdict = ProbeSocket::EchoVerdict;
 
 uint16_t MyIdentifier()
 {
@@ -92,39 +81,97 @@ bool DropRawRights()
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-TEST(ProbeEcho, LoopbackAnswers)
+TEST(InternetChecksum, MatchesTheRfc1071ExampleAndFoldsCarries)
 {
-    RecordingSink sink;
-    ProbeSocket probe(sink);
-    probe.ProbeEcho("127.0.0.1");
-    probe.ProbeEcho("localhost");
-    EXPECT_EQ(ReportTexts(sink), (std::vector<std::string>{"ok: Success", "ok: Success"}));
-    for (const auto& r : sink.results())
-        EXPECT_LE(r.result.responseTime, 500u);
-    EXPECT_EQ(probe.sequenceNumber(), 2);
+    // RFC 1071's example sums to 0xddf2; stored low byte first the checksum
+    // bytes are 0x22 0x0d, the same bytes as in network order.
+    const uint8_t example[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
+    EXPECT_EQ(InternetChecksum(example, 8), 0x0d22);
+    // An odd last byte counts as a low byte.
+    EXPECT_EQ(InternetChecksum(example, 7), 0x0423);
+    const uint8_t one[] = {0x01};
+    EXPECT_EQ(InternetChecksum(one, 1), 0xfffe);
+    // 0xffff + 0xffff + 0x0001 needs the carry folded twice.
+    const uint8_t carries[] = {0xff, 0xff, 0xff, 0xff, 0x01, 0x00};
+    EXPECT_EQ(InternetChecksum(carries, 6), 0xfffe);
+}
+
+// A received datagram: an IPv4 header of headerLength bytes, then the first
+// icmpLength bytes of an ICMP message whose data starts with the timestamp.
+std::vector<uint8_t> Datagram(uint8_t type, uint16_t id, uint32_t timestamp, std::size_t headerLength = 20,
+                              std::size_t icmpLength = 44)
+{
+    std::vector<uint8_t> data(36, 0x45);
+    for (int i = 0; i < 4; ++i)
+        data[i] = static_cast<uint8_t>(timestamp >> (8 * i));
+    const std::vector<uint8_t> icmp = IcmpMessage(type, id, 0, data);
+    std::vector<uint8_t> d(headerLength, 0);
+    d[0] = static_cast<uint8_t>(0x40 | (headerLength / 4));
+    d.insert(d.end(), icmp.begin(), icmp.begin() + std::min(icmpLength, icmp.size()));
+    return d;
+}
+
+// Our replies give the echo time, other probers' replies and echo requests are
+// skipped silently, and everything else is reported with its text.
+TEST(CheckEchoReply, ClassifiesEachDatagram)
+{
+    const uint16_t mine = MyIdentifier();
+    const std::string tooFew = "fail: \"Too few bytes from 1.2.3.4\"";
+    const uint32_t anyTime = 0xFFFFFFFF; // the datagram carries no timestamp
+    const struct
+    {
+        std::vector<uint8_t> datagram;
+        Verdict::Kind kind;
+        uint32_t echoTime;
+        std::string report;
+    } cases[] = {
+        {Datagram(0, mine, 5000 - 37), Verdict::EchoTime, 37, ""},
+        // The span survives a wrap of the tick counter.
+        {Datagram(0, mine, 0xFFFFFFF0u), Verdict::EchoTime, 5000 + 16, ""},
+        // The ICMP message starts after the header length the datagram states.
+        {Datagram(0, mine, 4990, 24), Verdict::EchoTime, 10, ""},
+        // Exactly a header and 8 ICMP bytes is enough.
+        {Datagram(0, mine, 4999, 20, 8), Verdict::EchoTime, anyTime, ""},
+        {Datagram(0, uint16_t(mine ^ 0x0100), 4990), Verdict::NotMine, 0, ""},
+        {Datagram(0, uint16_t(mine ^ 0x0001), 4990), Verdict::NotMine, 0, ""},
+        // Our own request, seen by a raw socket when the local machine is pinged.
+        {Datagram(8, mine, 4990), Verdict::NotMine, 0, ""},
+        {Datagram(3, mine, 4990), Verdict::AlreadyReported, 0, "fail: Destination Unreachable  Network or Host unknown"},
+        {Datagram(11, mine, 4990), Verdict::AlreadyReported, 0, "fail: Time Exceeded  TTL exceeded  "},
+        {Datagram(9, mine, 4990), Verdict::AlreadyReported, 0, "fail: Non-echo type 9 packet recvd."},
+        // A bare header, a longer header with only 7 ICMP bytes, and nothing.
+        {Datagram(0, mine, 0, 20, 0), Verdict::AlreadyReported, 0, tooFew},
+        {Datagram(0, mine, 0, 24, 7), Verdict::AlreadyReported, 0, tooFew},
+        {{}, Verdict::AlreadyReported, 0, tooFew},
+    };
+    sockaddr_in sender{};
+    sender.sin_family = AF_INET;
+    sender.sin_addr.s_addr = inet_addr("1.2.3.4");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        RecordingSink sink;
+        const FakeClock clock(5000);
+        ProbeSocket probe(sink, clock);
+        const Verdict v = probe.CheckEchoReply(c.datagram.data(), c.datagram.size(), sender);
+        EXPECT_EQ(v.kind, c.kind) << "case " << i;
+        EXPECT_TRUE(c.echoTime == anyTime || v.echoTimeMs == c.echoTime) << "case " << i << ": " << v.echoTimeMs;
+        EXPECT_EQ(ReportTexts(sink), c.report.empty() ? Texts{} : Texts{c.report}) << "case " << i;
+    }
 }
 
 TEST(ProbeEcho, EchoTimeAndTheWaitLimitFollowTheProbesClock)
 {
-    {
-        // Readings: timestamp t, wait start t+100, reply classified at t+200.
-        RecordingSink sink;
-        SteppingClock clock(7000, 100);
-        ProbeSocket probe(sink, clock);
-        probe.ProbeEcho("127.0.0.1");
-        ASSERT_EQ(ReportTexts(sink), std::vector<std::string>{"ok: Success"});
-        EXPECT_EQ(sink.results()[0].result.responseTime, 200u);
-    }
-    {
-        // The same reply, but the clock says 600 ms passed since the send.
-        RecordingSink sink;
-        SteppingClock clock(0xFFFFFE00u, 300); // across the wrap of the tick
-        ProbeSocket probe(sink, clock);
-        probe.ProbeEcho("127.0.0.1");
-        EXPECT_EQ(ReportTexts(sink), std::vector<std::string>{"fail: Timed out"});
-    }
+    const auto echo = [](ProbeSocket& p) { p.ProbeEcho("127.0.0.1"); };
+    // Readings: timestamp t, wait start t+100, reply classified at t+200.
+    const test::ProbeRun answered(echo, FakeClock(7000, 100));
+    EXPECT_EQ(answered.texts, Texts{"ok: Success"});
+    EXPECT_EQ(answered.responseTime, 200u);
+    // The same reply, but the clock says 600 ms passed since the send, across
+    // the wrap of the tick.
+    EXPECT_EQ(test::ProbeRun(echo, FakeClock(0xFFFFFE00u, 300)).texts, Texts{"fail: Timed out"});
 }
 
+// The second probe goes by name; both are answered by the loopback.
 TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
 {
     TestNamespace ns;
@@ -143,14 +190,10 @@ TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
         }
         const timeval tv{0, 200000};
         ::setsockopt(capture, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-        class FixedClock : public Clock
-        {
-        public:
-            uint32_t tick() const override { return 0x12345678; }
-        } clock;
+        const FakeClock clock(0x12345678);
         ProbeSocket probe(sink, clock);
         probe.ProbeEcho("127.0.0.1");
-        probe.ProbeEcho("127.0.0.1");
+        probe.ProbeEcho("localhost");
         for (int i = 0; i < 20 && requests.size() < 2; ++i) {
             uint8_t buf[1024];
             const ssize_t n = ::recv(capture, buf, sizeof(buf), 0);
@@ -164,18 +207,17 @@ TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
     });
     ASSERT_EQ(entered, "");
     ASSERT_EQ(captureError, "");
-    EXPECT_EQ(ReportTexts(sink), (std::vector<std::string>{"ok: Success", "ok: Success"}));
+    EXPECT_EQ(ReportTexts(sink), (Texts{"ok: Success", "ok: Success"}));
     ASSERT_EQ(requests.size(), 2u);
     for (uint16_t seq = 0; seq < 2; ++seq) {
-        const auto& r = requests[seq];
-        ASSERT_EQ(r.size(), kEchoRequestSize);
-        EXPECT_EQ(r[0], 8);
-        EXPECT_EQ(r[1], 0);
-        EXPECT_EQ(ReadLe16(r.data() + 4), identifier);
-        EXPECT_EQ(ReadLe16(r.data() + 6), seq) << "sequence of request " << seq;
-        EXPECT_EQ(ReadLe32(r.data() + 8), 0x12345678u);
-        EXPECT_EQ(std::vector<uint8_t>(r.begin() + 12, r.end()), std::vector<uint8_t>(32, 0x45));
-        EXPECT_EQ(InternetChecksum(r.data(), r.size()), 0) << "checksum of request " << seq;
+        std::vector<uint8_t> request = requests[seq];
+        EXPECT_EQ(InternetChecksum(request.data(), request.size()), 0) << "checksum of request " << seq;
+        request[2] = request[3] = 0;
+        // Little-endian identifier, sequence and timestamp, then the data.
+        std::vector<uint8_t> expected{8, 0, 0, 0, uint8_t(identifier), uint8_t(identifier >> 8), uint8_t(seq), 0,
+                                      0x78, 0x56, 0x34, 0x12};
+        expected.resize(kEchoRequestSize, 0x45);
+        EXPECT_EQ(request, expected) << "request " << seq;
     }
 }
 
@@ -195,7 +237,7 @@ TEST(ProbeEcho, SilentUnknownAndUnroutedAddresses)
     });
     ASSERT_EQ(entered, "");
     EXPECT_EQ(ReportTexts(sink),
-              (std::vector<std::string>{"fail: Timed out", "fail: Can't resolve qm-nowhere.invalid",
+              (Texts{"fail: Timed out", "fail: Can't resolve qm-nowhere.invalid",
                                         "fail: Sendto failed: The network cannot be reached from this host at this time. "}));
     EXPECT_GE(waited, 450ms);
     EXPECT_LT(waited, 2000ms);
@@ -203,7 +245,8 @@ TEST(ProbeEcho, SilentUnknownAndUnroutedAddresses)
 
 // The probe waits on the silent address; meanwhile an unreachable message
 // arrives. It ends the attempt with its text, and with nothing else, even when
-// the wait limit has passed by the time it is looked at.
+// the wait limit has passed by the time it is looked at. The message is sent
+// once the probe has read the clock for the request and for its wait.
 TEST(ProbeEcho, IcmpErrorDuringTheWaitIsReportedOnce)
 {
     TestNamespace ns;
@@ -212,10 +255,10 @@ TEST(ProbeEcho, IcmpErrorDuringTheWaitIsReportedOnce)
         RecordingSink sink;
         bool sent = false;
         const std::string entered = ns.run([&] {
-            SteppingClock clock(1000, step);
+            const FakeClock clock(1000, step);
             ProbeSocket probe(sink, clock);
             std::thread injector([&] {
-                std::this_thread::sleep_for(100ms);
+                clock.waitForReadings(2, 5s);
                 // Host unreachable, quoting a datagram to the silent address.
                 const std::vector<uint8_t> quoted{0x45, 0, 0, 28, 0, 0, 0, 0, 64, 17, 0, 0, 10, 77, 0, 1,
                                                   10, 77, 0, 9, 0x30, 0x39, 0, 53, 0, 8, 0, 0};
@@ -226,8 +269,7 @@ TEST(ProbeEcho, IcmpErrorDuringTheWaitIsReportedOnce)
         });
         ASSERT_EQ(entered, "");
         ASSERT_TRUE(sent);
-        EXPECT_EQ(ReportTexts(sink),
-                  std::vector<std::string>{"fail: Destination Unreachable  Network or Host unknown"})
+        EXPECT_EQ(ReportTexts(sink), Texts{"fail: Destination Unreachable  Network or Host unknown"})
             << "clock step " << step;
     }
 }
@@ -308,10 +350,10 @@ TEST(ProbeEcho, WithoutRawRightsUsesTheDatagramSocketOrSaysWhy)
         ASSERT_EQ(setup, "");
         EXPECT_FALSE(raw);
         if (groups[0] == '0') {
-            EXPECT_EQ(ReportTexts(sink), (std::vector<std::string>{"ok: Success", "fail: Timed out"}));
+            EXPECT_EQ(ReportTexts(sink), (Texts{"ok: Success", "fail: Timed out"}));
         } else {
             const std::string denied = "fail: WSASocket() failed: " + SocketErrorText(10013);
-            EXPECT_EQ(ReportTexts(sink), (std::vector<std::string>{denied, denied}));
+            EXPECT_EQ(ReportTexts(sink), (Texts{denied, denied}));
         }
     }
 }

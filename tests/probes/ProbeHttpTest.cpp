@@ -1,11 +1,6 @@
 // The HTTP probe against a real nginx started by the test, and against
 // scripted servers for the replies nginx does not give.
-#include "ReportTexts.h"
-#include "support/TestNamespace.h"
-
-#include "probes/ProbeSocket.h"
-#include "support/RecordingSink.h"
-#include "support/ScriptedServer.h"
+#include "probes/ProbeRun.h"
 #include "support/ServerProcess.h"
 
 #include <cstdlib>
@@ -13,31 +8,22 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace qm {
 namespace {
 
 using namespace std::chrono_literals;
-using test::RecordingSink;
-using test::ReportTexts;
+using test::ProbeRun;
 using test::ScriptedConnection;
 using test::ScriptedServer;
+using test::Texts;
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
 constexpr const char* kHtpasswd = "/usr/bin/htpasswd";
 
-std::vector<std::string> ProbeOnce(const std::string& host, int port, const std::string& user = {},
-                                   const std::string& password = {}, RecordingSink* keep = nullptr)
+ProbeRun ProbeOnce(const std::string& host, int port, const std::string& user = {}, const std::string& password = {})
 {
-    RecordingSink local;
-    RecordingSink& sink = keep ? *keep : local;
-    ProbeSocket probe(sink);
-    probe.ProbeHttp(host, port, user, password);
-    EXPECT_LT(probe.socketHandle(), 0) << "the probe must close its socket";
-    return ReportTexts(sink);
+    return ProbeRun([&](ProbeSocket& p) { p.ProbeHttp(host, port, user, password); });
 }
 
 // One nginx for the whole suite, on three loopback ports: a plain site, a
@@ -118,62 +104,35 @@ protected:
     static inline int s_authPort = 0;
 };
 
-TEST_F(NginxHttp, OkNamesTheStatusLineAndTheServer)
+TEST_F(NginxHttp, OkRedirectAndBasicAuthentication)
 {
     for (const char* host : {"127.0.0.1", "localhost"}) {
-        RecordingSink sink;
-        const auto messages = ProbeOnce(host, s_port, {}, {}, &sink);
-        ASSERT_EQ(messages.size(), 1u) << host;
-        EXPECT_TRUE(std::regex_match(messages[0], std::regex(R"(ok: HTTP/1\.1 200 OK \[nginx/\d+\.\d+\.\d+\])")))
-            << messages[0];
-        EXPECT_LT(sink.results()[0].result.responseTime, 5000u);
+        const ProbeRun run = ProbeOnce(host, s_port);
+        ASSERT_EQ(run.texts.size(), 1u) << host;
+        EXPECT_TRUE(std::regex_match(run.texts[0], std::regex(R"(ok: HTTP/1\.1 200 OK \[nginx/\d+\.\d+\.\d+\])")))
+            << run.texts[0];
+        EXPECT_LT(run.responseTime, 5000u);
     }
-}
+    EXPECT_EQ(ProbeOnce("127.0.0.1", s_redirectPort).texts, Texts{"fail: HTTP/1.1 302 Moved Temporarily"});
 
-TEST_F(NginxHttp, RedirectIsAFailureWithTheStatusLine)
-{
-    EXPECT_EQ(ProbeOnce("127.0.0.1", s_redirectPort), std::vector<std::string>{"fail: HTTP/1.1 302 Moved Temporarily"});
-}
-
-TEST_F(NginxHttp, BasicAuthenticationAcceptedAndRefused)
-{
-    const auto accepted = ProbeOnce("127.0.0.1", s_authPort, "monitor", "pa:ss word");
+    const Texts accepted = ProbeOnce("127.0.0.1", s_authPort, "monitor", "pa:ss word").texts;
     ASSERT_EQ(accepted.size(), 1u);
     EXPECT_TRUE(std::regex_match(accepted[0], std::regex(R"(ok: HTTP/1\.1 200 OK \[nginx/.+\])"))) << accepted[0];
-    const std::vector<std::string> refused{"fail: HTTP/1.1 401 Unauthorized"};
-    EXPECT_EQ(ProbeOnce("127.0.0.1", s_authPort, "monitor", "wrong"), refused);
-    EXPECT_EQ(ProbeOnce("127.0.0.1", s_authPort, "intruder", "pa:ss word"), refused);
-    // A user id alone sends no credentials.
-    EXPECT_EQ(ProbeOnce("127.0.0.1", s_authPort, "monitor", ""), refused);
-    EXPECT_EQ(ProbeOnce("127.0.0.1", s_authPort), refused);
+    const Texts refused{"fail: HTTP/1.1 401 Unauthorized"};
+    EXPECT_EQ(ProbeOnce("127.0.0.1", s_authPort, "monitor", "wrong").texts, refused);
+    EXPECT_EQ(ProbeOnce("127.0.0.1", s_authPort, "intruder", "pa:ss word").texts, refused);
 }
 
-// A server that reads the request and answers with the given bytes.
-class ReplyServer
+// Reads the request and answers with the given bytes.
+ScriptedServer::Script Reply(std::string reply, std::chrono::milliseconds delay = 0ms)
 {
-public:
-    explicit ReplyServer(std::string reply, std::chrono::milliseconds delay = 0ms)
-        : m_server([reply = std::move(reply), delay](ScriptedConnection& c) {
-              c.receiveUntil("\n\n");
-              std::this_thread::sleep_for(delay);
-              c.send(reply);
-              c.close();
-          })
-    {
-    }
-    int port() const { return m_server.port(); }
-    // What the probe sent; the server files it just after the connection ends.
-    std::string request() const
-    {
-        for (int i = 0; i < 100 && m_server.received().empty(); ++i)
-            std::this_thread::sleep_for(20ms);
-        const auto all = m_server.received();
-        return all.empty() ? std::string("(no connection)") : all.back();
-    }
-
-private:
-    ScriptedServer m_server;
-};
+    return [reply = std::move(reply), delay](ScriptedConnection& c) {
+        c.receiveUntil("\n\n");
+        std::this_thread::sleep_for(delay);
+        c.send(reply);
+        c.close();
+    };
+}
 
 TEST(ScriptedHttp, SendsExactlyTheHeadRequestWithTheHostAsEntered)
 {
@@ -193,17 +152,16 @@ TEST(ScriptedHttp, SendsExactlyTheHeadRequestWithTheHostAsEntered)
         {"127.0.0.1", "Aladdin", "", "HEAD / HTTP/1.1\nAccept: text/html\nHOST: 127.0.0.1\nConnection: close\n\n"},
     };
     for (const auto& c : cases) {
-        ReplyServer server(ok);
-        EXPECT_EQ(ProbeOnce(c.host, server.port(), c.user, c.password),
-                  std::vector<std::string>{"ok: HTTP/1.1 200 OK [demo/1.0]"})
+        ScriptedServer server(Reply(ok));
+        EXPECT_EQ(ProbeOnce(c.host, server.port(), c.user, c.password).texts, Texts{"ok: HTTP/1.1 200 OK [demo/1.0]"})
             << c.host << " " << c.user;
-        EXPECT_EQ(server.request(), c.request);
+        EXPECT_EQ(test::FirstConnectionBytes(server), c.request);
     }
 }
 
 TEST(ScriptedHttp, JudgesOddResponses)
 {
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
+    const std::pair<std::string, Texts> cases[] = {
         {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", {"ok: HTTP/1.1 200 OK []"}},
         {"HTTP/1.1 2000 Wide\r\nServer: odd\r\n\r\n", {"ok: HTTP/1.1 2000 Wide [odd]"}},
         {"HTTP/1.1 200 OK", {"fail: "}},
@@ -222,31 +180,18 @@ TEST(ScriptedHttp, JudgesOddResponses)
         {"<html>200</html>\n<p>HTTP/1.1 200 OK</p>\n", {"fail: <html>200</html>"}},
     };
     for (const auto& [reply, expected] : cases) {
-        ReplyServer server(reply);
-        EXPECT_EQ(ProbeOnce("127.0.0.1", server.port()), expected) << testing::PrintToString(reply);
+        ScriptedServer server(Reply(reply));
+        EXPECT_EQ(ProbeOnce("127.0.0.1", server.port()).texts, expected) << testing::PrintToString(reply);
     }
 }
 
 TEST(ScriptedHttp, ResponseTimeCoversTheServersHandling)
 {
-    ReplyServer server("HTTP/1.1 200 OK\r\nServer: slow\r\n\r\n", 300ms);
-    RecordingSink sink;
-    ASSERT_EQ(ProbeOnce("127.0.0.1", server.port(), {}, {}, &sink),
-              std::vector<std::string>{"ok: HTTP/1.1 200 OK [slow]"});
-    const uint32_t ms = sink.results()[0].result.responseTime;
-    EXPECT_GE(ms, 290u);
-    EXPECT_LT(ms, 3000u);
-}
-
-TEST(ScriptedHttp, RefusedAndUnresolvableHostsReportOnce)
-{
-    EXPECT_EQ(ProbeOnce("127.0.0.1", test::FreeLoopbackPort()),
-              std::vector<std::string>{"fail: Connect Failed The attempt to connect was forcefully rejected."});
-    test::TestNamespace ns;
-    ASSERT_EQ(ns.error(), "");
-    std::vector<std::string> messages;
-    ASSERT_EQ(ns.run([&] { messages = ProbeOnce("qm-nowhere.invalid", 80, "user", "password"); }), "");
-    EXPECT_EQ(messages, std::vector<std::string>{"fail: Can't resolve qm-nowhere.invalid"});
+    ScriptedServer server(Reply("HTTP/1.1 200 OK\r\nServer: slow\r\n\r\n", 300ms));
+    const ProbeRun run = ProbeOnce("127.0.0.1", server.port());
+    ASSERT_EQ(run.texts, Texts{"ok: HTTP/1.1 200 OK [slow]"});
+    EXPECT_GE(run.responseTime, 290u);
+    EXPECT_LT(run.responseTime, 3000u);
 }
 
 } // namespace

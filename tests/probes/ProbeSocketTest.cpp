@@ -1,11 +1,6 @@
 // The stream operations of the probe object against small scripted servers.
-#include "ReportTexts.h"
+#include "probes/ProbeRun.h"
 #include "support/TestNamespace.h"
-
-#include "probes/ProbeSocket.h"
-#include "support/RecordingSink.h"
-#include "support/ScriptedServer.h"
-#include "support/ServerProcess.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -19,6 +14,7 @@ using test::RecordingSink;
 using test::ReportTexts;
 using test::ScriptedConnection;
 using test::ScriptedServer;
+using test::Texts;
 
 // Bytes that differ from position to position, so a wrong cut shows.
 std::string Pattern(std::size_t n)
@@ -29,7 +25,17 @@ std::string Pattern(std::size_t n)
     return s;
 }
 
-TEST(ProbeSocketRead, SplitsLinesAtTheStopByteAndTrimsThem)
+// A fresh probe object and what it reported.
+class ProbeSocketTest : public testing::Test
+{
+protected:
+    Texts reports() const { return ReportTexts(sink); }
+
+    RecordingSink sink;
+    ProbeSocket probe{sink};
+};
+
+TEST_F(ProbeSocketTest, SplitsLinesAtTheStopByteAndTrimsThem)
 {
     // Sent in pieces, so lines and buffer refills do not coincide.
     ScriptedServer server([](ScriptedConnection& c) {
@@ -39,8 +45,6 @@ TEST(ProbeSocketRead, SplitsLinesAtTheStopByteAndTrimsThem)
         }
         c.close();
     });
-    RecordingSink sink;
-    ProbeSocket probe(sink);
     ASSERT_TRUE(probe.ConnectStream("127.0.0.1", server.port()));
     EXPECT_EQ(probe.ReceiveText('\n'), "+OK first");
     EXPECT_EQ(probe.ReceiveText('\r'), "second");
@@ -49,14 +53,13 @@ TEST(ProbeSocketRead, SplitsLinesAtTheStopByteAndTrimsThem)
     EXPECT_EQ(probe.ReceiveText('\r'), "third");
     // Stop byte 0 reads up to the peer's close, line feeds and all.
     EXPECT_EQ(probe.ReceiveText(char(0)), "rest of\nstream");
-    // A read after the close is empty and is no failure.
+    // Reads after the close are empty and are no failure.
     EXPECT_EQ(probe.ReceiveText('\n'), "");
-    EXPECT_TRUE(sink.results().empty()) << testing::PrintToString(ReportTexts(sink));
-    probe.CloseSocket();
-    EXPECT_LT(probe.socketHandle(), 0);
+    EXPECT_EQ(probe.ReceiveText(char(0)), "");
+    EXPECT_EQ(reports(), Texts{});
 }
 
-TEST(ProbeSocketRead, CapsOneReadAt65536Bytes)
+TEST_F(ProbeSocketTest, CapsOneReadAt65536Bytes)
 {
     const std::string big = "  " + Pattern(70000);
     ScriptedServer server([&](ScriptedConnection& c) {
@@ -64,8 +67,6 @@ TEST(ProbeSocketRead, CapsOneReadAt65536Bytes)
         c.send(big + "\nTAIL\n" + big);
         c.close();
     });
-    RecordingSink sink;
-    ProbeSocket probe(sink);
     ASSERT_TRUE(probe.ConnectStream("127.0.0.1", server.port()));
     ASSERT_EQ(probe.SendText("GO\n"), 3);
     // The leading blanks count against the cap before they are trimmed.
@@ -78,36 +79,23 @@ TEST(ProbeSocketRead, CapsOneReadAt65536Bytes)
     const std::string whole = probe.ReceiveText(char(0));
     EXPECT_EQ(whole.size(), 65534u);
     EXPECT_TRUE(whole == big.substr(2, 65534));
-    EXPECT_TRUE(sink.results().empty()) << testing::PrintToString(ReportTexts(sink));
+    EXPECT_EQ(reports(), Texts{});
 }
 
-TEST(ProbeSocketRead, PeerThatClosesAtOnceGivesAnEmptyLineAndNoReport)
-{
-    ScriptedServer server([](ScriptedConnection& c) { c.close(); });
-    RecordingSink sink;
-    ProbeSocket probe(sink);
-    ASSERT_TRUE(probe.ConnectStream("127.0.0.1", server.port()));
-    EXPECT_EQ(probe.ReceiveText('\n'), "");
-    EXPECT_EQ(probe.ReceiveText(char(0)), "");
-    EXPECT_TRUE(sink.results().empty()) << testing::PrintToString(ReportTexts(sink));
-}
-
-TEST(ProbeSocketRead, BytesLeftFromOneConnectionNeverReachTheNext)
+TEST_F(ProbeSocketTest, BytesLeftFromOneConnectionNeverReachTheNext)
 {
     ScriptedServer first([](ScriptedConnection& c) { c.send("one\nleft over\n"); });
     ScriptedServer second([](ScriptedConnection& c) { c.send("two\n"); });
-    RecordingSink sink;
-    ProbeSocket probe(sink);
     ASSERT_TRUE(probe.ConnectStream("127.0.0.1", first.port()));
     EXPECT_EQ(probe.ReceiveText('\n'), "one");
     ASSERT_TRUE(probe.ConnectStream("127.0.0.1", second.port()));
     EXPECT_EQ(probe.ReceiveText('\n'), "two");
     probe.CloseSocket();
     EXPECT_EQ(probe.ReceiveText('\n'), "");
-    EXPECT_EQ(ReportTexts(sink), std::vector<std::string>{"fail: Recvfrom failed: The descriptor is not a socket."});
+    EXPECT_EQ(reports(), Texts{"fail: Recvfrom failed: The descriptor is not a socket."});
 }
 
-TEST(ProbeSocketRead, ResetConnectionIsARecvfromFailure)
+TEST_F(ProbeSocketTest, ResetConnectionIsARecvfromFailure)
 {
     ScriptedServer server([](ScriptedConnection& c) {
         c.receiveUntil("\n");
@@ -116,49 +104,37 @@ TEST(ProbeSocketRead, ResetConnectionIsARecvfromFailure)
         ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
         c.close();
     });
-    RecordingSink sink;
-    ProbeSocket probe(sink);
     ASSERT_TRUE(probe.ConnectStream("127.0.0.1", server.port()));
     probe.SendText("QUIT\nunread bytes\n");
     EXPECT_EQ(probe.ReceiveText('\n'), "");
     // ECONNRESET is 10054, which has no sentence of its own.
-    EXPECT_EQ(ReportTexts(sink), std::vector<std::string>{"fail: Recvfrom failed: Undefined"});
+    EXPECT_EQ(reports(), Texts{"fail: Recvfrom failed: Undefined"});
 }
 
-TEST(ProbeSocketRead, IdleBoundGivesTimedOutOrThePartialLine)
+TEST_F(ProbeSocketTest, IdleBoundGivesTimedOutOrThePartialLine)
 {
-    std::atomic<bool> done{false};
-    ScriptedServer server([&](ScriptedConnection& c) {
+    ScriptedServer server([](ScriptedConnection& c) {
         c.send("+OK no line end");
-        for (int i = 0; i < 100 && !done; ++i)
-            std::this_thread::sleep_for(20ms);
+        c.receiveAll(5s);
     });
-    RecordingSink sink;
-    ProbeSocket probe(sink);
     ASSERT_TRUE(probe.ConnectStream("127.0.0.1", server.port()));
     EXPECT_EQ(probe.ReceiveText(ProbeSocket::ReadOptions{'\n', 300, true}), "+OK no line end");
-    EXPECT_TRUE(sink.results().empty());
+    EXPECT_EQ(reports(), Texts{});
     EXPECT_EQ(probe.ReceiveText(ProbeSocket::ReadOptions{'\n', 300, true}), "");
-    EXPECT_EQ(ReportTexts(sink), std::vector<std::string>{"fail: Timed out"});
-    done = true;
+    EXPECT_EQ(reports(), Texts{"fail: Timed out"});
+    probe.CloseSocket();
 }
 
-TEST(ProbeSocketSend, SendsTheTextAsIsAndReportsAFailedSend)
+TEST_F(ProbeSocketTest, SendsTheTextAsIsAndReportsAFailedSend)
 {
-    std::atomic<bool> received{false};
-    ScriptedServer server([&](ScriptedConnection& c) {
+    ScriptedServer server([](ScriptedConnection& c) {
         c.receiveUntil("\r\n.\r\n");
-        received = true;
         c.close();
     });
-    RecordingSink sink;
-    ProbeSocket probe(sink);
     ASSERT_TRUE(probe.ConnectStream("127.0.0.1", server.port()));
     const std::string text = "USER a b\r\n\tno newline added\r\n.\r\n";
     EXPECT_EQ(probe.SendText(text), static_cast<int>(text.size()));
-    for (int i = 0; i < 250 && !received; ++i)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(received);
+    ASSERT_EQ(test::FirstConnectionBytes(server), text);
     // Once the peer is gone a send fails: the first may still be accepted
     // before the reset comes back.
     int result = 1;
@@ -167,27 +143,11 @@ TEST(ProbeSocketSend, SendsTheTextAsIsAndReportsAFailedSend)
         result = probe.SendText("NOOP\r\n");
     }
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(ReportTexts(sink), std::vector<std::string>{"fail: Sendto failed: Undefined"});
-    probe.CloseSocket();
-    ASSERT_EQ(server.received().size(), 1u);
-    EXPECT_EQ(server.received()[0].substr(0, text.size()), text);
+    EXPECT_EQ(reports(), Texts{"fail: Sendto failed: Undefined"});
 }
 
-TEST(ProbeSocketConnect, RefusedPortIsConnectFailedWithTheRefusedSentence)
+TEST_F(ProbeSocketTest, ResolvesNamesAndDottedAddresses)
 {
-    const int port = test::FreeLoopbackPort();
-    RecordingSink sink;
-    ProbeSocket probe(sink);
-    EXPECT_FALSE(probe.ConnectStream("127.0.0.1", port));
-    EXPECT_LT(probe.socketHandle(), 0);
-    EXPECT_EQ(ReportTexts(sink),
-              std::vector<std::string>{"fail: Connect Failed The attempt to connect was forcefully rejected."});
-}
-
-TEST(ProbeSocketResolve, NamesAndDottedAddresses)
-{
-    RecordingSink sink;
-    ProbeSocket probe(sink);
     sockaddr_in addr{};
     ASSERT_EQ(probe.ResolveAddress("localhost", 8080, addr), 0);
     EXPECT_EQ(addr.sin_family, AF_INET);
@@ -197,40 +157,34 @@ TEST(ProbeSocketResolve, NamesAndDottedAddresses)
     EXPECT_EQ(ntohl(addr.sin_addr.s_addr), 0x7F030201u);
     EXPECT_EQ(probe.LookupAddressText("localhost"), "127.0.0.1");
     EXPECT_FALSE(probe.LookupHostName("127.0.0.1").empty());
-    EXPECT_TRUE(sink.results().empty()) << testing::PrintToString(ReportTexts(sink));
+    EXPECT_EQ(reports(), Texts{});
     // Not an address at all: reported without a lookup.
     EXPECT_EQ(probe.LookupHostName("not an address"), "");
-    EXPECT_EQ(ReportTexts(sink), std::vector<std::string>{"fail: Can't resolve not an address"});
+    EXPECT_EQ(reports(), Texts{"fail: Can't resolve not an address"});
 }
 
 // Inside a namespace of the test's own: the resolver's queries and the
 // unrouted address cannot reach anything outside it.
-TEST(ProbeSocketConnect, UnresolvableNameAndUnroutedAddressReportOnce)
+TEST_F(ProbeSocketTest, UnresolvableNameAndUnroutedAddressReportOnce)
 {
     test::TestNamespace ns;
     ASSERT_EQ(ns.error(), "");
-    RecordingSink sink;
-    std::vector<int> handles;
     std::string looked = "unset";
     int resolved = -1;
-    const std::string entered = ns.run([&] {
-        ProbeSocket probe(sink);
-        EXPECT_FALSE(probe.ConnectStream("qm-nowhere.invalid", 80));
-        handles.push_back(probe.socketHandle());
+    bool connected = true;
+    ASSERT_EQ(ns.run([&] {
         looked = probe.LookupAddressText("qm-nowhere.invalid");
         sockaddr_in addr{};
         resolved = probe.ResolveAddress("256.1.2.3", 80, addr);
-        EXPECT_FALSE(probe.ConnectStream("10.78.0.1", 80));
-        handles.push_back(probe.socketHandle());
-    });
-    ASSERT_EQ(entered, "");
-    EXPECT_EQ(handles, (std::vector<int>{-1, -1}));
+        connected = probe.ConnectStream("10.78.0.1", 80);
+    }),
+              "");
     EXPECT_EQ(looked, "");
     EXPECT_EQ(resolved, 1);
-    EXPECT_EQ(ReportTexts(sink),
-              (std::vector<std::string>{"fail: Can't resolve qm-nowhere.invalid", "fail: Can't resolve qm-nowhere.invalid",
-                                        "fail: Can't resolve 256.1.2.3",
-                                        "fail: Connect Failed The network cannot be reached from this host at this time. "}));
+    EXPECT_FALSE(connected);
+    EXPECT_LT(probe.socketHandle(), 0);
+    EXPECT_EQ(reports(), (Texts{"fail: Can't resolve qm-nowhere.invalid", "fail: Can't resolve 256.1.2.3",
+                                "fail: Connect Failed The network cannot be reached from this host at this time. "}));
 }
 
 } // namespace

@@ -1,0 +1,98 @@
+// The dialogue probes against real servers from Debian packages.
+#include "mailprobes/MailProbes.h"
+#include "support/MaildirSmtpServer.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace qm::test {
+namespace {
+
+const char* const kLocal = "127.0.0.1";
+
+// The first line the server sends on a new connection, read by a plain client
+// and trimmed: what a probe reports as the greeting. It must start with the
+// status code.
+std::string Greeting(int port, const std::string& code)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ScriptedConnection conn(fd);
+    std::string line;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0)
+        line = TrimText(conn.receiveUntil("\n", std::chrono::milliseconds(5000)));
+    conn.close();
+    EXPECT_EQ(line.rfind(code, 0), 0u) << "greeting: " << line;
+    return line;
+}
+
+TEST(MailServers, Pop3AndImap4LogInToDovecotAndReportItsRefusal)
+{
+    MailDaemon dovecot(MailDaemon::Dovecot);
+    ASSERT_EQ(dovecot.error(), "");
+    const std::string pop3Greeting = std::string("ok: +OK ") + kMailboxGreeting;
+    EXPECT_EQ(RunProbe(Protocol::Pop3, kLocal, dovecot.port()).texts, Texts{pop3Greeting}) << dovecot.log();
+    EXPECT_EQ(RunProbe(Protocol::Pop3, kLocal, dovecot.port(), {kMailUser, "wrong"}).texts,
+              Texts{"fail: -ERR [AUTH] Authentication failed."})
+        << dovecot.log();
+    // A refused login leaves no delay behind for the next poll.
+    const ProbeRun again = RunProbe(Protocol::Pop3, "localhost", dovecot.port(), {kMailUser, kMailPassword, ""});
+    EXPECT_EQ(again.texts, Texts{pop3Greeting});
+    EXPECT_LT(again.responseTime, 3000u);
+
+    const std::string imapGreeting = Greeting(dovecot.imapPort(), "* OK [CAPABILITY IMAP4rev1 ");
+    EXPECT_EQ(RunProbe(Protocol::Imap4, kLocal, dovecot.imapPort()).texts, Texts{"ok: " + imapGreeting})
+        << dovecot.log();
+    EXPECT_EQ(RunProbe(Protocol::Imap4, kLocal, dovecot.imapPort(), {kMailUser, "wrong"}).texts,
+              Texts{"fail: a001 NO [AUTHENTICATIONFAILED] Authentication failed."})
+        << dovecot.log();
+}
+
+TEST(MailServers, SmtpWalksTheEnvelopeOfALenientMta)
+{
+    MaildirSmtpServer mta;
+    ASSERT_EQ(mta.error(), "");
+    EXPECT_EQ(RunProbe(Protocol::Smtp, kLocal, mta.port()).texts, Texts{"ok: " + Greeting(mta.port(), "220 ")})
+        << mta.log();
+}
+
+TEST(MailServers, StrictMtaWithMultiLineEhlo)
+{
+    MailDaemon mta(MailDaemon::OpenSmtpd);
+    ASSERT_EQ(mta.error(), "");
+    // Its EHLO reply has several lines, which answer MAIL, RCPT and QUIT.
+    EXPECT_EQ(RunProbe(Protocol::Esmtp, kLocal, mta.port()).texts, Texts{"ok: " + Greeting(mta.port(), "220 ")})
+        << mta.log();
+    // It wants the envelope address in angle brackets, which the probe never
+    // adds: the walk stops at MAIL with the server's own line.
+    EXPECT_EQ(RunProbe(Protocol::Smtp, kLocal, mta.port()).texts,
+              Texts{"fail: 553 5.1.0 Sender address syntax error"})
+        << mta.log();
+}
+
+TEST(MailServers, FtpLogsInToPyftpdlibAndReportsItsRefusal)
+{
+    MailDaemon ftp(MailDaemon::Pyftpdlib);
+    ASSERT_EQ(ftp.error(), "");
+    EXPECT_EQ(RunProbe(Protocol::Ftp, kLocal, ftp.port()).texts, Texts{"ok: " + Greeting(ftp.port(), "220 ")})
+        << ftp.log();
+    EXPECT_EQ(RunProbe(Protocol::Ftp, kLocal, ftp.port(), {kMailUser, "wrong"}).texts,
+              Texts{"fail: 530 Authentication failed."})
+        << ftp.log();
+}
+
+TEST(MailServers, NntpReadsLeafnodeGreeting)
+{
+    MailDaemon news(MailDaemon::Leafnode);
+    ASSERT_EQ(news.error(), "");
+    EXPECT_EQ(RunProbe(Protocol::Nntp, kLocal, news.port()).texts, Texts{"ok: " + Greeting(news.port(), "200 ")})
+        << news.log();
+}
+
+} // namespace
+} // namespace qm::test
