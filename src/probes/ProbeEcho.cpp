@@ -35,6 +35,10 @@ ProbeSocket::EchoVerdict ProbeSocket::CheckEchoReply(const uint8_t* bytes, std::
         const uint16_t mine = static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
         if (ReadLe16(icmp + 4) != mine)
             return {EchoVerdict::NotMine};
+        // A reply cut short before our timestamp has nothing to measure from:
+        // it counts as answered at once rather than reading past its end.
+        if (count < headerLength + 12)
+            return {EchoVerdict::EchoTime, 0};
         return {EchoVerdict::EchoTime, m_clock.tick() - ReadLe32(icmp + 8)};
     }
     // An echo request is never an answer to us: on Linux a raw socket receives
