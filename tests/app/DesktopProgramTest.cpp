@@ -21,27 +21,28 @@ using namespace std::chrono_literals;
 TEST(DesktopProgramTest, OpensTheGivenFilesAndClosesCleanlyOnSigterm)
 {
     QTemporaryDir dir;
-    const QString settings = dir.filePath(QStringLiteral("Quillmere.conf"));
-    const QString database = dir.filePath(QStringLiteral("given.db"));
+    const QString settings = dir.filePath("Quillmere.conf");
+    const QString database = dir.filePath("given.db");
     {
         SettingsStore store(settings);
         HostTexts row = NewHostFromDefaults(store);
-        row[ColHost] = row[ColAddress] = QStringLiteral("127.0.0.1");
-        row[ColProtocol] = QStringLiteral("HTTP");
-        row[ColPort] = QStringLiteral("80");
+        row[ColHost] = row[ColAddress] = "127.0.0.1";
+        row[ColProtocol] = "HTTP";
+        row[ColPort] = "80";
         SaveHosts(store, {row, row});
-        store.writeInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPolls"), 0);
+        store.writeInt("PREFERENCES", "ViewColPolls", 0);
         ASSERT_TRUE(store.sync());
     }
 
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(QUILLMERE_DESKTOP_BIN), {QStringLiteral("--settings"), settings, database});
+    program.start(QStringLiteral(QUILLMERE_DESKTOP_BIN), {"--settings", settings, database});
     ASSERT_TRUE(program.waitForStarted(10000));
     // The database named on the command line is created at start-up.
-    ASSERT_TRUE(PumpEventsUntil([&] { return QFileInfo::exists(database); }, 20s)) << program.readAllStandardError().toStdString();
+    ASSERT_TRUE(PumpEventsUntil([&] { return QFileInfo::exists(database); }, 20s))
+        << program.readAllStandardError().toStdString();
 
     ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
     ASSERT_TRUE(program.waitForFinished(30000));
@@ -49,10 +50,10 @@ TEST(DesktopProgramTest, OpensTheGivenFilesAndClosesCleanlyOnSigterm)
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
 
     SettingsStore saved(settings);
-    EXPECT_EQ(saved.readInt(QStringLiteral("HOSTS"), QStringLiteral("Count"), -1), 2);
-    EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPolls"), -1), 0);
-    EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColMessage"), -1), 1);
-    EXPECT_FALSE(saved.readString(QStringLiteral("PREFERENCES"), QStringLiteral("WindowGeometry")).isEmpty());
+    EXPECT_EQ(saved.readInt("HOSTS", "Count", -1), 2);
+    EXPECT_EQ(saved.readInt("PREFERENCES", "ViewColPolls", -1), 0);
+    EXPECT_EQ(saved.readInt("PREFERENCES", "ViewColMessage", -1), 1);
+    EXPECT_FALSE(saved.readString("PREFERENCES", "WindowGeometry").isEmpty());
 }
 
 } // namespace

@@ -5,33 +5,31 @@
 #include "engine/MonitorController.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
+#include "support/EventPump.h"
 #include "support/HostRows.h"
 
 #include <QTemporaryDir>
 
-#include <chrono>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
 namespace qm::test {
 
-struct RecordedResult
-{
-    QString host, protocol, port, frequency, time, message, failure;
-};
-
 class FakeRecorder : public ResultRecorder
 {
 public:
-    bool RecordResults(const QString& host, const QString& protocol, const QString& port, const QString& frequency,
-                       const QString& time, const QString& message, const QString& failure) override
+    bool RecordResults(const QString& host, const QString& protocol, const QString& port,
+                       const QString& frequency, const QString& time, const QString& message,
+                       const QString& failure) override
     {
-        rows.push_back({host, protocol, port, frequency, time, message, failure});
+        rows.push_back(QStringList{host, protocol, port, frequency, time, message, failure}
+                           .join('|')
+                           .toStdString());
         return accept;
     }
-    std::vector<RecordedResult> rows;
+    // Each result's fields joined by '|'.
+    std::vector<std::string> rows;
     bool accept = true;
 };
 
@@ -42,24 +40,54 @@ public:
     std::vector<Notification> sent;
 };
 
-
-// Runs the Qt event loop until pred() holds or the timeout passes.
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
-
 // A host list, message pane and controller over a temporary settings file.
 class EngineFixture : public ::testing::Test
 {
 protected:
-    EngineFixture();
-    ~EngineFixture() override;
+    ~EngineFixture() override { stopMonitoring(); }
 
-    int addRow(const HostTexts& row); // appends; returns the row index
-    MonitorController& controller();
-    void success(uint32_t tid, const std::string& message, uint32_t ms);
-    void failure(uint32_t tid, const std::string& message);
+    // Stops monitoring and lets the workers hand their sessions back before
+    // the queue goes away; false if they did not in time.
+    bool stopMonitoring()
+    {
+        if (!m_controller)
+            return true;
+        m_controller->OnMonitoringStop();
+        return PumpEventsUntil([this] { return m_controller->liveThreads() == 0; },
+                               std::chrono::seconds(15));
+    }
+    // Appends a row; returns its index.
+    int addRow(const HostTexts& row) { return m_hosts.insertHost(m_hosts.rowCount(), row); }
+    MonitorController& controller()
+    {
+        if (!m_controller) {
+            MonitorController::Services services;
+            services.recorder = &m_recorder;
+            services.pane = &m_pane;
+            services.notifier = &m_notifier;
+            services.syslogListener = m_listener;
+            m_controller = std::make_unique<MonitorController>(m_hosts, m_settings, services);
+        }
+        return *m_controller;
+    }
+    // A result of the worker with this thread identifier, delivered as the
+    // main thread would.
+    void success(uint32_t tid, const std::string& message, uint32_t ms)
+    {
+        auto r = std::make_unique<ProbeResult>();
+        r->message = message;
+        r->responseTime = ms;
+        controller().OnPollSuccess(tid, std::move(r));
+    }
+    void failure(uint32_t tid, const std::string& message)
+    {
+        auto r = std::make_unique<ProbeResult>();
+        r->message = message;
+        controller().OnPollFailure(tid, std::move(r));
+    }
 
     QTemporaryDir m_dir;
-    std::unique_ptr<SettingsStore> m_settings;
+    SettingsStore m_settings{m_dir.filePath("settings.ini")};
     HostListModel m_hosts;
     MessagePaneModel m_pane;
     FakeRecorder m_recorder;

@@ -10,7 +10,7 @@ class HandlerTest : public EngineFixture
 {
 protected:
     // A row started by a worker with this thread identifier.
-    int startedRow(HostTexts row, uint32_t tid)
+    int startedRow(const HostTexts& row, uint32_t tid)
     {
         const int r = addRow(row);
         m_hosts.setItemData(r, tid);
@@ -21,94 +21,131 @@ protected:
 
 TEST_F(HandlerTest, SuccessAndFailureUpdateTheRowStatisticsAndFormats)
 {
-    const int r = startedRow(MakeRow(QStringLiteral("web"), QStringLiteral("HTTP"), 80), 4001);
+    const int r = startedRow(MakeRow("web", "HTTP", 80), 4001);
     EXPECT_EQ(m_hosts.image(r), kHealthNoResult);
 
     success(4001, "HTTP/1.1 200 OK [demo/1.0]", 9);
-    EXPECT_EQ(text(r, ColResponseTime), QStringLiteral("<10 msec"));
-    EXPECT_EQ(text(r, ColMessage), QStringLiteral("HTTP/1.1 200 OK [demo/1.0]"));
-    EXPECT_EQ(text(r, ColPolls), QStringLiteral("1"));
-    EXPECT_EQ(text(r, ColPercFailure), QStringLiteral("0.00%"));
+    EXPECT_EQ(text(r, ColResponseTime), "<10 msec");
+    EXPECT_EQ(text(r, ColMessage), "HTTP/1.1 200 OK [demo/1.0]");
+    EXPECT_EQ(text(r, ColPolls), "1");
+    EXPECT_EQ(text(r, ColPercFailure), "0.00%");
     EXPECT_EQ(m_hosts.image(r), 0); // 12 -> 0 on a success
 
     failure(4001, "Timed out");
-    EXPECT_EQ(text(r, ColResponseTime), QStringLiteral("Error"));
-    EXPECT_EQ(text(r, ColFailures), QStringLiteral("1"));
-    EXPECT_EQ(text(r, ColPolls), QStringLiteral("2"));
-    EXPECT_EQ(text(r, ColPercFailure), QStringLiteral("50.00%"));
+    EXPECT_EQ(text(r, ColResponseTime), "Error");
+    EXPECT_EQ(text(r, ColFailures), "1");
+    EXPECT_EQ(text(r, ColPolls), "2");
+    EXPECT_EQ(text(r, ColPercFailure), "50.00%");
     EXPECT_EQ(m_hosts.image(r), 1);
 
     // A one-character message leaves the column alone; 10 ms is shown in full.
     success(4001, "x", 10);
-    EXPECT_EQ(text(r, ColMessage), QStringLiteral("Timed out"));
-    EXPECT_EQ(text(r, ColResponseTime), QStringLiteral("10 msec"));
-    EXPECT_EQ(text(r, ColPercFailure), QStringLiteral("33.33%"));
+    EXPECT_EQ(text(r, ColMessage), "Timed out");
+    EXPECT_EQ(text(r, ColResponseTime), "10 msec");
+    EXPECT_EQ(text(r, ColPercFailure), "33.33%");
 
     // Every result is recorded with the row's settings; failures with the
     // no-response time.
     ASSERT_EQ(m_recorder.rows.size(), 3u);
-    EXPECT_EQ(m_recorder.rows[0].time, QStringLiteral("9"));
-    EXPECT_EQ(m_recorder.rows[0].failure, QStringLiteral("0"));
-    EXPECT_EQ(m_recorder.rows[0].frequency, QStringLiteral("120"));
-    EXPECT_EQ(m_recorder.rows[1].time, QStringLiteral("2147483647"));
-    EXPECT_EQ(m_recorder.rows[1].failure, QStringLiteral("1"));
-    EXPECT_EQ(m_recorder.rows[1].host, QStringLiteral("web"));
-    EXPECT_EQ(m_recorder.rows[1].port, QStringLiteral("80"));
+    EXPECT_EQ(m_recorder.rows[0], "web|HTTP|80|120|9|HTTP/1.1 200 OK [demo/1.0]|0");
+    EXPECT_EQ(m_recorder.rows[1], "web|HTTP|80|120|2147483647|Timed out|1");
 }
 
-TEST_F(HandlerTest, AllFailuresShowHundredPercentAndLevelStopsAtEleven)
+// The level climbs by one per failure up to red and drops by one per success.
+// With float errors on, the failure that reaches the sensitivity puts the row
+// down, notifies and floats it to the top; with them off nothing of that.
+TEST_F(HandlerTest, LevelAndDownStateFollowTheFloatSettings)
 {
-    const int r = startedRow(MakeRow(QStringLiteral("h"), QStringLiteral("ECHO"), 7), 4002);
-    for (int i = 0; i < 14; ++i)
-        failure(4002, "Timed out");
-    EXPECT_EQ(text(r, ColPercFailure), QStringLiteral("100.00%"));
-    EXPECT_EQ(m_hosts.image(r), kHealthWorst);
-    success(4002, "Success", 1);
-    EXPECT_EQ(m_hosts.image(r), 10);
+    const struct
+    {
+        const char* what;
+        bool floatErrors;
+        bool first;         // the row starts on top
+        std::string events; // F a failure, S a success
+        int image;
+        const char* percent;
+        const char* down;
+        int rowAfter;
+        const char* subject; // of the one notification, if any
+    } cases[] = {
+        {"red at most", false, false, std::string(14, 'F'), kHealthWorst, "100.00%", "0", 1, ""},
+        {"a success after red", false, false, std::string(14, 'F') + "S", 10, "93.33%", "0", 1, ""},
+        {"sensitivity zero", true, false, "F", 1, "100.00%", "1", 0, "HOST DOWN: core (h)"},
+        {"down on the first row", true, true, "F", 1, "100.00%", "1", 0, "HOST DOWN: core (h)"},
+    };
+    uint32_t tid = 4100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_hosts.clear();
+        m_notifier.sent.clear();
+        HostTexts row = MakeRow("h", "ECHO", 7);
+        row[ColNickname] = "core";
+        row[ColFloatErrs] = c.floatErrors ? "1" : "0";
+        row[ColNotifyEnable] = row[ColNotifyMailEnable] = "1";
+        if (!c.first)
+            addRow(MakeRow("other", "ECHO", 7));
+        startedRow(row, ++tid);
+        if (c.first)
+            addRow(MakeRow("other", "ECHO", 7));
+
+        for (char e : c.events)
+            e == 'F' ? failure(tid, "Timed out") : success(tid, "Success", 1);
+        const int r = m_hosts.findByItemData(tid);
+        ASSERT_EQ(r, c.rowAfter);
+        EXPECT_EQ(text(1 - r, ColHost), "other");
+        EXPECT_EQ(m_hosts.image(r), c.image);
+        EXPECT_EQ(text(r, ColPercFailure), c.percent);
+        EXPECT_EQ(text(r, ColFloatStat), c.down);
+        EXPECT_EQ(m_hosts.isChecked(r), c.floatErrors);
+        std::vector<QString> subjects;
+        for (const Notification& n : m_notifier.sent)
+            subjects.push_back(n.subject);
+        EXPECT_EQ(subjects, *c.subject ? std::vector<QString>{c.subject} : std::vector<QString>{});
+    }
 }
 
 TEST_F(HandlerTest, DownAfterSensitivityFailuresAndUpOnNextSuccess)
 {
-    HostTexts row = MakeRow(QStringLiteral("mail.lan"), QStringLiteral("SMTP"), 25);
-    row[ColFloatErrs] = QStringLiteral("1");
-    row[ColFloatErrsSens] = QStringLiteral("10");
-    row[ColNotifyEnable] = QStringLiteral("1");
-    row[ColNotifyMailEnable] = QStringLiteral("1");
-    row[ColNotifyMailAddress] = QStringLiteral("ops@lan");
-    row[ColNotifyMailServer] = QStringLiteral("smtp.lan");
-    row[ColNotifyPagerEnable] = QStringLiteral("1");
-    row[ColNotifyPagerSequence] = QStringLiteral("555,,123#");
+    HostTexts row = MakeRow("mail.lan", "SMTP", 25);
+    row[ColFloatErrs] = "1";
+    row[ColFloatErrsSens] = "10";
+    row[ColNotifyEnable] = "1";
+    row[ColNotifyMailEnable] = "1";
+    row[ColNotifyMailAddress] = "ops@lan";
+    row[ColNotifyMailServer] = "smtp.lan";
+    row[ColNotifyPagerEnable] = "1";
+    row[ColNotifyPagerSequence] = "555,,123#";
     const int r = startedRow(row, 4003);
-    m_settings->writeString(QStringLiteral("ConfigNotificationDefaults"), QStringLiteral("EMAIL_FROM_ADDRESS"),
-                            QStringLiteral("monitor@lan"));
+    m_settings.writeString("ConfigNotificationDefaults", "EMAIL_FROM_ADDRESS", "monitor@lan");
 
     success(4003, "220 ready", 5); // level 0
     for (int i = 0; i < 9; ++i)
         failure(4003, "Connect Failed");
     EXPECT_EQ(m_hosts.image(r), 9);
     success(4003, "220 ready", 5); // back to 8
-    EXPECT_EQ(text(r, ColFloatStat), QStringLiteral("0"));
+    EXPECT_EQ(text(r, ColFloatStat), "0");
     failure(4003, "Connect Failed");
-    EXPECT_EQ(text(r, ColFloatStat), QStringLiteral("0"));
+    EXPECT_EQ(text(r, ColFloatStat), "0");
     EXPECT_TRUE(m_notifier.sent.empty());
     failure(4003, "554 go away"); // level 10: down
-    EXPECT_EQ(text(r, ColFloatStat), QStringLiteral("1"));
+    EXPECT_EQ(text(r, ColFloatStat), "1");
     EXPECT_TRUE(m_hosts.isChecked(r));
     ASSERT_EQ(m_notifier.sent.size(), 1u);
     const Notification& down = m_notifier.sent[0];
     EXPECT_EQ(down.kind, Notification::Down);
     EXPECT_TRUE(down.page);
-    EXPECT_EQ(down.pagerSequence, QStringLiteral("555,,123#"));
+    EXPECT_EQ(down.pagerSequence, "555,,123#");
     EXPECT_FALSE(down.sound);
     EXPECT_TRUE(down.mail);
-    EXPECT_EQ(down.subject, QStringLiteral("HOST DOWN: mail.lan"));
-    EXPECT_EQ(down.mailFrom, QStringLiteral("monitor@lan"));
-    EXPECT_EQ(down.mailTo, QStringLiteral("ops@lan"));
-    EXPECT_EQ(down.traceRouteHost, QStringLiteral("mail.lan"));
+    EXPECT_EQ(down.subject, "HOST DOWN: mail.lan");
+    EXPECT_EQ(down.mailFrom, "monitor@lan");
+    EXPECT_EQ(down.mailTo, "ops@lan");
+    EXPECT_EQ(down.traceRouteHost, "mail.lan");
     // The down mail counts this failure and reads "Error"; no nickname line.
-    EXPECT_EQ(down.body, QStringLiteral("Host: mail.lan\nAddress: mail.lan\nProtocol: SMTP\nPort: 25\nTime: Error\n"
-                                        "Last Messge: 554 go away\nNumber of Polls: 13\nNumber of Failures: 11\n"
-                                        "Percentage of Failures: 84.62%\n"));
+    EXPECT_EQ(down.body,
+              "Host: mail.lan\nAddress: mail.lan\nProtocol: SMTP\nPort: 25\nTime: Error\n"
+              "Last Messge: 554 go away\nNumber of Polls: 13\nNumber of Failures: 11\n"
+              "Percentage of Failures: 84.62%\n");
 
     // Down stays down without more notifications.
     failure(4003, "Connect Failed");
@@ -117,74 +154,41 @@ TEST_F(HandlerTest, DownAfterSensitivityFailuresAndUpOnNextSuccess)
     // The first success brings it up although the level is still high; the up
     // mail's counts exclude this poll and there is no pager call.
     success(4003, "220 back", 42);
-    EXPECT_EQ(text(r, ColFloatStat), QStringLiteral("0"));
+    EXPECT_EQ(text(r, ColFloatStat), "0");
     EXPECT_EQ(m_hosts.image(r), 10);
     ASSERT_EQ(m_notifier.sent.size(), 2u);
     const Notification& up = m_notifier.sent[1];
     EXPECT_EQ(up.kind, Notification::Up);
     EXPECT_FALSE(up.page);
-    EXPECT_EQ(up.subject, QStringLiteral("HOST UP: mail.lan"));
-    EXPECT_TRUE(up.body.contains(QStringLiteral("Time: 42 msec\nLast Messge: 220 back\nNumber of Polls: 14\n")));
+    EXPECT_EQ(up.subject, "HOST UP: mail.lan");
+    EXPECT_TRUE(up.body.contains("Time: 42 msec\nLast Messge: 220 back\nNumber of Polls: 14\n"));
     EXPECT_TRUE(up.traceRouteHost.isEmpty());
-    EXPECT_EQ(text(r, ColPolls), QStringLiteral("15"));
-}
-
-TEST_F(HandlerTest, FreshRowWithSensitivityZeroGoesDownOnFirstFailure)
-{
-    HostTexts row = MakeRow(QStringLiteral("h"), QStringLiteral("ECHO"), 7);
-    row[ColFloatErrs] = QStringLiteral("1");
-    row[ColNickname] = QStringLiteral("core");
-    row[ColNotifyEnable] = QStringLiteral("1");
-    row[ColNotifyMailEnable] = QStringLiteral("1");
-    const int r = startedRow(row, 4004);
-    failure(4004, "Timed out");
-    EXPECT_EQ(m_hosts.image(r), 1);
-    EXPECT_EQ(text(r, ColFloatStat), QStringLiteral("1"));
-    ASSERT_EQ(m_notifier.sent.size(), 1u);
-    EXPECT_EQ(m_notifier.sent[0].subject, QStringLiteral("HOST DOWN: core (h)"));
-}
-
-TEST_F(HandlerTest, FloatErrorsOffNeverGoesDown)
-{
-    HostTexts row = MakeRow(QStringLiteral("h"), QStringLiteral("ECHO"), 7);
-    row[ColNotifyEnable] = QStringLiteral("1");
-    row[ColNotifyMailEnable] = QStringLiteral("1");
-    addRow(MakeRow(QStringLiteral("first"), QStringLiteral("ECHO"), 7));
-    const int r = startedRow(row, 4005);
-    for (int i = 0; i < 12; ++i)
-        failure(4005, "Timed out");
-    EXPECT_EQ(text(r, ColFloatStat), QStringLiteral("0"));
-    EXPECT_EQ(m_hosts.text(1, ColHost), QStringLiteral("h")); // not floated
-    EXPECT_TRUE(m_notifier.sent.empty());
+    EXPECT_EQ(text(r, ColPolls), "15");
 }
 
 TEST_F(HandlerTest, DownOnFifthRowFloatsItToTopKeepingEverything)
 {
-    for (int i = 0; i < 4; ++i)
-        startedRow(MakeRow(QStringLiteral("other%1").arg(i), QStringLiteral("HTTP"), 80), 100 + i);
-    HostTexts row = MakeRow(QStringLiteral("fifth"), QStringLiteral("POP3"), 110);
-    row[ColFloatErrs] = QStringLiteral("1");
-    row[ColFloatErrsSens] = QStringLiteral("2");
-    row[ColNotifyEnable] = QStringLiteral("0"); // no notifications, still floats
-    row[ColNotifySoundEnable] = QStringLiteral("1");
-    row[ColNotifyMailEnable] = QStringLiteral("1");
-    row[ColNotifyPagerEnable] = QStringLiteral("1");
-    row[ColNickname] = QStringLiteral("mailbox");
-    m_settings->writeInt(QStringLiteral("ConfigNotificationDefaults"),
-                         QStringLiteral("DESKTOP_NOTIFY"), 0);
-    const int r = startedRow(row, 4006);
-    ASSERT_EQ(r, 4);
+    for (uint32_t i = 0; i < 4; ++i)
+        startedRow(MakeRow(QStringLiteral("other%1").arg(i), "HTTP", 80), 100 + i);
+    HostTexts row = MakeRow("fifth", "POP3", 110);
+    row[ColFloatErrs] = "1";
+    row[ColFloatErrsSens] = "2";
+    row[ColNotifyEnable] = "0"; // no notifications, still floats
+    row[ColNotifySoundEnable] = row[ColNotifyMailEnable] = row[ColNotifyPagerEnable] = "1";
+    row[ColNickname] = "mailbox";
+    m_settings.writeInt("ConfigNotificationDefaults", "DESKTOP_NOTIFY", 0);
+    ASSERT_EQ(startedRow(row, 4006), 4);
 
     failure(4006, "-ERR one");
     EXPECT_EQ(m_hosts.findByItemData(4006), 4);
     failure(4006, "-ERR two");
     ASSERT_EQ(m_hosts.findByItemData(4006), 0);
-    EXPECT_EQ(m_hosts.text(0, ColHost), QStringLiteral("fifth"));
-    EXPECT_EQ(m_hosts.text(0, ColNickname), QStringLiteral("mailbox"));
-    EXPECT_EQ(m_hosts.text(0, ColMessage), QStringLiteral("-ERR two"));
+    EXPECT_EQ(text(0, ColHost), "fifth");
+    EXPECT_EQ(text(0, ColNickname), "mailbox");
+    EXPECT_EQ(text(0, ColMessage), "-ERR two");
     EXPECT_EQ(m_hosts.image(0), 2);
     EXPECT_TRUE(m_hosts.isChecked(0));
-    EXPECT_EQ(m_hosts.text(0, ColFloatStat), QStringLiteral("1"));
+    EXPECT_EQ(text(0, ColFloatStat), "1");
     EXPECT_TRUE(m_notifier.sent.empty());
     // The other rows moved down by one and are still found by their ids.
     EXPECT_EQ(m_hosts.findByItemData(100), 1);
@@ -192,25 +196,24 @@ TEST_F(HandlerTest, DownOnFifthRowFloatsItToTopKeepingEverything)
 
     // The row now checked gets pane lines: the down failure itself added one.
     ASSERT_EQ(m_pane.rowCount(), 1);
-    EXPECT_EQ(m_pane.line(0).text, QStringLiteral("POP3//fifth:110 -ERR two"));
+    EXPECT_EQ(m_pane.line(0).text, "POP3//fifth:110 -ERR two");
     EXPECT_EQ(m_pane.line(0).image, kHealthWorst);
-    EXPECT_EQ(m_pane.line(0).respTime, QStringLiteral("Error"));
+    EXPECT_EQ(m_pane.line(0).respTime, "Error");
     success(4006, "+OK", 25);
     ASSERT_EQ(m_pane.rowCount(), 2);
-    EXPECT_EQ(m_pane.line(0).text, QStringLiteral("POP3//fifth:110 +OK"));
+    EXPECT_EQ(m_pane.line(0).text, "POP3//fifth:110 +OK");
     EXPECT_EQ(m_pane.line(0).image, 0);
-    EXPECT_EQ(m_pane.line(0).respTime, QStringLiteral("25"));
-    EXPECT_EQ(m_pane.line(0).timeStamp.size(), QStringLiteral("06 Dec 26 12:00:00").size());
+    EXPECT_EQ(m_pane.line(0).respTime, "25");
+    EXPECT_EQ(m_pane.line(0).timeStamp.size(), QString("06 Dec 26 12:00:00").size());
 }
 
 TEST_F(HandlerTest, DesktopNotificationsFollowTheirOwnSwitchNotTheRowsNotifyEnable)
 {
-    HostTexts row = MakeRow(QStringLiteral("db.lan"), QStringLiteral("IMAP4"), 143);
-    row[ColFloatErrs] = QStringLiteral("1");
-    row[ColFloatErrsSens] = QStringLiteral("1");
-    row[ColNickname] = QStringLiteral("db");
-    row[ColNotifyEnable] = QStringLiteral("0");
-    row[ColNotifyMailEnable] = QStringLiteral("1");
+    HostTexts row = MakeRow("db.lan", "IMAP4", 143);
+    row[ColFloatErrs] = row[ColFloatErrsSens] = "1";
+    row[ColNickname] = "db";
+    row[ColNotifyEnable] = "0";
+    row[ColNotifyMailEnable] = "1";
     startedRow(row, 4014);
 
     // "DESKTOP_NOTIFY" unset is on: a down and an up, nothing else.
@@ -220,53 +223,45 @@ TEST_F(HandlerTest, DesktopNotificationsFollowTheirOwnSwitchNotTheRowsNotifyEnab
     const Notification& down = m_notifier.sent[0];
     EXPECT_TRUE(down.desktop);
     EXPECT_FALSE(down.page || down.sound || down.mail);
-    EXPECT_EQ(down.desktopSummary, QStringLiteral("HOST DOWN: db (db.lan)"));
-    EXPECT_EQ(down.desktopBody, QStringLiteral("IMAP4 port 143\nConnect Failed"));
-    EXPECT_EQ(m_notifier.sent[1].kind, Notification::Up);
-    EXPECT_TRUE(m_notifier.sent[1].desktop);
-    EXPECT_EQ(m_notifier.sent[1].desktopSummary, QStringLiteral("HOST UP: db (db.lan)"));
-    EXPECT_EQ(m_notifier.sent[1].desktopBody, QStringLiteral("IMAP4 port 143\n* OK ready"));
+    EXPECT_EQ(down.desktopSummary, "HOST DOWN: db (db.lan)");
+    EXPECT_EQ(down.desktopBody, "IMAP4 port 143\nConnect Failed");
+    const Notification& up = m_notifier.sent[1];
+    EXPECT_EQ(up.kind, Notification::Up);
+    EXPECT_TRUE(up.desktop);
+    EXPECT_EQ(up.desktopSummary, "HOST UP: db (db.lan)");
+    EXPECT_EQ(up.desktopBody, "IMAP4 port 143\n* OK ready");
 
     // Switched off, read at the next transition: no notification at all.
-    m_settings->writeInt(QStringLiteral("ConfigNotificationDefaults"),
-                         QStringLiteral("DESKTOP_NOTIFY"), 0);
+    m_settings.writeInt("ConfigNotificationDefaults", "DESKTOP_NOTIFY", 0);
     failure(4014, "Connect Failed");
     success(4014, "* OK ready", 12);
-    EXPECT_EQ(text(0, ColFloatStat), QStringLiteral("0"));
+    EXPECT_EQ(text(0, ColFloatStat), "0");
     EXPECT_EQ(m_notifier.sent.size(), 2u);
 }
 
-TEST_F(HandlerTest, DownOnFirstRowDoesNotMoveAnything)
+TEST_F(HandlerTest, OnlyCheckedRowsAddPaneLinesAndOnlyAfterTheRecord)
 {
-    HostTexts row = MakeRow(QStringLiteral("top"), QStringLiteral("ECHO"), 7);
-    row[ColFloatErrs] = QStringLiteral("1");
-    startedRow(row, 4007);
-    startedRow(MakeRow(QStringLiteral("second"), QStringLiteral("ECHO"), 7), 4008);
-    failure(4007, "Timed out");
-    EXPECT_EQ(m_hosts.text(0, ColHost), QStringLiteral("top"));
-    EXPECT_EQ(m_hosts.text(1, ColHost), QStringLiteral("second"));
-    EXPECT_TRUE(m_hosts.isChecked(0));
-}
-
-TEST_F(HandlerTest, UncheckedRowsAddNoPaneLines)
-{
-    startedRow(MakeRow(QStringLiteral("quiet"), QStringLiteral("HTTP"), 80), 4009);
-    const int loud = startedRow(MakeRow(QStringLiteral("loud"), QStringLiteral("HTTP"), 8080), 4010);
+    startedRow(MakeRow("quiet", "HTTP", 80), 4009);
+    const int loud = startedRow(MakeRow("loud", "HTTP", 8080), 4010);
     m_hosts.setChecked(loud, true);
     failure(4009, "Connect Failed");
     success(4009, "HTTP/1.1 200 OK []", 3);
     EXPECT_EQ(m_pane.rowCount(), 0);
     success(4010, "HTTP/1.1 200 OK [x]", 3);
     ASSERT_EQ(m_pane.rowCount(), 1);
-    EXPECT_EQ(m_pane.line(0).text, QStringLiteral("HTTP//loud:8080 HTTP/1.1 200 OK [x]"));
+    EXPECT_EQ(m_pane.line(0).text, "HTTP//loud:8080 HTTP/1.1 200 OK [x]");
+
+    // A recorder failure ends the handler after the row, before the pane line.
+    m_recorder.accept = false;
+    success(4010, "Success", 3);
+    EXPECT_EQ(text(loud, ColPolls), "2");
+    EXPECT_EQ(m_pane.rowCount(), 1);
 }
 
 TEST_F(HandlerTest, EventsOfUnknownThreadsChangeNoRowButAreRecorded)
 {
-    HostTexts row = MakeRow(QStringLiteral("h"), QStringLiteral("ECHO"), 7);
-    row[ColFloatErrs] = QStringLiteral("1");
-    row[ColNotifyEnable] = QStringLiteral("1");
-    row[ColNotifyMailEnable] = QStringLiteral("1");
+    HostTexts row = MakeRow("h", "ECHO", 7);
+    row[ColFloatErrs] = row[ColNotifyEnable] = row[ColNotifyMailEnable] = "1";
     const int r = startedRow(row, 4011);
     const HostTexts before = m_hosts.texts(r);
     failure(9999, "Can't resolve nowhere.invalid");
@@ -276,37 +271,28 @@ TEST_F(HandlerTest, EventsOfUnknownThreadsChangeNoRowButAreRecorded)
     EXPECT_EQ(m_hosts.image(r), kHealthNoResult);
     EXPECT_TRUE(m_notifier.sent.empty());
     ASSERT_EQ(m_recorder.rows.size(), 2u);
-    EXPECT_TRUE(m_recorder.rows[0].host.isEmpty());
-    EXPECT_TRUE(m_recorder.rows[0].protocol.isEmpty());
-    EXPECT_EQ(m_recorder.rows[0].message, QStringLiteral("Can't resolve nowhere.invalid"));
-    EXPECT_EQ(m_pane.rowCount(), 0);
-}
-
-TEST_F(HandlerTest, RecorderFailureEndsTheHandlerBeforeThePaneLine)
-{
-    const int r = startedRow(MakeRow(QStringLiteral("h"), QStringLiteral("ECHO"), 7), 4012);
-    m_hosts.setChecked(r, true);
-    m_recorder.accept = false;
-    success(4012, "Success", 3);
-    EXPECT_EQ(text(r, ColPolls), QStringLiteral("1"));
+    EXPECT_EQ(m_recorder.rows[0], "||||2147483647|Can't resolve nowhere.invalid|1");
     EXPECT_EQ(m_pane.rowCount(), 0);
 }
 
 TEST_F(HandlerTest, StatusCodesSetTextAndImage)
 {
-    const int r = startedRow(MakeRow(QStringLiteral("h"), QStringLiteral("ECHO"), 7), 4013);
+    const int r = startedRow(MakeRow("h", "ECHO", 7), 4013);
     success(4013, "Success", 1);
-    controller().SetThreadStatus(4013, StatusWorking);
-    EXPECT_EQ(text(r, ColThreadStatus), QStringLiteral("Working..."));
-    EXPECT_EQ(m_hosts.image(r), 0);
-    controller().SetThreadStatus(4013, StatusSleeping);
-    EXPECT_EQ(text(r, ColThreadStatus), QStringLiteral("Sleeping..."));
-    controller().SetThreadStatus(4013, StatusStopping);
-    EXPECT_EQ(text(r, ColThreadStatus), QStringLiteral("Stopping..."));
-    EXPECT_EQ(m_hosts.image(r), kHealthStopping);
-    controller().SetThreadStatus(4013, StatusStopped);
-    EXPECT_EQ(text(r, ColThreadStatus), QStringLiteral("Stopped..."));
-    EXPECT_EQ(m_hosts.image(r), kHealthNoResult);
+    const struct
+    {
+        int code;
+        const char* text;
+        int image;
+    } statuses[] = {{StatusWorking, "Working...", 0},
+                    {StatusSleeping, "Sleeping...", 0},
+                    {StatusStopping, "Stopping...", kHealthStopping},
+                    {StatusStopped, "Stopped...", kHealthNoResult}};
+    for (const auto& s : statuses) {
+        controller().SetThreadStatus(4013, s.code);
+        EXPECT_EQ(text(r, ColThreadStatus), s.text);
+        EXPECT_EQ(m_hosts.image(r), s.image) << s.text;
+    }
 }
 
 } // namespace

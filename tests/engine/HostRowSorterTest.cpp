@@ -43,7 +43,7 @@ TEST(HostRowSorterTest, EachHeaderSortUsesTheNextModeOnceWhateverTheRowCount)
         SCOPED_TRACE(c.texts.size());
         HostListModel m;
         for (std::size_t i = 0; i < c.texts.size(); ++i) {
-            HostTexts t = MakeRow(QStringLiteral("h%1").arg(i), QStringLiteral("ECHO"), 7);
+            HostTexts t = MakeRow(QString("h%1").arg(i), "ECHO", 7);
             t[static_cast<std::size_t>(c.column)] = c.texts[i];
             m.insertHost(m.rowCount(), t, kHealthNoResult, static_cast<uint32_t>(100 + i));
         }
@@ -84,8 +84,7 @@ TEST(HostRowSorterTest, TenThousandRowsSortStablyAndFast)
 {
     HostListModel m;
     for (int i = 0; i < 10000; ++i) {
-        HostTexts t =
-            MakeRow(QStringLiteral("h%1").arg(i), QStringLiteral("ECHO"), 7, 60 + (i * 7919) % 13);
+        HostTexts t = MakeRow(QString("h%1").arg(i), "ECHO", 7, 60 + (i * 7919) % 13);
         m.insertHost(i, t, kHealthNoResult, static_cast<uint32_t>(i));
     }
     // A view watching the whole list, as a selected column would.

@@ -6,12 +6,10 @@
 #include "store/FtpUploader.h"
 #include "store/SettingsStore.h"
 #include "store/StatusExporter.h"
+#include "support/EventPump.h"
 #include "support/ServerProcess.h"
 
-#include <QDir>
 #include <QProcess>
-
-#include <gtest/gtest.h>
 
 namespace qm::test {
 namespace {
@@ -57,18 +55,21 @@ protected:
 
         m_settings.writeInt("ConfigXML", "ENABLE", 1);
         m_settings.writeInt("ConfigXML", "FTP_RADIO", 1);
-        m_settings.writeString("ConfigXML", "FTP_URL", url("/status"));
-        m_settings.writeString("ConfigXML", "FTP_USERID", "monitor");
-        m_settings.writeString("ConfigXML", "FTP_PASSWORD", "pa ss:w@rd");
-        m_exporter.setUploadObserver(
-            [this](const QString& name, const FtpUploader::Outcome& outcome) {
-                m_finished.push_back({name, outcome});
-            });
+        useGoodSettings();
+        m_exporter.setUploadObserver([this](const QString&, const FtpUploader::Outcome& outcome) {
+            m_finished.push_back(outcome);
+        });
     }
 
     QString url(const QString& path) const
     {
         return QStringLiteral("ftp://127.0.0.1:%1%2").arg(m_port).arg(path);
+    }
+    void useGoodSettings()
+    {
+        m_settings.writeString("ConfigXML", "FTP_URL", url("/status"));
+        m_settings.writeString("ConfigXML", "FTP_USERID", "monitor");
+        m_settings.writeString("ConfigXML", "FTP_PASSWORD", "pa ss:w@rd");
     }
 
     // Exports one document and waits for its upload to finish.
@@ -78,29 +79,8 @@ protected:
         EXPECT_EQ(m_exporter.exportDocument(m_settings, name, [&] { return bytes; }),
                   StatusExporter::Result::Written);
         EXPECT_TRUE(
-            PumpUntil([&] { return m_finished.size() > before; }, std::chrono::seconds(60)));
-        return m_finished.empty() ? FtpUploader::Outcome{} : m_finished.back().second;
-    }
-
-    // One failure, one plain message box with the text; then the next export
-    // uploads again.
-    void expectFailureThenRecovery(const QString& expectedStart)
-    {
-        const FtpUploader::Outcome failed =
-            exportAndWait("server.xml", "<sessions>\n</sessions>\n");
-        EXPECT_FALSE(failed.ok);
-        ASSERT_EQ(m_prompt.messages.size(), 1u) << m_prompt.all();
-        EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Plain);
-        EXPECT_TRUE(QString::fromStdString(m_prompt.messages[0].text).startsWith(expectedStart))
-            << m_prompt.all();
-
-        m_settings.writeString("ConfigXML", "FTP_URL", url("/status"));
-        m_settings.writeString("ConfigXML", "FTP_USERID", "monitor");
-        m_settings.writeString("ConfigXML", "FTP_PASSWORD", "pa ss:w@rd");
-        const QByteArray fresh = "<sessions>\n\t<session>\n\t</session>\n</sessions>\n";
-        EXPECT_TRUE(exportAndWait("server.xml", fresh).ok) << m_prompt.all();
-        EXPECT_EQ(ReadBytes(m_root + "/status/server.xml"), fresh);
-        EXPECT_EQ(m_prompt.messages.size(), 1u) << m_prompt.all();
+            PumpEventsUntil([&] { return m_finished.size() > before; }, std::chrono::seconds(60)));
+        return m_finished.empty() ? FtpUploader::Outcome{} : m_finished.back();
     }
 
     ScopedCurrentDir m_cwd;
@@ -108,8 +88,8 @@ protected:
     int m_port = 0;
     ServerProcess m_server;
     SettingsStore m_settings{m_cwd.path() + "/settings.ini"};
-    RecordingPrompt m_prompt;
-    std::vector<std::pair<QString, FtpUploader::Outcome>> m_finished;
+    ScriptedPrompt m_prompt;
+    std::vector<FtpUploader::Outcome> m_finished;
     StatusExporter m_exporter{m_prompt};
 };
 
@@ -124,7 +104,7 @@ TEST_F(FtpUploadTest, UploadsBothDocumentsByteIdenticalInActiveAsciiMode)
     const FtpUploader::Outcome first = exportAndWait("server.xml", server);
     ASSERT_TRUE(first.ok) << first.message.toStdString() << "\n" << m_server.log();
     EXPECT_EQ(first.remoteDirectory, "/status");
-    ASSERT_TRUE(exportAndWait("message.xml", message).ok) << m_prompt.all();
+    ASSERT_TRUE(exportAndWait("message.xml", message).ok) << Shown(m_prompt);
 
     EXPECT_EQ(ReadBytes(m_root + "/status/server.xml"), server);
     EXPECT_EQ(ReadBytes(m_root + "/status/message.xml"), message);
@@ -132,7 +112,7 @@ TEST_F(FtpUploadTest, UploadsBothDocumentsByteIdenticalInActiveAsciiMode)
     EXPECT_EQ(ReadBytes(m_cwd.path() + "/server.xml"), server);
     EXPECT_EQ(ReadBytes(m_cwd.path() + "/message.xml"), message);
     EXPECT_FALSE(QFile::exists(m_root + "/server.xml"));
-    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+    EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
 
     const std::string log = m_server.log();
     EXPECT_TRUE(log.find("<- EPRT") != std::string::npos ||
@@ -144,39 +124,47 @@ TEST_F(FtpUploadTest, UploadsBothDocumentsByteIdenticalInActiveAsciiMode)
     EXPECT_NE(log.find("<- CWD /status"), std::string::npos) << log;
 }
 
-TEST_F(FtpUploadTest, UnparsableUrl)
+// Each failure gives one plain message box with its text, and nothing lands
+// outside the chosen folder; the next export with good settings uploads again.
+TEST_F(FtpUploadTest, EachFailureIsShownOnceAndTheNextExportUploadsAgain)
 {
-    m_settings.writeString("ConfigXML", "FTP_URL", "ftp//127.0.0.1/status");
-    expectFailureThenRecovery("FTP ERROR: AfxParseURL(ftp//127.0.0.1/status)");
-}
+    const struct
+    {
+        std::vector<std::pair<QString, QString>> settings;
+        std::string start, contains;
+    } cases[] = {
+        {{{"FTP_URL", "ftp//127.0.0.1/status"}},
+         "FTP ERROR: AfxParseURL(ftp//127.0.0.1/status)",
+         ""},
+        {{{"FTP_URL", QStringLiteral("ftp://127.0.0.1:%1/status").arg(FreeLoopbackPort())}},
+         "FTP ERROR: Connecting to 127.0.0.1 -> ",
+         ""},
+        {{{"FTP_PASSWORD", "guess"}}, "FTP ERROR: Connecting to 127.0.0.1 -> ", "530"},
+        {{{"FTP_URL", url("/no-such-folder")}}, "GetCurrentDirectory failed 550", ""},
+        {{{"FTP_USERID", "reader"}, {"FTP_PASSWORD", "look"}},
+         "m_pFTPConnection->PutFile failed 550",
+         ""},
+    };
+    int round = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.start);
+        for (const auto& [key, value] : c.settings)
+            m_settings.writeString("ConfigXML", key, value);
+        const std::size_t before = m_prompt.texts().size();
+        EXPECT_FALSE(exportAndWait("server.xml", "<sessions>\n</sessions>\n").ok);
+        const auto shown = m_prompt.messages();
+        ASSERT_EQ(shown.size(), before + 1) << Shown(m_prompt);
+        EXPECT_EQ(shown.back().icon, OperatorPrompt::Icon::Plain);
+        EXPECT_EQ(shown.back().text.rfind(c.start, 0), 0u) << shown.back().text;
+        EXPECT_NE(shown.back().text.find(c.contains), std::string::npos) << shown.back().text;
+        EXPECT_FALSE(QFile::exists(m_root + "/server.xml"));
 
-TEST_F(FtpUploadTest, RefusedConnection)
-{
-    m_settings.writeString("ConfigXML", "FTP_URL",
-                           QStringLiteral("ftp://127.0.0.1:%1/status").arg(FreeLoopbackPort()));
-    expectFailureThenRecovery("FTP ERROR: Connecting to 127.0.0.1 -> ");
-}
-
-TEST_F(FtpUploadTest, WrongPassword)
-{
-    m_settings.writeString("ConfigXML", "FTP_PASSWORD", "guess");
-    expectFailureThenRecovery("FTP ERROR: Connecting to 127.0.0.1 -> ");
-    EXPECT_NE(m_prompt.messages[0].text.find("530"), std::string::npos) << m_prompt.all();
-}
-
-TEST_F(FtpUploadTest, MissingRemoteFolder)
-{
-    m_settings.writeString("ConfigXML", "FTP_URL", url("/no-such-folder"));
-    expectFailureThenRecovery("GetCurrentDirectory failed 550");
-    EXPECT_FALSE(QFile::exists(m_root + "/server.xml"))
-        << "nothing lands outside the chosen folder";
-}
-
-TEST_F(FtpUploadTest, RefusedStore)
-{
-    m_settings.writeString("ConfigXML", "FTP_USERID", "reader");
-    m_settings.writeString("ConfigXML", "FTP_PASSWORD", "look");
-    expectFailureThenRecovery("m_pFTPConnection->PutFile failed 550");
+        useGoodSettings();
+        const QByteArray fresh = "<sessions>\n</sessions>\n" + QByteArray::number(++round);
+        EXPECT_TRUE(exportAndWait("server.xml", fresh).ok) << Shown(m_prompt);
+        EXPECT_EQ(ReadBytes(m_root + "/status/server.xml"), fresh);
+        EXPECT_EQ(m_prompt.texts().size(), before + 1) << Shown(m_prompt);
+    }
 }
 
 TEST(FtpUrlTest, ParsesServerPortAndFolder)

@@ -6,12 +6,8 @@
 #include "store/LogViewQueries.h"
 #include "store/ResultsDatabase.h"
 
-#include <QFile>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QVariant>
-
-#include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdlib>
@@ -20,35 +16,43 @@
 namespace qm::test {
 namespace {
 
+// Each row as "message|response|failure|image|selected".
+std::vector<std::string> Rows(const LogViewQueries::ServiceLog& log)
+{
+    std::vector<std::string> out;
+    for (const auto& r : log.rows)
+        out.push_back(QStringList{r.message, r.response, r.failure, QString::number(r.image),
+                                  r.selected ? "selected" : ""}
+                          .join('|')
+                          .toStdString());
+    return out;
+}
+
 class LogViewQueriesTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_db.openFile(m_cwd.path() + "/log.mdb")) << m_prompt.all();
+        ASSERT_TRUE(m_db.openFile(m_cwd.path() + "/log.mdb")) << Shown(m_prompt);
     }
     void record(const QString& host, const QString& protocol, const QString& port,
                 const QString& time, const QString& message, const QString& failure)
     {
         ASSERT_TRUE(m_db.RecordResults(host, protocol, port, "60", time, message, failure))
-            << m_prompt.all();
+            << Shown(m_prompt);
     }
 
     ScopedCurrentDir m_cwd;
-    RecordingPrompt m_prompt;
+    ScriptedPrompt m_prompt;
     ResultsDatabase m_db{m_prompt};
 };
 
-TEST_F(LogViewQueriesTest, EmptyTableHasNoHostsAndNoRows)
+TEST_F(LogViewQueriesTest, OneServiceInTimeOrderWithPollsAndAverage)
 {
     LogViewQueries queries(m_db.GetDatabase(), m_prompt);
     EXPECT_TRUE(queries.hosts().isEmpty());
-    EXPECT_TRUE(queries.serviceLog("h", "HTTP", "80").empty());
-    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
-}
+    EXPECT_TRUE(queries.serviceLog("web", "HTTP", "80").empty());
 
-TEST_F(LogViewQueriesTest, OneServiceInTimeOrderWithPollsAndAverage)
-{
     record("web", "HTTP", "80", "100", "200 OK [nginx]", "0");
     record("web", "FTP", "21", "7", "other protocol", "0");
     record("web", "HTTP", "8080", "9", "other port", "0");
@@ -56,40 +60,26 @@ TEST_F(LogViewQueriesTest, OneServiceInTimeOrderWithPollsAndAverage)
     record("web", "HTTP", "80", "300", "200 OK [nginx]", "0");
     record("", "", "", "", "no row matched", "1");
     record("web", "HTTP", "80", "2147483647", "Connection refused", "1");
-
-    LogViewQueries queries(m_db.GetDatabase(), m_prompt);
     EXPECT_EQ(queries.hosts(), QStringList({"mail", "web"}));
 
     const LogViewQueries::ServiceLog log = queries.serviceLog("web", "HTTP", "80");
-    ASSERT_EQ(log.rows.size(), 3u);
-    EXPECT_EQ(log.rows[0].message, "200 OK [nginx]");
-    EXPECT_EQ(log.rows[0].response, "100 msec");
-    EXPECT_EQ(log.rows[1].response, "300 msec");
-    EXPECT_EQ(log.rows[2].response, "error");
-    EXPECT_EQ(log.rows[2].message, "Connection refused");
-    EXPECT_EQ(log.rows[0].failure, "");
-    EXPECT_EQ(log.rows[2].failure, "error");
-    EXPECT_EQ(log.rows[0].image, 0);
-    EXPECT_EQ(log.rows[2].image, 1);
-    EXPECT_TRUE(log.rows[0].selected);
-    EXPECT_FALSE(log.rows[1].selected);
-    EXPECT_TRUE(log.rows[2].selected);
+    EXPECT_EQ(Rows(log), std::vector<std::string>({"200 OK [nginx]|100 msec||0|selected",
+                                                   "200 OK [nginx]|300 msec||0|",
+                                                   "Connection refused|error|error|1|selected"}));
+    ASSERT_FALSE(log.rows.empty());
     EXPECT_FALSE(log.rows[0].dateStamp.isEmpty());
     EXPECT_EQ(log.pollsText(), "3");
     EXPECT_EQ(log.averageText(), "200.00 msec");
-    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
-}
 
-TEST_F(LogViewQueriesTest, NegativeTimesAreShownButNotAveraged)
-{
-    record("h", "TIME", "37", "-5", "clock skew", "0");
-    record("h", "TIME", "37", "2147483647", "timed out", "1");
-    LogViewQueries queries(m_db.GetDatabase(), m_prompt);
-    const auto log = queries.serviceLog("h", "TIME", "37");
-    ASSERT_EQ(log.rows.size(), 2u);
-    EXPECT_EQ(log.rows[0].response, "-5 msec");
-    EXPECT_EQ(log.pollsText(), "2");
-    EXPECT_EQ(log.averageText(), "0.00 msec");
+    // Negative times are shown but not averaged.
+    record("web", "TIME", "37", "-5", "clock skew", "0");
+    record("web", "TIME", "37", "2147483647", "timed out", "1");
+    const auto skewed = queries.serviceLog("web", "TIME", "37");
+    EXPECT_EQ(Rows(skewed), std::vector<std::string>(
+                                {"clock skew|-5 msec||0|selected", "timed out|error|error|1|"}));
+    EXPECT_EQ(skewed.pollsText(), "2");
+    EXPECT_EQ(skewed.averageText(), "0.00 msec");
+    EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
 }
 
 TEST_F(LogViewQueriesTest, HostAndPortTextsCannotBreakTheStatement)
@@ -108,7 +98,7 @@ TEST_F(LogViewQueriesTest, HostAndPortTextsCannotBreakTheStatement)
     EXPECT_TRUE(queries.serviceLog("web", "HTTP", "").empty());
     EXPECT_TRUE(queries.serviceLog("web", "HTTP", "eighty").empty());
     EXPECT_EQ(queries.serviceLog("web", "HTTP", " 80 ").rows.size(), 1u);
-    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+    EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
 }
 
 TEST_F(LogViewQueriesTest, RowsRecordedAfterTheClockWasSetBackComeInTimeOrder)
@@ -120,13 +110,9 @@ TEST_F(LogViewQueriesTest, RowsRecordedAfterTheClockWasSetBackComeInTimeOrder)
         .exec("UPDATE HISTORY SET DATESTAMP = '2001-01-01 00:00:00.000' WHERE TIME = 3");
 
     const auto log = LogViewQueries(m_db.GetDatabase(), m_prompt).serviceLog("h", "HTTP", "80");
-    ASSERT_EQ(log.rows.size(), 3u);
-    EXPECT_EQ(log.rows[0].response, "3 msec");
-    EXPECT_EQ(log.rows[1].response, "1 msec");
-    EXPECT_EQ(log.rows[2].response, "2 msec");
-    EXPECT_TRUE(log.rows[0].selected);
-    EXPECT_FALSE(log.rows[1].selected);
-    EXPECT_TRUE(log.rows[2].selected);
+    EXPECT_EQ(Rows(log),
+              std::vector<std::string>({"third, clock set back|3 msec||0|selected",
+                                        "first|1 msec||0|", "second|2 msec||0|selected"}));
 }
 
 // The viewer reads on the connection that records results; a result recorded
@@ -163,7 +149,7 @@ TEST_F(LogViewQueriesTest, ResultsRecordedDuringAReadAreCommittedAtOnce)
     while (cursor.step(std::chrono::milliseconds(5))) {
     }
     EXPECT_GE(cursor.takeRows().size(), 2u);
-    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+    EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
 }
 
 TEST_F(LogViewQueriesTest, ClosedDatabaseIsShown)
@@ -171,8 +157,8 @@ TEST_F(LogViewQueriesTest, ClosedDatabaseIsShown)
     m_db.close();
     LogViewQueries queries(m_db.GetDatabase(), m_prompt);
     EXPECT_TRUE(queries.hosts().isEmpty());
-    ASSERT_EQ(m_prompt.messages.size(), 1u);
-    EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Stop);
+    ASSERT_EQ(m_prompt.messages().size(), 1u);
+    EXPECT_EQ(m_prompt.messages()[0].icon, OperatorPrompt::Icon::Stop);
 }
 
 TEST(LogViewDateTest, StampsAreShownInLocalTimeInTheLocaleForm)

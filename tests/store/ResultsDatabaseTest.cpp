@@ -8,13 +8,10 @@
 #include "support/ServerProcess.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-
-#include <gtest/gtest.h>
 
 namespace qm::test {
 namespace {
@@ -23,109 +20,102 @@ namespace {
 void SeedFile(const QString& path, const QStringList& statements)
 {
     {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "seed");
         db.setDatabaseName(path);
         ASSERT_TRUE(db.open());
         for (const QString& s : statements) {
             QSqlQuery q(db);
             ASSERT_TRUE(q.exec(s)) << s.toStdString() << ": " << q.lastError().text().toStdString();
         }
-        db.close();
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+    QSqlDatabase::removeDatabase("seed");
 }
 
-QStringList Column(ResultsDatabase& db, const QString& statement, int column = 0)
+// The first column of every row the statement gives; NULL as "NULL".
+QStringList Column(ResultsDatabase& db, const QString& statement)
 {
     QStringList out;
     QSqlQuery q(db.GetDatabase());
     EXPECT_TRUE(q.exec(statement)) << q.lastError().text().toStdString();
     while (q.next())
-        out << (q.value(column).isNull() ? QStringLiteral("NULL") : q.value(column).toString());
+        out << (q.value(0).isNull() ? QStringLiteral("NULL") : q.value(0).toString());
     return out;
 }
+
+const QStringList kIndexes{"INDEX", "SERVICE"};
+const char* const kIndexQuery =
+    "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'HISTORY' ORDER BY name";
 
 class ResultsDatabaseTest : public ::testing::Test
 {
 protected:
     ScopedCurrentDir m_cwd;
-    SettingsStore m_settings{m_cwd.path() + QStringLiteral("/settings.ini")};
-    RecordingPrompt m_prompt;
+    SettingsStore m_settings{m_cwd.path() + "/settings.ini"};
+    ScriptedPrompt m_prompt;
 };
 
-TEST_F(ResultsDatabaseTest, FirstStartCreatesTheDefaultFileWithTableAndIndexes)
+TEST_F(ResultsDatabaseTest, TheGivenFileOrElseTheDefaultIsCreatedWithTableAndIndexes)
 {
+    {
+        // A file named on the command line is used instead of the stored one.
+        m_settings.writeString("ConfigDatabase", "DATABASE_FILE", m_cwd.path() + "/stored.mdb");
+        ResultsDatabase given(m_prompt);
+        ASSERT_TRUE(given.open(m_settings, m_cwd.path() + "/given.mdb")) << Shown(m_prompt);
+        EXPECT_TRUE(QFile::exists(m_cwd.path() + "/given.mdb"));
+        EXPECT_FALSE(QFile::exists(m_cwd.path() + "/stored.mdb"));
+        EXPECT_EQ(m_settings.readString("ConfigDatabase", "DATABASE_FILE"),
+                  m_cwd.path() + "/stored.mdb");
+        m_settings.writeString("ConfigDatabase", "DATABASE_FILE", "");
+    }
     ResultsDatabase db(m_prompt);
-    ASSERT_TRUE(db.open(m_settings)) << m_prompt.all();
-    const QString expected = m_cwd.path() + QStringLiteral("/Quillmere.mdb");
+    ASSERT_TRUE(db.open(m_settings)) << Shown(m_prompt);
+    const QString expected = m_cwd.path() + "/Quillmere.mdb";
     EXPECT_TRUE(QFile::exists(expected));
     EXPECT_EQ(m_settings.readString("ConfigDatabase", "DATABASE_FILE"), expected);
     EXPECT_EQ(db.fileName(), expected);
 
-    EXPECT_EQ(Column(db, "PRAGMA table_info(HISTORY)", 1),
-              QStringList({"INDEX", "HOST", "PROTOCOL", "PORT", "FREQUENCY", "TIME", "MESSAGE",
-                           "FAILURE", "DATESTAMP"}));
-    EXPECT_EQ(Column(db, "PRAGMA table_info(HISTORY)", 2),
-              QStringList({"INTEGER", "VARCHAR(96)", "VARCHAR(12)", "SMALLINT", "SMALLINT",
-                           "INTEGER", "VARCHAR(255)", "BOOLEAN", "DATETIME"}));
-    EXPECT_EQ(Column(db, "PRAGMA table_info(HISTORY)", 5),
-              QStringList({"1", "0", "0", "0", "0", "0", "0", "0", "0"}));
-    EXPECT_EQ(Column(db, "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = "
-                         "'HISTORY' ORDER BY name"),
-              QStringList({"INDEX", "SERVICE"}));
-    EXPECT_EQ(Column(db, "PRAGMA index_info(SERVICE)", 2),
+    EXPECT_EQ(
+        Column(db, "SELECT name || ' ' || type || ' ' || pk FROM pragma_table_info('HISTORY')"),
+        QStringList({"INDEX INTEGER 1", "HOST VARCHAR(96) 0", "PROTOCOL VARCHAR(12) 0",
+                     "PORT SMALLINT 0", "FREQUENCY SMALLINT 0", "TIME INTEGER 0",
+                     "MESSAGE VARCHAR(255) 0", "FAILURE BOOLEAN 0", "DATESTAMP DATETIME 0"}));
+    EXPECT_EQ(Column(db, kIndexQuery), kIndexes);
+    EXPECT_EQ(Column(db, "SELECT name FROM pragma_index_info('SERVICE')"),
               QStringList({"HOST", "PROTOCOL", "PORT"}));
     EXPECT_EQ(Column(db, "PRAGMA journal_mode"), QStringList({"wal"}));
-    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+    EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
 }
 
-TEST_F(ResultsDatabaseTest, FileNamedOnTheCommandLineIsUsedInstead)
+TEST_F(ResultsDatabaseTest, OlderFilesGainWhatIsMissingAndKeepTheirData)
 {
-    m_settings.writeString("ConfigDatabase", "DATABASE_FILE", m_cwd.path() + "/stored.mdb");
-    ResultsDatabase db(m_prompt);
-    ASSERT_TRUE(db.open(m_settings, m_cwd.path() + "/given.mdb")) << m_prompt.all();
-    EXPECT_TRUE(QFile::exists(m_cwd.path() + "/given.mdb"));
-    EXPECT_FALSE(QFile::exists(m_cwd.path() + "/stored.mdb"));
-    EXPECT_EQ(m_settings.readString("ConfigDatabase", "DATABASE_FILE"),
-              m_cwd.path() + "/stored.mdb");
-}
+    // A table from before FREQUENCY existed.
+    const QString old = m_cwd.path() + "/old.mdb";
+    SeedFile(old, {"CREATE TABLE HISTORY (\"INDEX\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+                   "HOST VARCHAR(96), PROTOCOL VARCHAR(12), PORT SMALLINT, TIME INTEGER, "
+                   "MESSAGE VARCHAR(255), FAILURE BOOLEAN, DATESTAMP DATETIME)",
+                   "INSERT INTO HISTORY (HOST, PROTOCOL, PORT, TIME, MESSAGE, FAILURE, DATESTAMP) "
+                   "VALUES ('old', 'FTP', 21, 5, 'kept', 0, '2001-02-03 04:05:06.000')"});
+    {
+        ResultsDatabase db(m_prompt);
+        ASSERT_TRUE(db.openFile(old)) << Shown(m_prompt);
+        EXPECT_EQ(Column(db, "SELECT HOST || '/' || MESSAGE FROM HISTORY"),
+                  QStringList({"old/kept"}));
+        ASSERT_TRUE(db.RecordResults("new", "HTTP", "80", "30", "12", "fine", "0"));
+        EXPECT_EQ(Column(db, "SELECT FREQUENCY FROM HISTORY ORDER BY \"INDEX\""),
+                  QStringList({"NULL", "30"}));
+    }
 
-TEST_F(ResultsDatabaseTest, OldTableWithoutFrequencyGainsTheColumn)
-{
-    const QString path = m_cwd.path() + "/old.mdb";
-    SeedFile(
-        path,
-        {"CREATE TABLE HISTORY (\"INDEX\" INTEGER PRIMARY KEY AUTOINCREMENT, HOST VARCHAR(96), "
-         "PROTOCOL VARCHAR(12), PORT SMALLINT, TIME INTEGER, MESSAGE VARCHAR(255), FAILURE "
-         "BOOLEAN, "
-         "DATESTAMP DATETIME)",
-         "INSERT INTO HISTORY (HOST, PROTOCOL, PORT, TIME, MESSAGE, FAILURE, DATESTAMP) "
-         "VALUES ('old', 'FTP', 21, 5, 'kept', 0, '2001-02-03 04:05:06.000')"});
-    ResultsDatabase db(m_prompt);
-    ASSERT_TRUE(db.openFile(path)) << m_prompt.all();
-    EXPECT_TRUE(Column(db, "PRAGMA table_info(HISTORY)", 1).contains("FREQUENCY"));
-    EXPECT_EQ(Column(db, "SELECT HOST || '/' || MESSAGE FROM HISTORY"), QStringList({"old/kept"}));
-    EXPECT_EQ(Column(db, "SELECT FREQUENCY FROM HISTORY"), QStringList({"NULL"}));
-
-    ASSERT_TRUE(db.RecordResults("new", "HTTP", "80", "30", "12", "fine", "0"));
-    EXPECT_EQ(Column(db, "SELECT FREQUENCY FROM HISTORY ORDER BY \"INDEX\""),
-              QStringList({"NULL", "30"}));
-    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
-}
-
-TEST_F(ResultsDatabaseTest, ExistingFileWithoutHistoryGainsTheTable)
-{
-    const QString path = m_cwd.path() + "/other.mdb";
-    SeedFile(path,
+    // A database of another tool, without HISTORY.
+    const QString other = m_cwd.path() + "/other.mdb";
+    SeedFile(other,
              {"CREATE TABLE NOTES (TEXT VARCHAR(20))", "INSERT INTO NOTES VALUES ('keep me')"});
     ResultsDatabase db(m_prompt);
-    ASSERT_TRUE(db.openFile(path)) << m_prompt.all();
+    ASSERT_TRUE(db.openFile(other)) << Shown(m_prompt);
     EXPECT_EQ(Column(db, "SELECT TEXT FROM NOTES"), QStringList({"keep me"}));
-    EXPECT_EQ(Column(db, "PRAGMA table_info(HISTORY)", 1).size(), 9);
-    EXPECT_EQ(Column(db, "SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name"),
-              QStringList({"INDEX", "SERVICE"}));
+    EXPECT_EQ(Column(db, "SELECT count(*) FROM pragma_table_info('HISTORY')"), QStringList({"9"}));
+    EXPECT_EQ(Column(db, kIndexQuery), kIndexes);
     EXPECT_TRUE(db.RecordResults("h", "ECHO", "0", "60", "1", "up", "0"));
+    EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
 }
 
 TEST_F(ResultsDatabaseTest, RecordsFieldsWithTypesWidthsAndNulls)
@@ -138,36 +128,30 @@ TEST_F(ResultsDatabaseTest, RecordsFieldsWithTypesWidthsAndNulls)
     ASSERT_TRUE(db.RecordResults(QString(200, 'h'), "QUOTE OF THE DAY", "65535", "5", "2147483647",
                                  QString(300, 'm'), "1"));
 
-    EXPECT_EQ(Column(db, "SELECT HOST || '|' || PROTOCOL || '|' || PORT || '|' || FREQUENCY || '|' "
-                         "|| TIME || '|' || "
-                         "FAILURE || '|' || typeof(MESSAGE) FROM HISTORY WHERE \"INDEX\" = 1"),
-              QStringList({"www.example.org|HTTP|80|120|15|0|null"}));
-    EXPECT_EQ(Column(db, "SELECT typeof(PORT) || typeof(FREQUENCY) || typeof(TIME) || "
-                         "typeof(FAILURE) FROM HISTORY "
-                         "WHERE \"INDEX\" = 1"),
-              QStringList({"integerintegerintegerinteger"}));
+    EXPECT_EQ(Column(db,
+                     "SELECT HOST || '|' || PROTOCOL || '|' || PORT || '|' || FREQUENCY || '|' "
+                     "|| TIME || '|' || FAILURE || '|' || typeof(MESSAGE) || '|' || typeof(PORT) "
+                     "|| typeof(FREQUENCY) || typeof(TIME) || typeof(FAILURE) FROM HISTORY "
+                     "WHERE \"INDEX\" = 1"),
+              QStringList({"www.example.org|HTTP|80|120|15|0|null|integerintegerintegerinteger"}));
     // An all-empty result still gives a row, with nothing but its time.
-    EXPECT_EQ(
-        Column(
-            db,
-            "SELECT coalesce(HOST, PROTOCOL, PORT, FREQUENCY, TIME, MESSAGE, FAILURE, 'all null') "
-            "FROM HISTORY WHERE \"INDEX\" = 2"),
-        QStringList({"all null"}));
+    EXPECT_EQ(Column(db, "SELECT coalesce(HOST, PROTOCOL, PORT, FREQUENCY, TIME, MESSAGE, FAILURE, "
+                         "'all null') FROM HISTORY WHERE \"INDEX\" = 2"),
+              QStringList({"all null"}));
     EXPECT_EQ(Column(db, "SELECT length(HOST) || ' ' || length(PROTOCOL) || ' ' || length(MESSAGE) "
-                         "|| ' ' || FAILURE "
-                         "FROM HISTORY WHERE \"INDEX\" = 3"),
+                         "|| ' ' || FAILURE FROM HISTORY WHERE \"INDEX\" = 3"),
               QStringList({"96 12 255 1"}));
 
     const QStringList stamps = Column(db, "SELECT DATESTAMP FROM HISTORY ORDER BY \"INDEX\"");
     ASSERT_EQ(stamps.size(), 3);
-    const QDateTime first = QDateTime::fromString(stamps[0], "yyyy-MM-dd HH:mm:ss.zzz");
-    ASSERT_TRUE(first.isValid()) << stamps[0].toStdString();
-    EXPECT_GE(QDateTime(first.date(), first.time(), Qt::UTC), before);
-    EXPECT_LE(QDateTime(first.date(), first.time(), Qt::UTC),
-              QDateTime::currentDateTimeUtc().addSecs(1));
+    const QDateTime local = QDateTime::fromString(stamps[0], "yyyy-MM-dd HH:mm:ss.zzz");
+    ASSERT_TRUE(local.isValid()) << stamps[0].toStdString();
+    const QDateTime first(local.date(), local.time(), Qt::UTC);
+    EXPECT_GE(first, before);
+    EXPECT_LE(first, QDateTime::currentDateTimeUtc().addSecs(1));
     EXPECT_LE(stamps[0], stamps[1]);
     EXPECT_LE(stamps[1], stamps[2]);
-    EXPECT_TRUE(m_prompt.messages.empty()) << m_prompt.all();
+    EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
 }
 
 TEST_F(ResultsDatabaseTest, BadNumberIsShownOnceUntilARecordSucceeds)
@@ -175,19 +159,20 @@ TEST_F(ResultsDatabaseTest, BadNumberIsShownOnceUntilARecordSucceeds)
     ResultsDatabase db(m_prompt);
     ASSERT_TRUE(db.open(m_settings));
     EXPECT_TRUE(db.RecordResults("h", "HTTP", "eighty", "60", "5", "x", "0"));
-    ASSERT_EQ(m_prompt.texts().size(), 2u);
-    EXPECT_EQ(m_prompt.messages[0].text, "RecordResults");
-    EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Stop);
-    EXPECT_NE(m_prompt.messages[1].text.find("PORT"), std::string::npos) << m_prompt.all();
-    EXPECT_NE(m_prompt.messages[1].text.find("eighty"), std::string::npos) << m_prompt.all();
+    const auto shown = m_prompt.messages();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, "RecordResults");
+    EXPECT_EQ(shown[0].icon, OperatorPrompt::Icon::Stop);
+    EXPECT_NE(shown[1].text.find("PORT"), std::string::npos) << Shown(m_prompt);
+    EXPECT_NE(shown[1].text.find("eighty"), std::string::npos) << Shown(m_prompt);
 
     EXPECT_TRUE(db.RecordResults("h", "HTTP", "eighty", "60", "5", "x", "0"));
-    EXPECT_EQ(m_prompt.messages.size(), 2u) << "a repeat of the same failure is not shown again";
+    EXPECT_EQ(m_prompt.texts().size(), 2u) << "a repeat of the same failure is not shown again";
     EXPECT_TRUE(db.RecordResults("h", "HTTP", "80", "60", "5", "x", "maybe"));
-    EXPECT_EQ(m_prompt.messages.size(), 4u) << m_prompt.all();
+    EXPECT_EQ(m_prompt.texts().size(), 4u) << Shown(m_prompt);
     EXPECT_TRUE(db.RecordResults("h", "HTTP", "80", "60", "5", "x", "0"));
     EXPECT_TRUE(db.RecordResults("h", "HTTP", "80", "60", "5", "x", "maybe"));
-    EXPECT_EQ(m_prompt.messages.size(), 6u) << "shown again after a success";
+    EXPECT_EQ(m_prompt.texts().size(), 6u) << "shown again after a success";
     // Nothing of the bad rows was written; the caller still goes on.
     EXPECT_EQ(Column(db, "SELECT count(*) FROM HISTORY"), QStringList({"1"}));
 }
@@ -204,9 +189,8 @@ TEST_F(ResultsDatabaseTest, ClearingReportsTheCountAndTheCounterKeepsGrowing)
         EXPECT_EQ(db.ClearHistory(), 0);
         ASSERT_EQ(m_prompt.texts(),
                   std::vector<std::string>({"3 Records Deleted", "0 Records Deleted"}));
-        EXPECT_EQ(m_prompt.messages[0].icon, OperatorPrompt::Icon::Plain);
+        EXPECT_EQ(m_prompt.messages()[0].icon, OperatorPrompt::Icon::Plain);
         ASSERT_TRUE(db.RecordResults("h", "HTTP", "80", "60", "9", "m", "0"));
-        EXPECT_EQ(Column(db, "SELECT \"INDEX\" FROM HISTORY"), QStringList({"4"}));
     }
     ResultsDatabase reopened(m_prompt);
     ASSERT_TRUE(reopened.openFile(path));
@@ -223,15 +207,15 @@ TEST_F(ResultsDatabaseTest, SecondCopyCannotTakeTheFileAndTheFirstLosesNothing)
     ASSERT_TRUE(first.openFile(path));
     ASSERT_TRUE(first.RecordResults("a", "HTTP", "80", "60", "1", "one", "0"));
 
-    RecordingPrompt secondPrompt;
+    ScriptedPrompt secondPrompt;
     ResultsDatabase second(secondPrompt);
     EXPECT_FALSE(second.openFile(path));
     EXPECT_FALSE(second.isOpen());
-    ASSERT_EQ(secondPrompt.messages.size(), 1u) << secondPrompt.all();
-    EXPECT_EQ(secondPrompt.messages[0].icon, OperatorPrompt::Icon::Stop);
-    EXPECT_NE(secondPrompt.messages[0].text.find("in use by another running copy"),
-              std::string::npos)
-        << secondPrompt.all();
+    const auto shown = secondPrompt.messages();
+    ASSERT_EQ(shown.size(), 1u) << Shown(secondPrompt);
+    EXPECT_EQ(shown[0].icon, OperatorPrompt::Icon::Stop);
+    EXPECT_NE(shown[0].text.find("in use by another running copy"), std::string::npos)
+        << shown[0].text;
     EXPECT_FALSE(second.RecordResults("b", "HTTP", "80", "60", "2", "lost", "0"));
     EXPECT_EQ(second.ClearHistory(), -1);
 
@@ -251,7 +235,7 @@ TEST_F(ResultsDatabaseTest, SecondCopyCannotTakeTheFileAndTheFirstLosesNothing)
     ASSERT_TRUE(first.RecordResults("a", "HTTP", "80", "60", "3", "two", "0"));
     first.close();
     ResultsDatabase later(m_prompt);
-    ASSERT_TRUE(later.openFile(path)) << m_prompt.all();
+    ASSERT_TRUE(later.openFile(path)) << Shown(m_prompt);
     EXPECT_EQ(Column(later, "SELECT MESSAGE FROM HISTORY ORDER BY \"INDEX\""),
               QStringList({"one", "two"}));
 }
@@ -260,20 +244,20 @@ TEST_F(ResultsDatabaseTest, UnusableFilesAreShownAndLeftAlone)
 {
     ResultsDatabase missingFolder(m_prompt);
     EXPECT_FALSE(missingFolder.openFile(m_cwd.path() + "/no/such/folder/x.mdb"));
-    ASSERT_EQ(m_prompt.messages.size(), 1u);
-    EXPECT_NE(m_prompt.messages[0].text.find("does not exist"), std::string::npos)
-        << m_prompt.all();
     EXPECT_FALSE(missingFolder.RecordResults("h", "HTTP", "80", "60", "1", "m", "0"));
 
+    const std::string notes = "This is not a database, and it must stay as it is.\n";
     const QString text = m_cwd.path() + "/notes.mdb";
-    WriteFile(text.toStdString(), "This is not a database, and it must stay as it is.\n");
-    RecordingPrompt prompt;
-    ResultsDatabase notDatabase(prompt);
+    WriteFile(text.toStdString(), notes);
+    ResultsDatabase notDatabase(m_prompt);
     EXPECT_FALSE(notDatabase.openFile(text));
-    ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_EQ(prompt.messages[0].icon, OperatorPrompt::Icon::Stop);
-    EXPECT_NE(prompt.messages[0].text.find("not a database"), std::string::npos) << prompt.all();
-    EXPECT_EQ(ReadFile(text.toStdString()), "This is not a database, and it must stay as it is.\n");
+    EXPECT_EQ(ReadFile(text.toStdString()), notes);
+
+    const auto shown = m_prompt.messages();
+    ASSERT_EQ(shown.size(), 2u) << Shown(m_prompt);
+    EXPECT_NE(shown[0].text.find("does not exist"), std::string::npos) << shown[0].text;
+    EXPECT_EQ(shown[1].icon, OperatorPrompt::Icon::Stop);
+    EXPECT_NE(shown[1].text.find("not a database"), std::string::npos) << shown[1].text;
 }
 
 } // namespace

@@ -1,41 +1,21 @@
 #pragma once
 
-#include "platform/OperatorPrompt.h"
+#include "support/RecordingPrompt.h"
 
-#include <QString>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
-#include <chrono>
-#include <functional>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
 namespace qm::test {
-
-// Keeps every message the code under test shows to the operator.
-class RecordingPrompt final : public OperatorPrompt
-{
-public:
-    struct Message
-    {
-        Icon icon;
-        std::string text;
-    };
-    void inform(Icon icon, const std::string& text) override { messages.push_back({icon, text}); }
-    bool confirm(const std::string&) override { return false; }
-
-    std::vector<std::string> texts() const;
-    // All texts joined by new lines, for failure output.
-    std::string all() const;
-    std::vector<Message> messages;
-};
 
 // Makes a fresh temporary folder the current directory for its lifetime.
 class ScopedCurrentDir
 {
 public:
-    ScopedCurrentDir();
-    ~ScopedCurrentDir();
+    ScopedCurrentDir() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~ScopedCurrentDir() { QDir::setCurrent(m_previous); }
     QString path() const { return m_dir.path(); }
 
 private:
@@ -43,9 +23,16 @@ private:
     QString m_previous;
 };
 
-// Runs the Qt event loop until the condition holds; false on time-out.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+inline QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
-QByteArray ReadBytes(const QString& path);
+// What the operator was shown, for failure output.
+inline std::string Shown(const ScriptedPrompt& prompt)
+{
+    return ::testing::PrintToString(prompt.texts());
+}
 
 } // namespace qm::test
