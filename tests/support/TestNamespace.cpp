@@ -90,28 +90,34 @@ TestNamespace::~TestNamespace()
         RunIp({"netns", "del", m_name});
 }
 
-std::string TestNamespace::run(const std::function<void()>& fn) const
+std::string TestNamespace::runHere(const std::function<void()>& fn) const
 {
     if (!m_error.empty())
         return m_error;
+    const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const std::string path = "/var/run/netns/" + m_name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     std::string failure;
-    std::thread worker([&] {
-        const std::string path = "/var/run/netns/" + m_name;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            failure = "cannot open " + path + ": " + std::strerror(errno);
-            return;
-        }
-        // Only this thread moves into the namespace.
-        const int rc = ::setns(fd, CLONE_NEWNET);
-        const int err = errno;
-        ::close(fd);
-        if (rc != 0) {
-            failure = "setns into " + m_name + " failed: " + std::strerror(err);
-            return;
-        }
+    if (home < 0 || fd < 0) {
+        failure = "cannot open " + (home < 0 ? std::string("this thread's namespace") : path) + ": " +
+                  std::strerror(errno);
+    } else if (::setns(fd, CLONE_NEWNET) != 0) {
+        // Only this thread moves into the namespace, and back afterwards.
+        failure = "setns into " + m_name + " failed: " + std::strerror(errno);
+    } else {
         fn();
-    });
+        ::setns(home, CLONE_NEWNET);
+    }
+    for (const int open : {home, fd})
+        if (open >= 0)
+            ::close(open);
+    return failure;
+}
+
+std::string TestNamespace::run(const std::function<void()>& fn) const
+{
+    std::string failure;
+    std::thread worker([&] { failure = runHere(fn); });
     worker.join();
     return failure;
 }

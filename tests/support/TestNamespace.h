@@ -23,6 +23,9 @@ public:
     // Runs fn on a thread that has entered the namespace and waits for it.
     // Empty on success; otherwise why the thread could not enter.
     std::string run(const std::function<void()>& fn) const;
+    // Runs fn on the calling thread inside the namespace (threads it starts
+    // are born there), then moves the thread back.
+    std::string runHere(const std::function<void()>& fn) const;
 
     // An address inside the namespace that never answers.
     static constexpr const char* kSilentAddress = "10.77.0.9";
