@@ -8,6 +8,21 @@
 
 namespace qm::test {
 
+int BindLoopback(int type, int* port)
+{
+    const int fd = ::socket(AF_INET, type, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    socklen_t len = sizeof(a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
 void ScriptedConnection::send(const std::string& bytes)
 {
     std::size_t off = 0;
@@ -61,17 +76,8 @@ void ScriptedConnection::close()
 
 ScriptedServer::ScriptedServer(Script script) : m_script(std::move(script))
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    m_listenFd = BindLoopback(SOCK_STREAM, &m_port);
     ::listen(m_listenFd, 16);
-    socklen_t len = sizeof(a);
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&a), &len);
-    m_port = ntohs(a.sin_port);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -85,6 +91,13 @@ ScriptedServer::~ScriptedServer()
 std::vector<std::string> ScriptedServer::received() const
 {
     std::lock_guard lock(m_mutex);
+    return m_received;
+}
+
+std::vector<std::string> ScriptedServer::waitForReceived(std::size_t n, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    m_ended.wait_for(lock, timeout, [&] { return m_received.size() >= n; });
     return m_received;
 }
 
@@ -104,8 +117,11 @@ void ScriptedServer::run()
         if (conn.fd() >= 0)
             conn.receiveAll(std::chrono::milliseconds(200));
         conn.close();
-        std::lock_guard lock(m_mutex);
-        m_received.push_back(conn.log());
+        {
+            std::lock_guard lock(m_mutex);
+            m_received.push_back(conn.log());
+        }
+        m_ended.notify_all();
     }
 }
 

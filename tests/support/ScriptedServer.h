@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -9,6 +10,10 @@
 #include <vector>
 
 namespace qm::test {
+
+// A socket of the type (SOCK_STREAM, SOCK_DGRAM) bound to a free port of
+// 127.0.0.1; the port goes to *port.
+int BindLoopback(int type, int* port);
 
 // One accepted connection of a ScriptedServer. Every wait is bounded.
 class ScriptedConnection
@@ -48,6 +53,9 @@ public:
     int port() const { return m_port; }
     // Everything the peers sent, per connection, in accept order.
     std::vector<std::string> received() const;
+    // Waits (bounded) until n connections have ended; received() then.
+    std::vector<std::string> waitForReceived(std::size_t n,
+                                             std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
     int connections() const { return m_connections.load(); }
 
 private:
@@ -59,6 +67,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_ended;
     std::vector<std::string> m_received;
     std::thread m_thread;
 };

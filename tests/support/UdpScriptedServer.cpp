@@ -1,6 +1,7 @@
-#include "UdpScriptedServer.h"
+#include "support/UdpScriptedServer.h"
 
-#include <arpa/inet.h>
+#include "support/ScriptedServer.h"
+
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,14 +11,7 @@ namespace qm::test {
 
 UdpScriptedServer::UdpScriptedServer(Script script) : m_script(std::move(script))
 {
-    m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    socklen_t len = sizeof(a);
-    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-    m_port = ntohs(a.sin_port);
+    m_fd = BindLoopback(SOCK_DGRAM, &m_port);
     m_thread = std::thread([this] { run(); });
 }
 
