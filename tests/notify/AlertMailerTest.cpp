@@ -33,6 +33,16 @@ void Send(ProbeSocket& probe, int port, const std::string& from,
     SendAlertMail(probe, "127.0.0.1", "ops@example.test", from, "HOST DOWN: web1", body, port);
 }
 
+// One mail to a server that answers with `replies`: what the server received.
+std::string Exchange(ProbeSocket& probe, std::vector<std::string> replies, const std::string& from,
+                     const std::string& body = "Host: web1\n")
+{
+    ScriptedServer server(ScriptedSmtp(std::move(replies)));
+    Send(probe, server.port(), from, body);
+    const auto received = server.waitForReceived(1);
+    return received.size() == 1 ? received[0] : "(no connection)";
+}
+
 TEST(AlertMailerTest, HeloNameAndDateHeader)
 {
     // The common forms are on the wire in the tests below.
@@ -65,13 +75,9 @@ TEST(AlertMailerTest, HeloNameAndDateHeader)
 
 TEST(AlertMailerTest, FullDialogueOnTheWire)
 {
-    ScriptedServer server(ScriptedSmtp(SmtpAccepting()));
     test::RecordingSink sink;
     ProbeSocket probe(sink);
-    Send(probe, server.port(), "monitor@example.test", "Host: web1\n.dot line\n");
-    const auto received = server.waitForReceived(1);
-    ASSERT_EQ(received.size(), 1u);
-    const std::string& wire = received[0];
+    const std::string wire = Exchange(probe, SmtpAccepting(), "monitor@example.test", "Host: web1\n.dot line\n");
     const std::regex expected(
         "HELO monitor\r\n"
         "MAIL FROM: monitor@example\\.test \r\n"
@@ -89,7 +95,7 @@ TEST(AlertMailerTest, FullDialogueOnTheWire)
     EXPECT_EQ(probe.socketHandle(), -1);
 }
 
-TEST(AlertMailerTest, UnexpectedRepliesEndTheDialogue)
+TEST(AlertMailerTest, UnexpectedRepliesOnTheWire)
 {
     const std::string helo = "HELO monitor\r\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -105,26 +111,16 @@ TEST(AlertMailerTest, UnexpectedRepliesEndTheDialogue)
     ProbeSocket probe(sink);
     for (const auto& [replies, wire] : cases) {
         SCOPED_TRACE(replies[0]);
-        ScriptedServer server(ScriptedSmtp(replies));
-        Send(probe, server.port(), "monitor@example.test");
-        EXPECT_EQ(server.waitForReceived(1), std::vector<std::string>{wire});
+        EXPECT_EQ(Exchange(probe, replies, "monitor@example.test"), wire);
     }
-    EXPECT_TRUE(sink.results().empty());
-    EXPECT_EQ(probe.socketHandle(), -1);
-}
-
-TEST(AlertMailerTest, DataRefusedStillSendsTheMessageAndBareFromGivesEmptyHelo)
-{
-    ScriptedServer server(ScriptedSmtp(SmtpAccepting("220 mx\r\n", "500 no data for you\r\n")));
-    test::RecordingSink sink;
-    ProbeSocket probe(sink);
-    Send(probe, server.port(), "monitor", "THIS IS JUST A TEST");
-    const auto received = server.waitForReceived(1);
-    ASSERT_EQ(received.size(), 1u);
-    const std::string& wire = received[0];
+    // A refused DATA still sends the message; a bare sender gives an empty HELO.
+    const std::string wire = Exchange(probe, SmtpAccepting("220 mx\r\n", "500 no data for you\r\n"), "monitor",
+                                      "THIS IS JUST A TEST");
     EXPECT_EQ(wire.rfind("HELO \r\nMAIL FROM: monitor \r\n", 0), 0u) << wire;
     EXPECT_NE(wire.find("DATA\r\nFrom: monitor\n"), std::string::npos) << wire;
     EXPECT_NE(wire.find("\n\nTHIS IS JUST A TEST\n \r\n.\r\nQUIT \r\n"), std::string::npos) << wire;
+    EXPECT_TRUE(sink.results().empty());
+    EXPECT_EQ(probe.socketHandle(), -1);
 }
 
 TEST(AlertMailerTest, UnreachableServerEndsSilentlyAndReceiveFailuresCarryTheCallersThreadId)

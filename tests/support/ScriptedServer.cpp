@@ -23,6 +23,24 @@ int BindLoopback(int type, int* port)
     return fd;
 }
 
+PollThread::PollThread(int fd, std::function<void()> ready)
+    : m_fd(fd), m_thread([this, ready = std::move(ready)] {
+          while (!m_stop) {
+              pollfd p{m_fd, POLLIN, 0};
+              if (::poll(&p, 1, 50) > 0)
+                  ready();
+          }
+      })
+{
+}
+
+PollThread::~PollThread()
+{
+    m_stop = true;
+    m_thread.join();
+    ::close(m_fd);
+}
+
 void ScriptedConnection::send(const std::string& bytes)
 {
     std::size_t off = 0;
@@ -76,16 +94,9 @@ void ScriptedConnection::close()
 
 ScriptedServer::ScriptedServer(Script script) : m_script(std::move(script))
 {
-    m_listenFd = BindLoopback(SOCK_STREAM, &m_port);
-    ::listen(m_listenFd, 16);
-    m_thread = std::thread([this] { run(); });
-}
-
-ScriptedServer::~ScriptedServer()
-{
-    m_stop = true;
-    m_thread.join();
-    ::close(m_listenFd);
+    const int fd = BindLoopback(SOCK_STREAM, &m_port);
+    ::listen(fd, 16);
+    m_poll.emplace(fd, [this, fd] { serve(fd); });
 }
 
 std::vector<std::string> ScriptedServer::received() const
@@ -101,28 +112,23 @@ std::vector<std::string> ScriptedServer::waitForReceived(std::size_t n, std::chr
     return m_received;
 }
 
-void ScriptedServer::run()
+void ScriptedServer::serve(int listenFd)
 {
-    while (!m_stop) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        const int fd = ::accept(m_listenFd, nullptr, nullptr);
-        if (fd < 0)
-            continue;
-        ++m_connections;
-        ScriptedConnection conn(fd);
-        m_script(conn);
-        // Whatever the peer still sends before closing is recorded too.
-        if (conn.fd() >= 0)
-            conn.receiveAll(std::chrono::milliseconds(200));
-        conn.close();
-        {
-            std::lock_guard lock(m_mutex);
-            m_received.push_back(conn.log());
-        }
-        m_ended.notify_all();
+    const int fd = ::accept(listenFd, nullptr, nullptr);
+    if (fd < 0)
+        return;
+    ++m_connections;
+    ScriptedConnection conn(fd);
+    m_script(conn);
+    // Whatever the peer still sends before closing is recorded too.
+    if (conn.fd() >= 0)
+        conn.receiveAll(std::chrono::milliseconds(200));
+    conn.close();
+    {
+        std::lock_guard lock(m_mutex);
+        m_received.push_back(conn.log());
     }
+    m_ended.notify_all();
 }
 
 } // namespace qm::test

@@ -45,12 +45,6 @@ std::string Record(int type, const std::string& data)
          + Be16Bytes(static_cast<int>(data.size())) + data;
 }
 
-// Answers every query with one address record of 10.0.0.7.
-std::optional<std::string> AddressReply(const std::string& query)
-{
-    return ReplyHead(query, 1) + Record(1, std::string("\x0A\x00\x00\x07", 4));
-}
-
 // The question of a request in dotted form, and its type.
 std::pair<std::string, int> Question(const std::string& q)
 {
@@ -113,9 +107,11 @@ protected:
 
 } // namespace
 
-TEST(ToolsDnsQuery, IsBuiltByHandAndTakesTheFirstReply)
+TEST(ToolsDnsQuery, IsBuiltByHandAndTakesTheFirstReplyWithoutTheTrailingDot)
 {
-    UdpScriptedServer server(AddressReply);
+    UdpScriptedServer server([](const std::string& q) -> std::optional<std::string> {
+        return ReplyHead(q, 1) + Record(1, std::string("\x0A\x00\x00\x07", 4)); // 10.0.0.7
+    });
     RecordingSink sink;
     ProbeSocket probe(sink);
     DnsReply reply{};
@@ -129,6 +125,13 @@ TEST(ToolsDnsQuery, IsBuiltByHandAndTakesTheFirstReply)
                                + Be16Bytes(kDnsTypeA) + Be16Bytes(1));
     EXPECT_EQ(received, 37 + 16);
     EXPECT_TRUE(sink.results().empty());
+
+    // A trailing dot is quoted in the texts but not sent.
+    const auto results = Probe(server.port(), "dotted.test.");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result.message, "Success: A Record Query:[ dotted.test. ] Returned:[ RR IP [10.0.0.7] ]");
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests()[1].substr(12), std::string("\x06" "dotted\x04test\x00\x00\x01\x00\x01", 17));
 }
 
 TEST_F(ToolsDnsmasq, AnswersOfARealServer)
@@ -244,18 +247,6 @@ TEST(ToolsDnsProbe, NumericNameTooLongToReverseIsToldAndAskedAsItIs)
     // Without a prompt the query goes out all the same.
     EXPECT_EQ(Probe(server.port(), std::string(250, '7')).size(), 1u);
     EXPECT_EQ(server.requests().size(), 6u);
-}
-
-TEST(ToolsDnsProbe, TextsQuoteTheNameWithItsTrailingDot)
-{
-    UdpScriptedServer server(AddressReply);
-    const auto results = Probe(server.port(), "dotted.test.");
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].result.message, "Success: A Record Query:[ dotted.test. ] Returned:[ RR IP [10.0.0.7] ]");
-    // The dot itself is not sent.
-    const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].substr(12), std::string("\x06" "dotted\x04test\x00\x00\x01\x00\x01", 17));
 }
 
 TEST(ToolsDnsProbe, RepliesThatDoNotFitAreFailures)
