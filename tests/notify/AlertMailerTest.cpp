@@ -1,9 +1,10 @@
 #include "notify/AlertMailer.h"
 
+#include "ScriptedSmtp.h"
 #include "platform/ThreadId.h"
 #include "probes/ProbeSocket.h"
 #include "support/RecordingSink.h"
-#include "support/ScriptedServer.h"
+#include "support/ServerProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@
 #include <ctime>
 #include <regex>
 #include <sys/socket.h>
-#include <thread>
+#include <tuple>
 
 namespace qm {
 namespace {
@@ -22,62 +23,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::ScriptedConnection;
 using test::ScriptedServer;
+using test::ScriptedSmtp;
+using test::SmtpAccepting;
 using SteadyClock = std::chrono::steady_clock;
-
-// Sets TZ for the scope of a test and puts the old one back.
-class ZoneScope
-{
-public:
-    explicit ZoneScope(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ"))
-            m_old = old, m_had = true;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneScope()
-    {
-        if (m_had)
-            ::setenv("TZ", m_old.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::string m_old;
-    bool m_had = false;
-};
-
-// An SMTP server that answers every step with the given codes.
-ScriptedServer::Script Answering(std::string greeting, std::string dataReply = "354 go ahead\r\n")
-{
-    return [greeting, dataReply](ScriptedConnection& c) {
-        c.send(greeting);
-        if (greeting.rfind("220", 0) != 0)
-            return;
-        for (int i = 0; i < 3; ++i) { // HELO, MAIL FROM, RCPT TO
-            if (c.receiveUntil("\r\n").empty())
-                return;
-            c.send("250 ok\r\n");
-        }
-        c.receiveUntil("\r\n");
-        c.send(dataReply);
-        c.receiveUntil("\r\n.\r\n");
-        c.send("250 queued\r\n");
-        c.receiveUntil("\r\n");
-        c.send("221 bye\r\n");
-    };
-}
-
-// What the server's connections received, once `count` of them have ended.
-std::vector<std::string> Received(const ScriptedServer& server, std::size_t count = 1)
-{
-    const auto deadline = SteadyClock::now() + 5s;
-    while (server.received().size() < count && SteadyClock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    return server.received();
-}
 
 void Send(ProbeSocket& probe, int port, const std::string& from,
           const std::string& body = "Host: web1\n")
@@ -85,43 +33,51 @@ void Send(ProbeSocket& probe, int port, const std::string& from,
     SendAlertMail(probe, "127.0.0.1", "ops@example.test", from, "HOST DOWN: web1", body, port);
 }
 
+// One mail to a server that answers with `replies`: what the server received.
+std::string Exchange(ProbeSocket& probe, std::vector<std::string> replies, const std::string& from,
+                     const std::string& body = "Host: web1\n")
+{
+    ScriptedServer server(ScriptedSmtp(std::move(replies)));
+    Send(probe, server.port(), from, body);
+    const auto received = server.waitForReceived(1);
+    return received.size() == 1 ? received[0] : "(no connection)";
+}
+
 TEST(AlertMailerTest, HeloNameAndDateHeader)
 {
-    EXPECT_EQ(HeloName("monitor@example.test"), "monitor");
+    // The common forms are on the wire in the tests below.
     EXPECT_EQ(HeloName("a@b@c"), "a");
-    EXPECT_EQ(HeloName("monitor"), "");
     EXPECT_EQ(HeloName(""), "");
 
-    {
-        ZoneScope zone("EST5");
-        EXPECT_EQ(MailDateText(0), "Wed, 31 Dec 1969 19:00:00 -0500");
+    // The date in the local zone, with its offset.
+    const char* tz = std::getenv("TZ");
+    const std::string previous = tz ? tz : "";
+    const std::vector<std::tuple<const char*, std::time_t, const char*>> zones = {
+        {"EST5", 0, "Wed, 31 Dec 1969 19:00:00 -0500"},
+        {"IST-5:30", 86400 * 40 + 3600, "Tue, 10 Feb 1970 06:30:00 +0530"},
+        {"NST3:30", 0, "Wed, 31 Dec 1969 20:30:00 -0330"},
+        {"UTC0", 1700000000, "Tue, 14 Nov 2023 22:13:20 +0000"}, // the zone of the message below
+    };
+    for (const auto& [zone, time, text] : zones) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(MailDateText(time), text) << zone;
     }
-    {
-        ZoneScope zone("IST-5:30");
-        EXPECT_EQ(MailDateText(86400 * 40 + 3600), "Tue, 10 Feb 1970 06:30:00 +0530");
-    }
-    {
-        ZoneScope zone("NST3:30");
-        EXPECT_EQ(MailDateText(0), "Wed, 31 Dec 1969 20:30:00 -0330");
-    }
-    {
-        ZoneScope zone("UTC0");
-        EXPECT_EQ(MailDateText(1700000000), "Tue, 14 Nov 2023 22:13:20 +0000");
-        EXPECT_EQ(
-            BuildAlertMessage("m@x", "o@y", "HOST UP: web1", "Host: web1\n", 1700000000),
-            "From: m@x\nDate: Tue, 14 Nov 2023 22:13:20 +0000\nTo: o@y\nSubject: HOST UP: web1\n"
-            "X-mailer: Kestrune\n\nHost: web1\n\n");
-    }
+    EXPECT_EQ(BuildAlertMessage("m@x", "o@y", "HOST UP: web1", "Host: web1\n", 1700000000),
+              "From: m@x\nDate: Tue, 14 Nov 2023 22:13:20 +0000\nTo: o@y\nSubject: HOST UP: web1\n"
+              "X-mailer: Kestrune\n\nHost: web1\n\n");
+    if (tz)
+        ::setenv("TZ", previous.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 TEST(AlertMailerTest, FullDialogueOnTheWire)
 {
-    ScriptedServer server(Answering("220 mx ready\r\n"));
     test::RecordingSink sink;
     ProbeSocket probe(sink);
-    Send(probe, server.port(), "monitor@example.test", "Host: web1\n.dot line\n");
-    ASSERT_EQ(Received(server).size(), 1u);
-    const std::string wire = Received(server)[0];
+    const std::string wire = Exchange(probe, SmtpAccepting(), "monitor@example.test", "Host: web1\n.dot line\n");
     const std::regex expected(
         "HELO monitor\r\n"
         "MAIL FROM: monitor@example\\.test \r\n"
@@ -139,76 +95,43 @@ TEST(AlertMailerTest, FullDialogueOnTheWire)
     EXPECT_EQ(probe.socketHandle(), -1);
 }
 
-TEST(AlertMailerTest, UnexpectedRepliesEndTheDialogue)
+TEST(AlertMailerTest, UnexpectedRepliesOnTheWire)
 {
-    test::RecordingSink sink;
-    ProbeSocket probe(sink);
-    {
+    const std::string helo = "HELO monitor\r\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         // A refusing greeting gets no command at all, not even QUIT.
-        ScriptedServer server(Answering("554 go away\r\n"));
-        Send(probe, server.port(), "monitor@example.test");
-        ASSERT_EQ(Received(server).size(), 1u);
-        EXPECT_EQ(Received(server)[0], "");
-    }
-    {
+        {{"554 go away\r\n"}, ""},
         // The second greeting line is read as the answer to HELO and fails.
-        ScriptedServer server(Answering("220-mx first line\r\n220 mx second line\r\n"));
-        Send(probe, server.port(), "monitor@example.test");
-        ASSERT_EQ(Received(server).size(), 1u);
-        EXPECT_EQ(Received(server)[0], "HELO monitor\r\n");
-    }
-    {
+        {SmtpAccepting("220-mx first line\r\n220 mx second line\r\n"), helo},
         // A refused recipient ends it before DATA.
-        ScriptedServer server([](ScriptedConnection& c) {
-            c.send("220 mx\r\n");
-            c.receiveUntil("\r\n");
-            c.send("250 hi\r\n");
-            c.receiveUntil("\r\n");
-            c.send("250 ok\r\n");
-            c.receiveUntil("\r\n");
-            c.send("550 no such user\r\n");
-        });
-        Send(probe, server.port(), "monitor@example.test");
-        ASSERT_EQ(Received(server).size(), 1u);
-        EXPECT_EQ(Received(server)[0].find("DATA"), std::string::npos);
-        EXPECT_NE(Received(server)[0].find("RCPT TO: ops@example.test \r\n"), std::string::npos);
-    }
-    EXPECT_TRUE(sink.results().empty());
-    EXPECT_EQ(probe.socketHandle(), -1);
-}
-
-TEST(AlertMailerTest, DataRefusedStillSendsTheMessageAndBareFromGivesEmptyHelo)
-{
-    ScriptedServer server(Answering("220 mx\r\n", "500 no data for you\r\n"));
+        {{"220 mx\r\n", "250 hi\r\n", "250 ok\r\n", "550 no such user\r\n"},
+         helo + "MAIL FROM: monitor@example.test \r\nRCPT TO: ops@example.test \r\n"},
+    };
     test::RecordingSink sink;
     ProbeSocket probe(sink);
-    Send(probe, server.port(), "monitor", "THIS IS JUST A TEST");
-    ASSERT_EQ(Received(server).size(), 1u);
-    const std::string wire = Received(server)[0];
+    for (const auto& [replies, wire] : cases) {
+        SCOPED_TRACE(replies[0]);
+        EXPECT_EQ(Exchange(probe, replies, "monitor@example.test"), wire);
+    }
+    // A refused DATA still sends the message; a bare sender gives an empty HELO.
+    const std::string wire = Exchange(probe, SmtpAccepting("220 mx\r\n", "500 no data for you\r\n"), "monitor",
+                                      "THIS IS JUST A TEST");
     EXPECT_EQ(wire.rfind("HELO \r\nMAIL FROM: monitor \r\n", 0), 0u) << wire;
     EXPECT_NE(wire.find("DATA\r\nFrom: monitor\n"), std::string::npos) << wire;
     EXPECT_NE(wire.find("\n\nTHIS IS JUST A TEST\n \r\n.\r\nQUIT \r\n"), std::string::npos) << wire;
+    EXPECT_TRUE(sink.results().empty());
+    EXPECT_EQ(probe.socketHandle(), -1);
 }
 
 TEST(AlertMailerTest, UnreachableServerEndsSilentlyAndReceiveFailuresCarryTheCallersThreadId)
 {
     test::RecordingSink sink;
     ProbeSocket probe(sink);
-    int port;
-    {
-        ScriptedServer closed([](ScriptedConnection&) {});
-        port = closed.port();
-    }
-    Send(probe, port, "monitor@example.test");
+    Send(probe, test::FreeLoopbackPort(), "monitor@example.test");
     EXPECT_TRUE(sink.results().empty());
 
     // A server that resets the connection makes the greeting read fail.
-    ScriptedServer reset([](ScriptedConnection& c) {
-        std::this_thread::sleep_for(200ms); // let the client's connect complete first
-        const linger hard{1, 0};
-        ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        c.close();
-    });
+    ScriptedServer reset(test::ResetConnection);
     Send(probe, reset.port(), "monitor@example.test");
     const auto results = sink.results();
     ASSERT_EQ(results.size(), 1u);

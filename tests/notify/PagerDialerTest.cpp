@@ -67,33 +67,32 @@ std::vector<std::string> From(const std::vector<std::string>& lines, const std::
 const std::vector<std::string> kCallerHangUp = {"Stopping Call in progress...",
                                                 "Call deallocated...", "Call stopped..."};
 
-TEST(PagerDialerTest, BusyNumberShutsDownAndHangsUp)
+TEST(PagerDialerTest, ModemResultsEndTheCallWithTheirTexts)
 {
-    test::PtyModem modem("BUSY");
-    ASSERT_FALSE(modem.slavePath().empty());
-    StatusCapture capture;
-    PagerDialer dialer(QuickTimings());
-    dialer.Attach(QString::fromStdString(modem.slavePath()));
-    const long request = dialer.Dial("5551234,,,42#");
-    EXPECT_GT(request, 0);
-    EXPECT_TRUE(modem.sawCommand("ATZ"));
-    EXPECT_TRUE(modem.sawCommand("ATD5551234,,,42#"));
-    // The modem was told to hang up before the line was closed.
-    EXPECT_TRUE(modem.waitForCommand("ATH0", 1s));
-    EXPECT_EQ(dialer.HangUp(), 0);
-
-    const std::vector<std::string> expected = {
-        "Line busy, shutting down...", "Stopping Call in progress...", "Call Dropped...",
-        "Call deallocated...", "Line Closed...", "Call stopped...",
-        // the caller's own hang-up finds nothing left to drop or close
-        "Stopping Call in progress...", "Call deallocated...", "Call stopped..."};
-    const auto lines = capture.lines();
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "Tapi initialized...");
-    EXPECT_EQ(lines[1], "Line Reply...");
-    EXPECT_EQ(lines[2], "Dialing...");
-    EXPECT_EQ(From(lines, "Line busy, shutting down..."), expected);
-    EXPECT_EQ(dialer.lastStatus(), "Call stopped...");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"BUSY", "Line busy, shutting down..."},       {"7", "Line busy, shutting down..."}, // numeric codes too
+        {"NO DIALTONE", "Disconnected: No Dial Tone"}, {"NO ANSWER", "Disconnected: No Answer"},
+        {"NO CARRIER", "Disconnected: No Answer"},     {"ERROR", "Disconnected: Bad Address"},
+    };
+    for (const auto& [reply, text] : cases) {
+        SCOPED_TRACE(reply);
+        test::PtyModem modem(reply);
+        StatusCapture capture;
+        PagerDialer dialer(QuickTimings());
+        dialer.Attach(QString::fromStdString(modem.slavePath()));
+        EXPECT_GT(dialer.Dial("5551234,,,42#"), 0);
+        EXPECT_TRUE(modem.sawCommand("ATZ"));
+        EXPECT_TRUE(modem.sawCommand("ATD5551234,,,42#"));
+        // The modem was told to hang up before the line was closed; the
+        // caller's own hang-up then finds nothing left to drop or close.
+        EXPECT_TRUE(modem.waitForCommand("ATH0", 1s));
+        EXPECT_EQ(dialer.HangUp(), 0);
+        std::vector<std::string> expected = {"Tapi initialized...", "Line Reply...", "Dialing...", text,
+                                             "Stopping Call in progress...", "Call Dropped...",
+                                             "Call deallocated...", "Line Closed...", "Call stopped..."};
+        expected.insert(expected.end(), kCallerHangUp.begin(), kCallerHangUp.end());
+        EXPECT_EQ(capture.lines(), expected);
+    }
 }
 
 TEST(PagerDialerTest, CallIsHeldUntilHangUp)
@@ -122,27 +121,6 @@ TEST(PagerDialerTest, CallIsHeldUntilHangUp)
     dialer.HangUp();
 }
 
-TEST(PagerDialerTest, ModemResultsBecomeDisconnectTexts)
-{
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"NO DIALTONE", "Disconnected: No Dial Tone"}, {"NO ANSWER", "Disconnected: No Answer"},
-        {"NO CARRIER", "Disconnected: No Answer"},     {"ERROR", "Disconnected: Bad Address"},
-        {"7", "Line busy, shutting down..."}, // numeric result codes too
-    };
-    for (const auto& [reply, text] : cases) {
-        SCOPED_TRACE(reply);
-        test::PtyModem modem(reply);
-        StatusCapture capture;
-        PagerDialer dialer(QuickTimings());
-        dialer.Attach(QString::fromStdString(modem.slavePath()));
-        EXPECT_GT(dialer.Dial("123"), 0);
-        const auto after = From(capture.lines(), text);
-        ASSERT_GE(after.size(), 2u);
-        EXPECT_EQ(after[1], "Stopping Call in progress...");
-        EXPECT_EQ(after.back(), "Call stopped...");
-    }
-}
-
 TEST(PagerDialerTest, ConnectedCallIsEscapedAndHungUp)
 {
     test::PtyModem modem("CONNECT 9600");
@@ -165,12 +143,12 @@ TEST(PagerDialerTest, NoLineMeansMinusOne)
 {
     StatusCapture capture;
     {
-        // An empty sequence touches nothing.
+        // An empty sequence touches nothing (a reset would have waited for
+        // the modem's answer, so the modem has read whatever was sent).
         test::PtyModem modem;
         PagerDialer dialer(QuickTimings());
         dialer.Attach(QString::fromStdString(modem.slavePath()));
         EXPECT_EQ(dialer.Dial(""), -1);
-        std::this_thread::sleep_for(100ms);
         EXPECT_EQ(modem.received(), "");
         EXPECT_TRUE(capture.lines().empty());
         dialer.HangUp();

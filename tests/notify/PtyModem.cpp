@@ -47,23 +47,17 @@ std::string PtyModem::received() const
     return m_received;
 }
 
-bool PtyModem::sawCommand(const std::string& prefix) const
-{
-    for (const auto& c : commands())
-        if (c.rfind(prefix, 0) == 0)
-            return true;
-    return false;
-}
-
 bool PtyModem::waitForCommand(const std::string& prefix, std::chrono::milliseconds timeout) const
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!sawCommand(prefix)) {
+    for (;;) {
+        for (const auto& c : commands())
+            if (c.rfind(prefix, 0) == 0)
+                return true;
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return true;
 }
 
 void PtyModem::reply(const std::string& text)

@@ -26,9 +26,9 @@ public:
     std::vector<std::string> commands() const;
     // Every byte received.
     std::string received() const;
-    bool sawCommand(const std::string& prefix) const;
     // Waits (bounded) until a command with this prefix arrived.
     bool waitForCommand(const std::string& prefix, std::chrono::milliseconds timeout) const;
+    bool sawCommand(const std::string& prefix) const { return waitForCommand(prefix, std::chrono::milliseconds(0)); }
     // When false the modem stays silent, like a device that is not a modem.
     void setAnswering(bool answering) { m_answering = answering; }
 

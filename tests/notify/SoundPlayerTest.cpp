@@ -1,11 +1,11 @@
 #include "platform/SoundPlayer.h"
 
 #include "TestSounds.h"
+#include "support/EventPump.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 namespace qm {
 namespace {
@@ -13,14 +13,6 @@ namespace {
 using namespace std::chrono_literals;
 using Outcome = SoundPlayer::Outcome;
 using SteadyClock = std::chrono::steady_clock;
-
-bool WaitUntilSilent(const SoundPlayer& player, std::chrono::milliseconds timeout)
-{
-    const auto deadline = SteadyClock::now() + timeout;
-    while (player.playing() && SteadyClock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    return !player.playing();
-}
 
 TEST(SoundPlayerTest, FilesThatAreNotSoundAreRefusedAtOnce)
 {
@@ -51,7 +43,7 @@ TEST(SoundPlayerTest, GoodFileStartsOrTellsThatThereIsNoOutput)
     EXPECT_LT(SteadyClock::now() - start, 1s);
     if (test::MachineHasAudioOutput()) {
         EXPECT_EQ(result.outcome, Outcome::Started) << result.reason;
-        EXPECT_TRUE(WaitUntilSilent(player, 3s));
+        EXPECT_TRUE(test::PumpEventsUntil([&] { return !player.playing(); }, 3s));
     } else {
         EXPECT_EQ(result.outcome, Outcome::NoAudioOutput) << result.reason;
         EXPECT_FALSE(result.reason.empty());
@@ -71,7 +63,7 @@ TEST(SoundPlayerTest, PlaysInTheBackgroundAndStops)
     const std::string longWav = dir.file("long.wav", test::WaveFile(8000, 1, 8000 * 20));
     SoundPlayer player("null");
     ASSERT_EQ(player.play(shortWav).outcome, Outcome::Started);
-    EXPECT_TRUE(WaitUntilSilent(player, 3s));
+    EXPECT_TRUE(test::PumpEventsUntil([&] { return !player.playing(); }, 3s));
 
     const auto start = SteadyClock::now();
     ASSERT_EQ(player.play(longWav).outcome, Outcome::Started);

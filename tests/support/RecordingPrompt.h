@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qm::test {
@@ -19,6 +20,7 @@ public:
         Icon icon;
         std::string text;
         bool question = false;
+        std::thread::id thread = std::this_thread::get_id(); // the thread that showed it
     };
 
     explicit ScriptedPrompt(bool defaultAnswer = false) : m_defaultAnswer(defaultAnswer) {}

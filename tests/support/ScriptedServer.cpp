@@ -8,6 +8,39 @@
 
 namespace qm::test {
 
+int BindLoopback(int type, int* port)
+{
+    const int fd = ::socket(AF_INET, type, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    socklen_t len = sizeof(a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+PollThread::PollThread(int fd, std::function<void()> ready)
+    : m_fd(fd), m_thread([this, ready = std::move(ready)] {
+          while (!m_stop) {
+              pollfd p{m_fd, POLLIN, 0};
+              if (::poll(&p, 1, 50) > 0)
+                  ready();
+          }
+      })
+{
+}
+
+PollThread::~PollThread()
+{
+    m_stop = true;
+    m_thread.join();
+    ::close(m_fd);
+}
+
 void ScriptedConnection::send(const std::string& bytes)
 {
     std::size_t off = 0;
@@ -61,25 +94,9 @@ void ScriptedConnection::close()
 
 ScriptedServer::ScriptedServer(Script script) : m_script(std::move(script))
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    ::listen(m_listenFd, 16);
-    socklen_t len = sizeof(a);
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&a), &len);
-    m_port = ntohs(a.sin_port);
-    m_thread = std::thread([this] { run(); });
-}
-
-ScriptedServer::~ScriptedServer()
-{
-    m_stop = true;
-    m_thread.join();
-    ::close(m_listenFd);
+    const int fd = BindLoopback(SOCK_STREAM, &m_port);
+    ::listen(fd, 16);
+    m_poll.emplace(fd, [this, fd] { serve(fd); });
 }
 
 std::vector<std::string> ScriptedServer::received() const
@@ -88,25 +105,30 @@ std::vector<std::string> ScriptedServer::received() const
     return m_received;
 }
 
-void ScriptedServer::run()
+std::vector<std::string> ScriptedServer::waitForReceived(std::size_t n, std::chrono::milliseconds timeout) const
 {
-    while (!m_stop) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        const int fd = ::accept(m_listenFd, nullptr, nullptr);
-        if (fd < 0)
-            continue;
-        ++m_connections;
-        ScriptedConnection conn(fd);
-        m_script(conn);
-        // Whatever the peer still sends before closing is recorded too.
-        if (conn.fd() >= 0)
-            conn.receiveAll(std::chrono::milliseconds(200));
-        conn.close();
+    std::unique_lock lock(m_mutex);
+    m_ended.wait_for(lock, timeout, [&] { return m_received.size() >= n; });
+    return m_received;
+}
+
+void ScriptedServer::serve(int listenFd)
+{
+    const int fd = ::accept(listenFd, nullptr, nullptr);
+    if (fd < 0)
+        return;
+    ++m_connections;
+    ScriptedConnection conn(fd);
+    m_script(conn);
+    // Whatever the peer still sends before closing is recorded too.
+    if (conn.fd() >= 0)
+        conn.receiveAll(std::chrono::milliseconds(200));
+    conn.close();
+    {
         std::lock_guard lock(m_mutex);
         m_received.push_back(conn.log());
     }
+    m_ended.notify_all();
 }
 
 } // namespace qm::test

@@ -2,13 +2,36 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace qm::test {
+
+// A socket of the type (SOCK_STREAM, SOCK_DGRAM) bound to a free port of
+// 127.0.0.1; the port goes to *port.
+int BindLoopback(int type, int* port);
+
+// Runs `ready` on a thread of its own each time fd has something to read,
+// until destroyed; then closes fd. The servers below keep it as their last
+// member, so that it stops before the rest of them goes.
+class PollThread
+{
+public:
+    PollThread(int fd, std::function<void()> ready);
+    ~PollThread();
+    PollThread(const PollThread&) = delete;
+    PollThread& operator=(const PollThread&) = delete;
+
+private:
+    int m_fd;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 // One accepted connection of a ScriptedServer. Every wait is bounded.
 class ScriptedConnection
@@ -41,26 +64,25 @@ public:
     using Script = std::function<void(ScriptedConnection&)>;
 
     explicit ScriptedServer(Script script);
-    ~ScriptedServer();
-    ScriptedServer(const ScriptedServer&) = delete;
-    ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     int port() const { return m_port; }
     // Everything the peers sent, per connection, in accept order.
     std::vector<std::string> received() const;
+    // Waits (bounded) until n connections have ended; received() then.
+    std::vector<std::string> waitForReceived(std::size_t n,
+                                             std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
     int connections() const { return m_connections.load(); }
 
 private:
-    void run();
+    void serve(int listenFd);
 
     Script m_script;
-    int m_listenFd = -1;
     int m_port = 0;
-    std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_ended;
     std::vector<std::string> m_received;
-    std::thread m_thread;
+    std::optional<PollThread> m_poll;
 };
 
 } // namespace qm::test

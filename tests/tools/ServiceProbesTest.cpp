@@ -9,7 +9,6 @@
 #include <chrono>
 #include <ctime>
 #include <regex>
-#include <thread>
 #include <unistd.h>
 
 using namespace qm;
@@ -27,15 +26,6 @@ std::vector<Report> RunProbe(ProbeFn probeFn, int port)
     ProbeSocket probe(sink);
     probeFn(probe, "127.0.0.1", port);
     return sink.results();
-}
-
-// The bytes a scripted server received once its connections have ended.
-std::vector<std::string> Received(const ScriptedServer& server, std::size_t connections)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (server.received().size() < connections && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    return server.received();
 }
 
 std::string LogPath(const std::string& what)
@@ -106,9 +96,9 @@ private:
 
 } // namespace
 
-TEST_F(ToolsXinetd, TimeShowsTheServersClock)
+TEST_F(ToolsXinetd, BuiltInServices)
 {
-    const auto results = RunProbe(ProbeTime, s_time);
+    auto results = RunProbe(ProbeTime, s_time);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, Report::Success);
     EXPECT_EQ(results[0].result.responseTime, 0u);
@@ -122,20 +112,16 @@ TEST_F(ToolsXinetd, TimeShowsTheServersClock)
     EXPECT_TRUE(std::regex_match(results[0].result.message,
                                  std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4})")))
         << results[0].result.message;
-}
 
-TEST_F(ToolsXinetd, DaytimeIsOneLineWithoutItsEnd)
-{
-    const auto results = RunProbe(ProbeDaytime, s_daytime);
+    // DAYTIME is one line without its end.
+    results = RunProbe(ProbeDaytime, s_daytime);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, Report::Success);
-    const std::string& m = results[0].result.message;
-    EXPECT_TRUE(std::regex_match(m, std::regex(R"(\d\d [A-Z]{3} \d{4} \d\d:\d\d:\d\d UTC)"))) << m;
-}
+    EXPECT_TRUE(std::regex_match(results[0].result.message, std::regex(R"(\d\d [A-Z]{3} \d{4} \d\d:\d\d:\d\d UTC)")))
+        << results[0].result.message;
 
-TEST_F(ToolsXinetd, ChargenGivesItsFirstLine)
-{
-    const auto results = RunProbe(ProbeChargen, s_chargen);
+    // CHARGEN gives its first line.
+    results = RunProbe(ProbeChargen, s_chargen);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, Report::Success);
     EXPECT_EQ(results[0].result.message,
@@ -172,39 +158,36 @@ TEST(ToolsQuoteOfTheDay, SilentServerTimesOutThenSucceedsEmpty)
     EXPECT_EQ(results[1].result.message, "");
 }
 
-TEST(ToolsLineService, TextIsCappedAndEndsAtTheStopByte)
+TEST(ToolsServiceProbes, OneReplyThenClose)
 {
-    ScriptedServer server([](ScriptedConnection& c) {
-        c.send(std::string(70000, 'x') + "\n");
-        c.receiveAll(500ms);
-    });
-    const auto results = RunProbe(ProbeRwhois, server.port());
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].result.message, std::string(65536, 'x'));
-
-    ScriptedServer lines([](ScriptedConnection& c) { c.send("  %rwhois V-1.5 ready\r\nsecond\r\n"); });
-    const auto first = RunProbe(ProbeWhoisPlusPlus, lines.port());
-    ASSERT_EQ(first.size(), 1u);
-    EXPECT_EQ(first[0].result.message, "%rwhois V-1.5 ready");
-}
-
-TEST(ToolsTimeProbe, ThreeBytesAreNoTime)
-{
-    ScriptedServer server([](ScriptedConnection& c) { c.send(std::string("\x83\xAA\x7E", 3)); });
-    const auto results = RunProbe(ProbeTime, server.port());
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].kind, Report::Failure);
-    EXPECT_EQ(results[0].result.message, "Unable to get time");
+    struct Case
+    {
+        ProbeFn probe;
+        std::string reply;
+        Report::Kind kind;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {ProbeTime, std::string("\x83\xAA\x7E", 3), Report::Failure, "Unable to get time"},
+        {ProbeTime, std::string("\x83\xAA\x7E\x80", 4), Report::Success, "Thu Jan 01 00:00:00 1970"},
+        // Without a login prompt: the filtered text, without option bytes and "!".
+        {ProbeTelnet, std::string("\xFF\xFD\x01Go away!\r\n", 13), Report::Failure, "Go away"},
+        // Line services: the first line, trimmed, at most 65536 bytes.
+        {ProbeWhoisPlusPlus, "  %rwhois V-1.5 ready\r\nsecond\r\n", Report::Success, "%rwhois V-1.5 ready"},
+        {ProbeRwhois, std::string(70000, 'x') + "\n", Report::Success, std::string(65536, 'x')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.substr(0, 40));
+        ScriptedServer server([&](ScriptedConnection& conn) { conn.send(c.reply); });
+        const auto results = RunProbe(c.probe, server.port());
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0].kind, c.kind);
+        EXPECT_EQ(results[0].result.message, c.message);
+    }
 }
 
 TEST(ToolsTimeProbe, ValuesAroundTheEpochAndTheEra)
 {
-    ScriptedServer server([](ScriptedConnection& c) { c.send(std::string("\x83\xAA\x7E\x80", 4)); });
-    const auto results = RunProbe(ProbeTime, server.port());
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].kind, Report::Success);
-    EXPECT_EQ(results[0].result.message, "Thu Jan 01 00:00:00 1970");
-
     EXPECT_EQ(FormatTimeValue(2208988800u + 86400u * 9 + 3661), "Sat Jan 10 01:01:01 1970");
     EXPECT_EQ(FormatTimeValue(0xFFFFFFFFu), "Thu Feb 07 06:28:15 2036");
     // A count from before 1970 is read in the era that starts in 2036.
@@ -243,18 +226,9 @@ TEST(ToolsTelnet, EveryOptionIsRefusedAndNothingElseSent)
     // The filter drops IAC, command and option bytes and the colon; the byte
     // after IAC SE goes with it, as the filter has always counted.
     EXPECT_EQ(results[0].result.message, "elcome\r\nlogin");
-    const auto received = Received(server, 1);
+    const auto received = server.waitForReceived(1);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], std::string("\xFF\xFC\x01\xFF\xFE\x03", 6));
-}
-
-TEST(ToolsTelnet, NoLoginPromptIsAFailureWithTheFilteredText)
-{
-    ScriptedServer server([](ScriptedConnection& c) { c.send(std::string("\xFF\xFD\x01Go away!\r\n", 13)); });
-    const auto results = RunProbe(ProbeTelnet, server.port());
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].kind, Report::Failure);
-    EXPECT_EQ(results[0].result.message, "Go away");
 }
 
 TEST(ToolsWhois, AsksForTheDomainAndKeeps255Characters)
@@ -267,7 +241,7 @@ TEST(ToolsWhois, AsksForTheDomainAndKeeps255Characters)
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, Report::Success);
     EXPECT_EQ(results[0].result.message, std::string(255, 'w'));
-    const auto received = Received(server, 1);
+    const auto received = server.waitForReceived(1);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], "domain " + DefaultWhoisDomain() + "\r\n");
 }

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <regex>
 #include <sstream>
@@ -26,14 +25,12 @@ namespace {
 //   10.201.3.1 - 10.201.3.2 target
 // The client resolves the routers' names from a hosts file of its own and
 // has no name server but its own loopback. It cannot send to 10.201.8.0/24
-// (an unreachable route). Everything is removed on destruction, also when a
-// test fails.
+// (an unreachable route); router two drops what is sent to 10.201.3.9.
+// Everything is removed on destruction, also when a test fails.
 class TraceNetwork
 {
 public:
-    enum class RouterTwo { Forwards, DropsTarget };
-
-    explicit TraceNetwork(RouterTwo mode)
+    TraceNetwork()
     {
         static int counter = 0;
         const std::string id = std::to_string(::getpid()) + "-" + std::to_string(++counter);
@@ -73,13 +70,12 @@ public:
             step("ip netns exec " + router + " sysctl -qw net.ipv4.icmp_ratelimit=0");
             step("ip netns exec " + router + " sysctl -qw net.ipv4.conf.all.send_redirects=0");
         }
-        if (mode == RouterTwo::DropsTarget)
-            step("ip -n " + r2 + " route add blackhole 10.201.3.2/32");
+        step("ip -n " + r2 + " route add blackhole 10.201.3.9/32");
         step("mkdir -p " + m_etc);
         WriteFile(m_etc + "/hosts", "127.0.0.1 localhost\n"
                                     "10.201.1.1 qm-router-one\n10.201.2.1 qm-router-one-east\n"
                                     "10.201.2.2 qm-router-two\n10.201.3.1 qm-router-two-east\n"
-                                    "10.201.3.2 qm-target\n"
+                                    "10.201.3.2 qm-target\n10.201.3.9 qm-dropped\n"
                                     "10.201.8.8 qm-nowhere qm-nowhere-alias\n");
         WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
     }
@@ -174,13 +170,9 @@ std::vector<std::string> Lines(const std::string& text)
     return out;
 }
 
-} // namespace
-
-TEST(ToolsTraceRoute, ListsBothRoutersAndEndsAtTheTarget)
+// The report of a trace to 10.201.3.2: both routers and the target.
+void ExpectBothRoutersAndTheTarget(const std::string& output)
 {
-    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
-    ASSERT_TRUE(net.ok()) << net.log();
-    const std::string output = net.helper("traceroute 10.201.3.2");
     const std::string report = Report(output);
     ASSERT_EQ(report.rfind(Header("10.201.3.2"), 0), 0u) << output;
     const auto lines = Lines(report.substr(Header("10.201.3.2").size()));
@@ -188,51 +180,6 @@ TEST(ToolsTraceRoute, ListsBothRoutersAndEndsAtTheTarget)
     ExpectHop(lines[0], "01", "qm-router-one");
     ExpectHop(lines[1], "02", "qm-router-two");
     ExpectHop(lines[2], "03", "qm-target");
-    // Each router's Time Exceeded was reported as a failure of its own.
-    EXPECT_EQ(Count(output, "failure: Time Exceeded  TTL exceeded  \n"), 2u) << output;
-    EXPECT_EQ(Count(output, "prompt: "), 0u) << output;
-}
-
-TEST(ToolsTraceRoute, DatagramIcmpSocketSeesTheRoutersToo)
-{
-    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
-    net.allowDatagramIcmp();
-    ASSERT_TRUE(net.ok()) << net.log();
-    ASSERT_EQ(net.helper("icmp-kind", true), "datagram\n");
-    const std::string output = net.helper("traceroute 10.201.3.2", true);
-    const auto lines = Lines(Report(output).substr(Header("10.201.3.2").size()));
-    ASSERT_EQ(lines.size(), 3u) << output;
-    ExpectHop(lines[0], "01", "qm-router-one");
-    ExpectHop(lines[1], "02", "qm-router-two");
-    ExpectHop(lines[2], "03", "qm-target");
-}
-
-TEST(ToolsTraceRoute, RouterThatDropsEndsTheTraceWithAnErrorLine)
-{
-    TraceNetwork net(TraceNetwork::RouterTwo::DropsTarget);
-    ASSERT_TRUE(net.ok()) << net.log();
-    const std::string output = net.helper("traceroute qm-target");
-    const std::string report = Report(output);
-    ASSERT_EQ(report.rfind(Header("qm-target"), 0), 0u) << output;
-    const auto lines = Lines(report.substr(Header("qm-target").size()));
-    ASSERT_EQ(lines.size(), 2u) << output;
-    ExpectHop(lines[0], "01", "qm-router-one");
-    EXPECT_EQ(lines[1], "TTL_02\tERR\t\t[ERR]");
-}
-
-TEST(ToolsTraceRoute, UnreachedTargetStopsAfter29Hops)
-{
-    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
-    ASSERT_TRUE(net.ok()) << net.log();
-    // The routers send this address to each other until its time runs out.
-    const std::string output = net.helper("traceroute 10.201.9.9");
-    const auto lines = Lines(Report(output).substr(Header("10.201.9.9").size()));
-    ASSERT_EQ(lines.size(), 29u) << output;
-    for (int i = 0; i < 29; ++i) {
-        char ttl[3];
-        std::snprintf(ttl, sizeof(ttl), "%02d", i + 1);
-        ExpectHop(lines[i], ttl, i % 2 == 0 ? "qm-router-one" : "qm-router-two");
-    }
 }
 
 // 29 lines that all name `shown`, with the time text of a hop without a time.
@@ -247,19 +194,65 @@ void ExpectNamedHops(const std::string& output, const std::string& host, const s
     EXPECT_EQ(Report(output), expected) << output;
 }
 
-TEST(ToolsTraceRoute, UnknownHostIsListedUnderItsOwnTextForEveryHop)
+class ToolsTraceRoute : public ::testing::Test
 {
-    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
-    ASSERT_TRUE(net.ok()) << net.log();
+protected:
+    static void SetUpTestSuite() { s_net = new TraceNetwork; }
+    static void TearDownTestSuite()
+    {
+        delete s_net;
+        s_net = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(s_net->ok()) << s_net->log(); }
+    static inline TraceNetwork* s_net = nullptr;
+};
+
+} // namespace
+
+TEST_F(ToolsTraceRoute, ListsBothRoutersAndEndsAtTheTarget)
+{
+    const std::string output = s_net->helper("traceroute 10.201.3.2");
+    ExpectBothRoutersAndTheTarget(output);
+    // Each router's Time Exceeded was reported as a failure of its own.
+    EXPECT_EQ(Count(output, "failure: Time Exceeded  TTL exceeded  \n"), 2u) << output;
+    EXPECT_EQ(Count(output, "prompt: "), 0u) << output;
+}
+
+TEST_F(ToolsTraceRoute, RouterThatDropsEndsTheTraceWithAnErrorLine)
+{
+    const std::string output = s_net->helper("traceroute qm-dropped");
+    const std::string report = Report(output);
+    ASSERT_EQ(report.rfind(Header("qm-dropped"), 0), 0u) << output;
+    const auto lines = Lines(report.substr(Header("qm-dropped").size()));
+    ASSERT_EQ(lines.size(), 2u) << output;
+    ExpectHop(lines[0], "01", "qm-router-one");
+    EXPECT_EQ(lines[1], "TTL_02\tERR\t\t[ERR]");
+}
+
+TEST_F(ToolsTraceRoute, UnreachedTargetStopsAfter29Hops)
+{
+    // The routers send this address to each other until its time runs out.
+    const std::string output = s_net->helper("traceroute 10.201.9.9");
+    const auto lines = Lines(Report(output).substr(Header("10.201.9.9").size()));
+    ASSERT_EQ(lines.size(), 29u) << output;
+    for (int i = 0; i < 29; ++i) {
+        char ttl[3];
+        std::snprintf(ttl, sizeof(ttl), "%02d", i + 1);
+        ExpectHop(lines[i], ttl, i % 2 == 0 ? "qm-router-one" : "qm-router-two");
+    }
+}
+
+TEST_F(ToolsTraceRoute, UnknownHostIsListedUnderItsOwnTextForEveryHop)
+{
     const std::string host = "no-such-host.invalid";
-    const std::string output = net.helper("traceroute " + host);
+    const std::string output = s_net->helper("traceroute " + host);
     ExpectNamedHops(output, host, host);
     EXPECT_EQ(Count(output, "failure: "), 29u) << output;
     EXPECT_EQ(Count(output, "prompt: "), 0u) << output;
 
     // The failed reverse look-up of the host text is reported once per hop,
     // before the hop is listed.
-    const auto lines = Lines(net.helper("trace-hops " + host));
+    const auto lines = Lines(s_net->helper("trace-hops " + host));
     ASSERT_EQ(lines.size(), 59u);
     for (int ttl = 1; ttl <= 29; ++ttl) {
         char hop[64];
@@ -270,31 +263,34 @@ TEST(ToolsTraceRoute, UnknownHostIsListedUnderItsOwnTextForEveryHop)
     EXPECT_EQ(lines[58], "hops: 29");
 }
 
-TEST(ToolsTraceRoute, HopWhoseSendFailsShowsTheHostText)
+TEST_F(ToolsTraceRoute, HopWhoseSendFailsShowsTheHostText)
 {
-    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
-    ASSERT_TRUE(net.ok()) << net.log();
     // The alias resolves to 10.201.8.8, whose own name is qm-nowhere; no
     // request leaves, so no hop learns an address.
-    const std::string output = net.helper("traceroute qm-nowhere-alias");
+    const std::string output = s_net->helper("traceroute qm-nowhere-alias");
     ExpectNamedHops(output, "qm-nowhere-alias", "qm-nowhere-alias");
     EXPECT_EQ(Count(output, "failure: Can't resolve qm-nowhere-alias\n"), 29u) << output;
 }
 
-TEST(ToolsTraceRoute, WithoutAnIcmpSocketEveryProbePromptsAndNoHopAnswers)
+TEST_F(ToolsTraceRoute, WithoutRawSocketsOnlyTheDatagramIcmpSocketCanTrace)
 {
-    TraceNetwork net(TraceNetwork::RouterTwo::Forwards);
-    ASSERT_TRUE(net.ok()) << net.log();
-    ASSERT_EQ(net.helper("icmp-kind", true), "none\n");
-    const std::string output = net.helper("traceroute 10.201.3.2", true);
-    // Each hop is listed under the reverse name of the host text.
+    // No ICMP socket at all: each hop is listed under the reverse name of the
+    // host text, with one prompt for each probe (the hop's own and its timing).
+    ASSERT_EQ(s_net->helper("icmp-kind", true), "none\n");
+    std::string output = s_net->helper("traceroute 10.201.3.2", true);
     ExpectNamedHops(output, "10.201.3.2", "qm-target");
-    // One prompt for each probe: the hop's own and its timing probe.
     EXPECT_EQ(Count(output, "prompt: m_sock == INVALID_SOCKET\n"), 58u) << output;
     EXPECT_EQ(Count(output, "failure: "), 0u) << output;
+
+    // The datagram ICMP socket sees the routers too.
+    s_net->allowDatagramIcmp();
+    ASSERT_TRUE(s_net->ok()) << s_net->log();
+    ASSERT_EQ(s_net->helper("icmp-kind", true), "datagram\n");
+    output = s_net->helper("traceroute 10.201.3.2", true);
+    ExpectBothRoutersAndTheTarget(output);
 }
 
-TEST(ToolsTraceRoute, SetCancelFlagEndsTheTraceBeforeAnyProbe)
+TEST(ToolsTraceHops, SetCancelFlagEndsTheTraceBeforeAnyProbe)
 {
     // Were the flag ignored, loopback would answer the first hop.
     RecordingSink sink;
@@ -308,7 +304,7 @@ TEST(ToolsTraceRoute, SetCancelFlagEndsTheTraceBeforeAnyProbe)
     EXPECT_TRUE(sink.reports().empty());
 }
 
-TEST(ToolsTraceRoute, TimeTexts)
+TEST(ToolsTraceHops, TimeTexts)
 {
     EXPECT_EQ(HopTimeText(-1), "<10 msec");
     EXPECT_EQ(HopTimeText(10), "<10 msec");

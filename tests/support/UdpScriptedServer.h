@@ -1,11 +1,11 @@
 #pragma once
 
-#include <atomic>
+#include "support/ScriptedServer.h"
+
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qm::test {
@@ -18,23 +18,18 @@ public:
     using Script = std::function<std::optional<std::string>(const std::string& request)>;
 
     explicit UdpScriptedServer(Script script);
-    ~UdpScriptedServer();
-    UdpScriptedServer(const UdpScriptedServer&) = delete;
-    UdpScriptedServer& operator=(const UdpScriptedServer&) = delete;
 
     int port() const { return m_port; }
     std::vector<std::string> requests() const;
 
 private:
-    void run();
+    void answer(int fd);
 
     Script m_script;
-    int m_fd = -1;
     int m_port = 0;
-    std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
-    std::thread m_thread;
+    std::optional<PollThread> m_poll;
 };
 
 } // namespace qm::test
