@@ -1,4 +1,5 @@
 #include "support/ServerProcess.h"
+#include "support/ScriptedServer.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -17,15 +18,11 @@ namespace qm::test {
 
 int FreeLoopbackPort(bool udp)
 {
-    const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    socklen_t len = sizeof(a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    int port = 0;
+    const int fd = BindLoopback(udp ? SOCK_DGRAM : SOCK_STREAM, &port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
 }
 
 std::string RequireProgram(const std::string& path, const std::string& package)

@@ -196,6 +196,9 @@ TEST(ToolsDnsProbe, NumericNamesAreReadLikeInetAddr)
     std::string longest = "1"; // 241 characters, no address: still asked in reverse
     while (longest.size() < 241)
         longest += ".1";
+    // Query names and the reversed labels expected in the question: texts
+    // only. Every query goes to the scripted server on loopback; nothing is
+    // sent to these addresses.
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"10.1.2", "2.0.1.10"},          {"10.258", "2.1.0.10"},
         {"167837187", "3.254.0.10"},     {"010.1.2.3", "3.2.1.8"},

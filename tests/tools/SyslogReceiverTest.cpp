@@ -1,4 +1,4 @@
-#include "ToolsCommand.h"
+#include "support/Command.h"
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSink.h"
 #include "support/ServerProcess.h"

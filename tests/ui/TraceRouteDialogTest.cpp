@@ -1,3 +1,4 @@
+#include "support/Command.h"
 #include "support/ServerProcess.h"
 #include "support/TestNamespace.h"
 #include "support/UiFixture.h"
@@ -6,7 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTreeWidget>
@@ -22,24 +22,6 @@ using ui::TraceRouteDialog;
 
 // Set in the copy of this test that runs inside the client namespace.
 constexpr const char* kInClient = "QM_TRACE_DIALOG_IN_CLIENT";
-
-struct CommandResult
-{
-    int status = -1;
-    std::string output;
-};
-
-CommandResult Run(const std::string& command, int limitSeconds = 30)
-{
-    QProcess shell;
-    shell.setProcessChannelMode(QProcess::MergedChannels);
-    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
-    const bool done = shell.waitForFinished(limitSeconds * 1000);
-    if (!done)
-        shell.kill();
-    const bool ok = done && shell.exitStatus() == QProcess::NormalExit;
-    return {ok ? shell.exitCode() : -1, shell.readAll().toStdString()};
-}
 
 // Three namespaces of the test's own:
 //   client 10.201.1.2 - 10.201.1.1 router one - 10.201.2.2 router two
@@ -76,19 +58,19 @@ public:
                                     "10.201.2.2 qm-router-two\n10.201.3.2 qm-target\n");
         WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
     }
-    ~RouterChain() { Run("rm -rf " + m_etc); }
+    ~RouterChain() { RunCommand("rm -rf " + m_etc); }
 
     bool ok() const { return m_log.empty(); }
     const std::string& log() const { return m_log; }
     CommandResult runInClient(const std::string& command) const
     {
-        return Run("ip netns exec " + m_client.name() + " " + command, 60);
+        return RunCommand("ip netns exec " + m_client.name() + " " + command, 60);
     }
 
 private:
     void step(const std::string& command)
     {
-        const CommandResult r = Run(command);
+        const CommandResult r = RunCommand(command);
         if (r.status != 0)
             m_log += "$ " + command + "\n" + r.output;
     }
