@@ -24,6 +24,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev ccache
   libcurl4-openssl-dev libgtest-dev libgmock-dev
   libsndfile1-dev libasound2-dev
+  # the icon bitmaps rendered from the SVG; dpkg-shlibdeps for the package
+  librsvg2-bin dpkg-dev
   # platform facts the program reads
   netbase iproute2 procps util-linux
   # the desktop program's screenshots and widget tests under a virtual display

@@ -24,6 +24,13 @@ constexpr int kNotificationGraceMs = 20000;
 
 int main(int argc, char** argv)
 {
+    // Answered before QApplication exists, so that it needs no display.
+    for (int i = 1; i < argc && qstrcmp(argv[i], "--") != 0; ++i) {
+        if (qstrcmp(argv[i], "--version") == 0 || qstrcmp(argv[i], "-v") == 0) {
+            std::printf("quillmere %s\n", QUILLMERE_VERSION);
+            return 0;
+        }
+    }
     // A session bus that refuses our connection must not abort the process
     // (libdbus does so by default when Qt drops such a connection).
     qputenv("DBUS_FATAL_WARNINGS", "0");
