@@ -26,6 +26,8 @@ PACKAGES=(
   libsndfile1-dev libasound2-dev
   # the icon bitmaps rendered from the SVG; dpkg-shlibdeps for the package
   librsvg2-bin dpkg-dev
+  # TLS of the HTTPS probe, and the test certificates
+  libssl-dev
   # platform facts the program reads
   netbase iproute2 procps util-linux
   # the desktop program's screenshots and widget tests under a virtual display
@@ -34,6 +36,8 @@ PACKAGES=(
   dbus-daemon
   # real servers the tests start on loopback
   nginx-light apache2-utils
+  # the HTTP probe against the other two common web servers
+  apache2 lighttpd
   dovecot-core dovecot-pop3d dovecot-imapd
   opensmtpd python3 python3-pyftpdlib python3-aiosmtpd
   leafnode dnsmasq-base xinetd inetutils-telnetd socat fortune-mod

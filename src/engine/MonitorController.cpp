@@ -164,6 +164,7 @@ void MonitorController::OnMonitoringStart()
 
     const std::string dnsQueryName =
         m_settings.readString(QStringLiteral("ConfigDNS"), QStringLiteral("QUERY_NAME")).toStdString();
+    const int certWarnDays = LoadCertWarnDays(m_settings);
     const int count = m_hosts.rowCount();
     for (int row = 0; row < count; ++row) {
         const QString host = cell(row, ColHost);
@@ -196,8 +197,9 @@ void MonitorController::OnMonitoringStart()
                 ev->postThreadEnded(CurrentThreadId(), std::move(owned));
             });
         } else {
-            started = m_services.startThread([raw, ev = m_events, dnsQueryName, prompt = m_services.workerPrompt] {
-                PollThreadProc(std::unique_ptr<HostSession>(raw), ev, dnsQueryName, prompt);
+            started = m_services.startThread([raw, ev = m_events, dnsQueryName, prompt = m_services.workerPrompt,
+                                              certWarnDays] {
+                PollThreadProc(std::unique_ptr<HostSession>(raw), ev, dnsQueryName, prompt, certWarnDays);
             });
         }
         if (!started.started) {
@@ -277,6 +279,10 @@ void MonitorController::OnPollFailure(uint32_t threadId, std::unique_ptr<ProbeRe
 void MonitorController::applySuccess(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result)
 {
     stepHealth(row, true);
+    // A success with a warning lowers the level like any success but never
+    // down to green: the row stays at least at the first yellow light.
+    if (result->warning && row >= 0 && m_hosts.image(row) == 0)
+        m_hosts.setImage(row, 1);
     const int responseTime = static_cast<int>(result->responseTime);
     const QString responseText = result->responseTime < 10 ? QStringLiteral("<10 msec")
                                                            : QStringLiteral("%1 msec").arg(responseTime);

@@ -13,7 +13,7 @@ constexpr unsigned kIdleCycleMs = 1000;
 }
 
 void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<EngineEvents> events,
-                    std::string dnsQueryName, OperatorPrompt* prompt)
+                    std::string dnsQueryName, OperatorPrompt* prompt, int certWarnDays)
 {
     const uint32_t self = CurrentThreadId();
     {
@@ -28,6 +28,7 @@ void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<Engine
         args.domain = session->domain();
         args.dnsQueryName = std::move(dnsQueryName);
         args.prompt = prompt;
+        args.certWarnDays = certWarnDays;
         // The flag is not cleared here: the session starts with it clear, and
         // clearing it again would lose a Stop that came before this thread ran.
 

@@ -13,6 +13,6 @@ class OperatorPrompt;
 // its wake event, until a stop is requested. Owns the session until it posts
 // the thread-ended event, which hands the session back to the main thread.
 void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<EngineEvents> events,
-                    std::string dnsQueryName, OperatorPrompt* prompt = nullptr);
+                    std::string dnsQueryName, OperatorPrompt* prompt = nullptr, int certWarnDays = 0);
 
 } // namespace qm

@@ -18,10 +18,11 @@ struct DispatchEntry
     ProbeFn probe;
 };
 
-constexpr std::array<DispatchEntry, 18> kDispatch{{
+constexpr std::array<DispatchEntry, 19> kDispatch{{
     {"ECHO", [](ProbeSocket& p, const PollArgs& a) { p.ProbeEcho(a.address); }},
     {"FTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeFtp(a.address, a.port, a.userId, a.password); }},
     {"HTTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeHttp(a.address, a.port, a.userId, a.password); }},
+    {"HTTPS", [](ProbeSocket& p, const PollArgs& a) { p.ProbeHttps(a.address, a.port, a.userId, a.password, a.certWarnDays); }},
     {"POP3", [](ProbeSocket& p, const PollArgs& a) { p.ProbePop3(a.address, a.port, a.userId, a.password, a.domain); }},
     {"IMAP4", [](ProbeSocket& p, const PollArgs& a) { p.ProbeImap4(a.address, a.port, a.userId, a.password, a.domain); }},
     {"SMTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeSmtp(a.address, a.port, a.userId, a.password, a.domain); }},

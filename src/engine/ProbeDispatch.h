@@ -17,6 +17,7 @@ struct PollArgs
     std::string password;
     std::string domain;
     std::string dnsQueryName; // empty: the built-in query name
+    int certWarnDays = 0;     // an HTTPS success with fewer days left is a warning
     // Tells the operator about settings a probe cannot use; called on the
     // worker's thread, so it must be safe from any thread. May be null.
     OperatorPrompt* prompt = nullptr;

@@ -1,14 +1,16 @@
 #include "probes/ProbeSocket.h"
 
 #include "probes/Base64.h"
+#include "probes/HttpVerdict.h"
 #include "probes/MessageTemplate.h"
 
 namespace qm {
 
 namespace {
-constexpr std::string_view kHeadRequest = "HEAD / HTTP/1.1\nAccept: text/html\nHOST: %1!s!\nConnection: close\n\n";
-constexpr std::string_view kHeadRequestAuth =
-    "HEAD / HTTP/1.1\nAccept: text/html\nHOST: %1!s!\nAuthorization: Basic %2!s!\nConnection: close\n\n";
+// HTTP lines end with CR LF: common servers refuse a bare line feed.
+constexpr std::string_view kHeadRequest = "HEAD / HTTP/1.1\r\nAccept: text/html\r\nHOST: %1!s!\r\nConnection: close\r\n\r\n";
+constexpr std::string_view kHeadRequestAuth = "HEAD / HTTP/1.1\r\nAccept: text/html\r\nHOST: %1!s!\r\n"
+                                              "Authorization: Basic %2!s!\r\nConnection: close\r\n\r\n";
 
 int StatusCode(const std::string& statusLine)
 {
@@ -29,29 +31,19 @@ int StatusCode(const std::string& statusLine)
 }
 } // namespace
 
-void ProbeSocket::ProbeHttp(const std::string& host, int port, const std::string& userId,
-                            const std::string& password)
+std::string HttpHeadRequest(const std::string& host, const std::string& userId, const std::string& password)
 {
-    if (!ConnectStream(host, port))
-        return;
     // A user id without a password sends no credentials at all.
-    const std::string request = password.empty()
-                                    ? FormatTemplate(kHeadRequest, {host})
-                                    : FormatTemplate(kHeadRequestAuth, {host, Base64Encode(userId + ":" + password)});
-    SendText(request);
-    const uint32_t start = clock().tick();
-    // A server that keeps the connection open after the headers has answered:
-    // judge what it sent once the receive bound expires.
-    const std::string response = ReceiveText(ReadOptions{0, kReceiveTimeoutMs, true});
-    const uint32_t end = clock().tick();
-    CloseSocket();
-    EvaluateHttpResponse(response, end - start);
+    return password.empty() ? FormatTemplate(kHeadRequest, {host})
+                            : FormatTemplate(kHeadRequestAuth, {host, Base64Encode(userId + ":" + password)});
 }
 
-void ProbeSocket::EvaluateHttpResponse(const std::string& response, uint32_t elapsedMs)
+HttpVerdict JudgeHttpResponse(const std::string& response)
 {
+    HttpVerdict verdict;
     if (response.empty())
-        return;
+        return verdict;
+    verdict.answered = true;
     const std::size_t lf = response.find('\n');
     const std::string statusLine = lf == std::string::npos ? std::string() : TrimText(std::string_view(response).substr(0, lf));
 
@@ -63,11 +55,35 @@ void ProbeSocket::EvaluateHttpResponse(const std::string& response, uint32_t ela
         server = TrimText(std::string_view(response).substr(from, to == std::string::npos ? std::string::npos : to - from));
     }
 
-    if (StatusCode(statusLine) != 200) {
-        ReportFailure(statusLine);
+    verdict.ok = StatusCode(statusLine) == 200;
+    verdict.message = verdict.ok ? statusLine + " [" + server + "]" : statusLine;
+    return verdict;
+}
+
+void ProbeSocket::ProbeHttp(const std::string& host, int port, const std::string& userId,
+                            const std::string& password)
+{
+    if (!ConnectStream(host, port))
         return;
-    }
-    ReportSuccess(statusLine + " [" + server + "]", elapsedMs);
+    SendText(HttpHeadRequest(host, userId, password));
+    const uint32_t start = clock().tick();
+    // A server that keeps the connection open after the headers has answered:
+    // judge what it sent once the receive bound expires.
+    const std::string response = ReceiveText(ReadOptions{0, kReceiveTimeoutMs, true});
+    const uint32_t end = clock().tick();
+    CloseSocket();
+    EvaluateHttpResponse(response, end - start);
+}
+
+void ProbeSocket::EvaluateHttpResponse(const std::string& response, uint32_t elapsedMs)
+{
+    const HttpVerdict verdict = JudgeHttpResponse(response);
+    if (!verdict.answered)
+        return;
+    if (verdict.ok)
+        ReportSuccess(verdict.message, elapsedMs);
+    else
+        ReportFailure(verdict.message);
 }
 
 } // namespace qm

@@ -14,6 +14,9 @@ struct ProbeResult
     uint32_t facility = 0;     // syslog only: priority & 0x78
     uint32_t severity = 0;     // syslog only: priority & 7
     std::string sourceAddress; // syslog only: the sender's dotted address
+    // A success that needs the operator's attention soon (a certificate close
+    // to its end): shown as a warning, counted as a success.
+    bool warning = false;
 };
 
 } // namespace qm

@@ -74,6 +74,8 @@ public:
     void ProbeHttp(const std::string& host, int port, const std::string& userId,
                    const std::string& password);
     void EvaluateHttpResponse(const std::string& response, uint32_t elapsedMs);
+    void ProbeHttps(const std::string& host, int port, const std::string& userId, const std::string& password,
+                    int certWarnDays);
     void ProbePop3(const std::string& host, int port, const std::string& userId,
                    const std::string& password, const std::string& domain);
     void ProbeImap4(const std::string& host, int port, const std::string& userId,

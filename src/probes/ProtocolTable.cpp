@@ -5,9 +5,10 @@
 namespace qm {
 
 namespace {
-constexpr std::array<ProtocolInfo, 19> kProtocols{{
+constexpr std::array<ProtocolInfo, 20> kProtocols{{
     {"ECHO", 7, true},
     {"HTTP", 80, true},
+    {"HTTPS", 443, true},
     {"FTP", 21, true},
     {"POP3", 110, true},
     {"IMAP4", 143, true},
@@ -23,8 +24,8 @@ constexpr std::array<ProtocolInfo, 19> kProtocols{{
     {"WHOIS++", 63, true},
     {"RWHOIS", 4321, true},
     {"SYSLOG", 514, true},
-    {"TELNET", 0, false},
-    {"TFTP", 0, false},
+    {"TELNET", 23, false},
+    {"TFTP", 69, false},
 }};
 } // namespace
 

@@ -8,8 +8,8 @@ namespace qm {
 struct ProtocolInfo
 {
     std::string_view name; // upper case, compared exactly
-    int defaultPort;       // 0 where none is offered
-    bool offered;          // listed for the operator to choose
+    int defaultPort;       // the service's usual port, proposed when the protocol is chosen
+    bool offered;          // listed for the operator to choose in the host wizard
 };
 
 // Every protocol an entry can name, in dispatch order.

@@ -3,6 +3,8 @@
 #include "notify/Notifier.h"
 #include "store/SettingsStore.h"
 
+#include <algorithm>
+
 namespace qm {
 
 namespace {
@@ -142,6 +144,11 @@ void SaveXmlExportSettings(SettingsStore& store, const XmlExportSettings& x)
     WriteText(store, kXml, "FTP_URL", x.ftpUrl);
     WriteText(store, kXml, "FTP_USERID", x.ftpUserId);
     WriteText(store, kXml, "FTP_PASSWORD", x.ftpPassword);
+}
+
+int LoadCertWarnDays(const SettingsStore& store)
+{
+    return std::max(0, store.readInt(QStringLiteral("ConfigHTTPS"), QStringLiteral("CERT_WARN_DAYS"), kDefaultCertWarnDays));
 }
 
 QString FolderStatusText(const QString& path)

@@ -70,6 +70,11 @@ struct XmlExportSettings
 XmlExportSettings LoadXmlExportSettings(const SettingsStore& store);
 void SaveXmlExportSettings(SettingsStore& store, const XmlExportSettings& values);
 
+// "ConfigHTTPS"/"CERT_WARN_DAYS": an HTTPS success whose certificate has fewer
+// days left is shown as a warning (14 when unset; never below 0).
+inline constexpr int kDefaultCertWarnDays = 14;
+int LoadCertWarnDays(const SettingsStore& store);
+
 // The folder browser's status line: a path of more than 35 characters is
 // cut to its first 35 followed by "...".
 QString FolderStatusText(const QString& path);

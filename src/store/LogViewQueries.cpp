@@ -1,5 +1,6 @@
 #include "store/LogViewQueries.h"
 
+#include "probes/ProtocolTable.h"
 #include "store/LogViewCursor.h"
 
 #include <algorithm>
@@ -17,6 +18,22 @@ QString LogViewQueries::ServiceLog::pollsText() const
 QString LogViewQueries::ServiceLog::averageText() const
 {
     return QString::asprintf("%#3.2f msec", averageMs);
+}
+
+QStringList LogViewQueries::ProtocolChoices()
+{
+    QStringList names;
+    for (const ProtocolInfo& p : ProtocolTable())
+        names << QString::fromLatin1(p.name.data(), static_cast<qsizetype>(p.name.size()));
+    return names;
+}
+
+QStringList LogViewQueries::PortChoices()
+{
+    QStringList ports;
+    for (const ProtocolInfo& p : ProtocolTable())
+        ports << QString::number(p.defaultPort);
+    return ports;
 }
 
 QString LogViewQueries::PortForProtocol(const QString& protocol)

@@ -4,8 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
-#include <string_view>
 #include <vector>
 
 namespace qm {
@@ -43,28 +41,10 @@ public:
         QString averageText() const;
     };
 
-    // Entries of the dialog's lists, in the order they are added.
-    static constexpr std::array<std::string_view, 19> kProtocols{"ECHO",
-                                                                 "HTTP",
-                                                                 "FTP",
-                                                                 "POP3",
-                                                                 "IMAP4",
-                                                                 "SMTP",
-                                                                 "ESMTP",
-                                                                 "NNTP",
-                                                                 "TIME",
-                                                                 "DNS",
-                                                                 "TELNET",
-                                                                 "DAYTIME",
-                                                                 "QUOTE OF THE DAY",
-                                                                 "CHARGEN",
-                                                                 "WHOIS",
-                                                                 "WHOIS++",
-                                                                 "RWHOIS",
-                                                                 "TFTP",
-                                                                 "SYSLOG"};
-    static constexpr std::array<int, 19> kPorts{7,  80, 21, 110, 143, 25, 25,   119, 37, 53,
-                                                23, 13, 17, 19,  43,  63, 4321, 69,  514};
+    // Entries of the dialog's lists, from the protocol table: every protocol,
+    // and each one's usual port (a port shared by two protocols is listed twice).
+    static QStringList ProtocolChoices();
+    static QStringList PortChoices();
     // The port a protocol choice puts into the port field: "0" for ECHO, "80"
     // for HTTP, "21" for FTP; empty (leave the field as it is) otherwise.
     static QString PortForProtocol(const QString& protocol);

@@ -65,7 +65,7 @@ void HostPageProtocol::applyProtocol()
 {
     const QString name = m_protocol->currentText();
     m_state.fields.protocol = name;
-    if (OneOf(name, {"HTTP", "FTP", "POP3", "IMAP4"})) {
+    if (OneOf(name, {"HTTP", "HTTPS", "FTP", "POP3", "IMAP4"})) {
         m_state.userIdAllowed = m_state.passwordAllowed = true;
         m_state.domainAllowed = false;
     } else if (OneOf(name, {"ECHO", "SYSLOG", "SMTP", "ESMTP", "NNTP", "TIME"})) {

@@ -268,11 +268,10 @@ LogViewerDialog::LogViewerDialog(QSqlDatabase db, OperatorPrompt& prompt, QWidge
     m_portCombo = combo("portCombo");
     m_portCombo->setEditable(true);
     m_portCombo->setInsertPolicy(QComboBox::NoInsert);
-    for (std::string_view protocol : LogViewQueries::kProtocols)
-        AddSorted(m_protocolCombo,
-                  QString::fromLatin1(protocol.data(), static_cast<qsizetype>(protocol.size())));
-    for (int port : LogViewQueries::kPorts)
-        AddSorted(m_portCombo, QString::number(port));
+    for (const QString& protocol : LogViewQueries::ProtocolChoices())
+        AddSorted(m_protocolCombo, protocol);
+    for (const QString& port : LogViewQueries::PortChoices())
+        AddSorted(m_portCombo, port);
     m_portCombo->setCurrentIndex(-1);
     m_protocolCombo->setCurrentIndex(1);
 

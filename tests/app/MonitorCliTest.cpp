@@ -109,7 +109,7 @@ TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
 TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
 {
     ScriptedServer web([](ScriptedConnection& c) {
-        c.receiveUntil("\n\n", 3s);
+        c.receiveUntil("\r\n\r\n", 3s);
         c.send("HTTP/1.1 200 OK\r\nServer: scripted/2.0\r\nContent-Length: 0\r\n\r\n");
         c.close();
     });
@@ -157,8 +157,8 @@ TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
     ASSERT_FALSE(web.received().empty());
     EXPECT_EQ(
         web.received()[0],
-        "HEAD / HTTP/1.1\nAccept: text/html\nHOST: localhost\nAuthorization: Basic YWRtaW46cHc=\n"
-        "Connection: close\n\n");
+        "HEAD / HTTP/1.1\r\nAccept: text/html\r\nHOST: localhost\r\nAuthorization: Basic YWRtaW46cHc=\r\n"
+        "Connection: close\r\n\r\n");
 
     ASSERT_EQ(run({"hosts", "remove", "--host", "127.0.0.1"}).exitCode, 0);
     const CliRun good = run({"--once"});
@@ -185,7 +185,7 @@ TEST_F(MonitorCliTest, TerminationStopsMonitoringCleanly)
 TEST_F(MonitorCliTest, ResultsAreRecordedAndStatusFilesExported)
 {
     ScriptedServer web([](ScriptedConnection& c) {
-        c.receiveUntil("\n\n", 3s);
+        c.receiveUntil("\r\n\r\n", 3s);
         c.send("HTTP/1.1 200 OK\r\nServer: rec/1\r\n\r\n");
         c.close();
     });

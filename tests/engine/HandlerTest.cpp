@@ -17,6 +17,14 @@ protected:
         return r;
     }
     QString text(int row, int col) const { return m_hosts.text(row, col); }
+    // A success that asks for attention (a certificate near its end).
+    void warning(uint32_t tid)
+    {
+        auto r = std::make_unique<ProbeResult>();
+        r->message = "Success, soon due";
+        r->warning = true;
+        controller().OnPollSuccess(tid, std::move(r));
+    }
 };
 
 TEST_F(HandlerTest, SuccessAndFailureUpdateTheRowStatisticsAndFormats)
@@ -51,7 +59,8 @@ TEST_F(HandlerTest, SuccessAndFailureUpdateTheRowStatisticsAndFormats)
     EXPECT_EQ(m_recorder.rows[1], "web|HTTP|80|120|2147483647|Timed out|1");
 }
 
-// The level climbs by one per failure up to red and drops by one per success.
+// The level climbs by one per failure up to red and drops by one per success;
+// a success with a warning drops it too but stops at the first yellow light.
 // With float errors on, the failure that reaches the sensitivity puts the row
 // down, notifies and floats it to the top; with them off nothing of that.
 TEST_F(HandlerTest, LevelAndDownStateFollowTheFloatSettings)
@@ -61,17 +70,21 @@ TEST_F(HandlerTest, LevelAndDownStateFollowTheFloatSettings)
         const char* what;
         bool floatErrors;
         bool first;         // the row starts on top
-        std::string events; // F a failure, S a success
+        std::string events; // F a failure, S a success, W a success with a warning
         int image;
         const char* percent;
         const char* down;
         int rowAfter;
-        const char* subject; // of the one notification, if any
+        const char* subjects; // of the notifications, joined by "; "
     } cases[] = {
         {"red at most", false, false, std::string(14, 'F'), kHealthWorst, "100.00%", "0", 1, ""},
         {"a success after red", false, false, std::string(14, 'F') + "S", 10, "93.33%", "0", 1, ""},
         {"sensitivity zero", true, false, "F", 1, "100.00%", "1", 0, "HOST DOWN: core (h)"},
         {"down on the first row", true, true, "F", 1, "100.00%", "1", 0, "HOST DOWN: core (h)"},
+        {"a warning is yellow, not green", false, false, "SW", 1, "0.00%", "0", 1, ""},
+        {"a warning still lowers the level", false, false, "FFFW", 2, "75.00%", "0", 1, ""},
+        {"a warning brings the row up", true, false, "FW", 1, "50.00%", "0", 0,
+         "HOST DOWN: core (h); HOST UP: core (h)"},
     };
     uint32_t tid = 4100;
     for (const auto& c : cases) {
@@ -89,7 +102,7 @@ TEST_F(HandlerTest, LevelAndDownStateFollowTheFloatSettings)
             addRow(MakeRow("other", "ECHO", 7));
 
         for (char e : c.events)
-            e == 'F' ? failure(tid, "Timed out") : success(tid, "Success", 1);
+            e == 'F' ? failure(tid, "Timed out") : e == 'W' ? warning(tid) : success(tid, "Success", 1);
         const int r = m_hosts.findByItemData(tid);
         ASSERT_EQ(r, c.rowAfter);
         EXPECT_EQ(text(1 - r, ColHost), "other");
@@ -97,10 +110,10 @@ TEST_F(HandlerTest, LevelAndDownStateFollowTheFloatSettings)
         EXPECT_EQ(text(r, ColPercFailure), c.percent);
         EXPECT_EQ(text(r, ColFloatStat), c.down);
         EXPECT_EQ(m_hosts.isChecked(r), c.floatErrors);
-        std::vector<QString> subjects;
+        QStringList subjects;
         for (const Notification& n : m_notifier.sent)
-            subjects.push_back(n.subject);
-        EXPECT_EQ(subjects, *c.subject ? std::vector<QString>{c.subject} : std::vector<QString>{});
+            subjects << n.subject;
+        EXPECT_EQ(subjects.join("; "), c.subjects);
     }
 }
 

@@ -35,12 +35,15 @@ struct ProbeRun
         texts = ReportTexts(sink);
         if (probe.socketHandle() >= 0)
             texts.push_back("socket left open");
-        if (!sink.results().empty())
+        if (!sink.results().empty()) {
             responseTime = sink.results().back().result.responseTime;
+            warning = sink.results().back().result.warning;
+        }
     }
 
     Texts texts;
     uint32_t responseTime = 0; // of the last report
+    bool warning = false;      // of the last report
 };
 
 // Every byte the first connection to the server sent, once it has ended.

@@ -65,7 +65,7 @@ TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothin
     QStringList names;
     for (int i = 0; i < protocol->count(); ++i)
         names << protocol->itemText(i);
-    EXPECT_EQ(names.size(), 17);
+    EXPECT_EQ(names.size(), 18);
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end())) << names.join(' ').toStdString();
     EXPECT_FALSE(names.contains(QStringLiteral("TELNET")));
     // Nothing was chosen, so the first protocol is, with its port.
