@@ -106,46 +106,6 @@ protected:
     static inline ServerProcess* s_server = nullptr;
 };
 
-// nsd on a loopback port, authoritative for quillmere.test only.
-class ToolsNsd : public ::testing::Test
-{
-protected:
-    static void SetUpTestSuite()
-    {
-        s_port = FreeLoopbackPort(true);
-        s_dir = "/tmp/qm-tools-nsd-" + std::to_string(::getpid());
-        std::filesystem::create_directories(s_dir);
-        WriteFile(s_dir + "/quillmere.test.zone", "$ORIGIN quillmere.test.\n$TTL 300\n"
-                                                 "@ IN SOA ns admin 1 3600 600 86400 300\n@ IN NS ns\n"
-                                                 "ns IN A 10.9.1.1\nwww IN A 10.9.1.2\n"
-                                                 "text IN TXT \"no address here\"\n");
-        WriteFile(s_dir + "/nsd.conf", "server:\n  port: " + std::to_string(s_port) + "\n  ip-address: 127.0.0.1\n"
-                  "  username: \"\"\n  chroot: \"\"\n  database: \"\"\n  server-count: 1\n"
-                  "  zonesdir: \"" + s_dir + "\"\n  pidfile: \"" + s_dir + "/nsd.pid\"\n"
-                  "  xfrdfile: \"" + s_dir + "/xfrd.state\"\n  xfrdir: \"" + s_dir + "\"\n"
-                  "  zonelistfile: \"" + s_dir + "/zone.list\"\n"
-                  "remote-control:\n  control-enable: no\n"
-                  "zone:\n  name: quillmere.test\n  zonefile: quillmere.test.zone\n");
-        s_server = new ServerProcess;
-        s_server->start({"/usr/sbin/nsd", "-d", "-c", s_dir + "/nsd.conf"}, s_dir + "/nsd.log");
-        WaitForUdpPort(s_port, std::chrono::seconds(10));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-        std::filesystem::remove_all(s_dir);
-    }
-    void SetUp() override
-    {
-        ASSERT_EQ(RequireProgram("/usr/sbin/nsd", "nsd"), "");
-        ASSERT_TRUE(s_server && s_server->running()) << s_server->log();
-    }
-    static inline int s_port = 0;
-    static inline std::string s_dir;
-    static inline ServerProcess* s_server = nullptr;
-};
-
 } // namespace
 
 TEST(ToolsDnsQuery, IsBuiltByHandAndTakesTheFirstReplyWithoutTheTrailingDot)
@@ -365,8 +325,28 @@ TEST(ToolsDnsProbe, RepliesWithoutUsableAnswersAreFailures)
     }
 }
 
-TEST_F(ToolsNsd, TheEntrysZonePassesAndEmptyRepliesTellWhy)
+// nsd on a loopback port, authoritative for quillmere.test only.
+TEST(ToolsNsd, TheEntrysZonePassesAndEmptyRepliesTellWhy)
 {
+    ASSERT_EQ(RequireProgram("/usr/sbin/nsd", "nsd"), "");
+    const int port = FreeLoopbackPort(true);
+    const std::string dir = "/tmp/qm-tools-nsd-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    WriteFile(dir + "/zone", "$ORIGIN quillmere.test.\n@ 300 IN SOA ns admin 1 3600 600 86400 300\n"
+                             "@ 300 IN NS ns\nns 300 IN A 10.9.1.1\nwww 300 IN A 10.9.1.2\n"
+                             "text 300 IN TXT \"no address here\"\n");
+    std::string conf = "server:\n port: " + std::to_string(port) + "\n ip-address: 127.0.0.1\n"
+                       " username: \"\"\n chroot: \"\"\n database: \"\"\n server-count: 1\n";
+    // Everything nsd reads and writes stays in the folder.
+    conf += " zonesdir: \"" + dir + "\"\n xfrdir: \"" + dir + "\"\n";
+    for (const std::string key : {"pidfile", "xfrdfile", "zonelistfile"})
+        conf += " " + key + ": \"" + dir + "/" + key + "\"\n";
+    WriteFile(dir + "/nsd.conf", conf + "remote-control:\n control-enable: no\n"
+                                        "zone:\n name: quillmere.test\n zonefile: zone\n");
+    ServerProcess server;
+    server.start({"/usr/sbin/nsd", "-d", "-c", dir + "/nsd.conf"}, dir + "/nsd.log");
+    ASSERT_TRUE(WaitForUdpPort(port, std::chrono::seconds(10))) << server.log();
+
     struct Case
     {
         std::string domain, configured; // of the entry, and of the settings
@@ -386,7 +366,7 @@ TEST_F(ToolsNsd, TheEntrysZonePassesAndEmptyRepliesTellWhy)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.domain + "|" + c.configured);
         ASSERT_EQ(DnsQueryNameFor(c.domain, c.configured), c.name);
-        const auto results = Probe(s_port, c.name);
+        const auto results = Probe(port, c.name);
         ASSERT_EQ(results.size(), 1u);
         const std::string& m = results[0].result.message;
         if (c.outcome.rfind("RR IP", 0) == 0) {
@@ -398,4 +378,6 @@ TEST_F(ToolsNsd, TheEntrysZonePassesAndEmptyRepliesTellWhy)
             EXPECT_TRUE(m.ends_with("] (" + c.outcome + ")")) << m;
         }
     }
+    server.stop();
+    std::filesystem::remove_all(dir);
 }

@@ -21,8 +21,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kDefaultRequest("\0\1quillmere-probe\0octet\0", 24);
-
 // A UDP socket bound to address:0.
 int BoundSocket(const char* address)
 {
@@ -34,21 +32,16 @@ int BoundSocket(const char* address)
     return fd;
 }
 
-// One datagram within the time, and its sender; empty when none came.
-std::string Receive(int fd, sockaddr_in* from, std::chrono::milliseconds wait)
+// One datagram within 5 s, and its sender; empty when none came.
+std::string Receive(int fd, sockaddr_in* from)
 {
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(wait.count())) != 1)
-        return {};
     char buf[2048];
     socklen_t length = sizeof(sockaddr_in);
-    const ssize_t n = ::recvfrom(fd, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(from), &length);
+    const ssize_t n = ::poll(&p, 1, 5000) == 1
+                          ? ::recvfrom(fd, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(from), &length)
+                          : -1;
     return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-}
-
-void SendTo(int fd, const std::string& bytes, const sockaddr_in& to)
-{
-    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
 }
 
 } // namespace
@@ -95,29 +88,31 @@ TEST(ToolsTftp, SilenceAndAnswersFromElsewhere)
     const ProbeRun quiet([&](ProbeSocket& p) { ProbeTftp(p, "127.0.0.1", silent.port(), "", quick); });
     EXPECT_EQ(quiet.texts, Texts{"fail: Timed out"});
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
-    EXPECT_EQ(silent.requests(), (std::vector<std::string>{kDefaultRequest, kDefaultRequest}));
+    const std::string request("\0\1quillmere-probe\0octet\0", 24);
+    EXPECT_EQ(silent.requests(), (std::vector<std::string>{request, request}));
 
-    // The first request goes unanswered; the second is answered first from
-    // another host, which does not count, then from another port of the
-    // server's host, which does. That transfer is ended by the probe.
-    int port = 0;
-    const int listener = BindLoopback(SOCK_DGRAM, &port);
+    // The request is answered first from another host, which does not count,
+    // then from another port of the server's host, which does; the probe ends
+    // that transfer.
+    const int server = BoundSocket("127.0.0.1");
     const int stranger = BoundSocket("127.0.0.2");
     const int transfer = BoundSocket("127.0.0.1");
+    sockaddr_in at{};
+    socklen_t length = sizeof(at);
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&at), &length);
     std::string ended;
     std::thread peer([&] {
         sockaddr_in probe{};
-        const std::string first = Receive(listener, &probe, 5s);
-        const std::string second = Receive(listener, &probe, 5s);
-        if (first != std::string("\0\1boot.img\0octet\0", 17) || second != first)
+        if (Receive(server, &probe) != std::string("\0\1boot.img\0octet\0", 17))
             return;
-        SendTo(stranger, std::string("\0\5\0\1File not found\0", 19), probe);
-        SendTo(transfer, std::string("\0\3\0\1abc", 7), probe);
-        ended = Receive(transfer, &probe, 5s);
+        for (const auto& [fd, bytes] : {std::pair{stranger, std::string("\0\5\0\1File not found\0", 19)},
+                                        std::pair{transfer, std::string("\0\3\0\1abc", 7)}})
+            ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&probe), sizeof(probe));
+        ended = Receive(transfer, &probe);
     });
-    const ProbeRun answered([&](ProbeSocket& p) { ProbeTftp(p, "127.0.0.1", port, "boot.img", quick); });
+    const ProbeRun answered([&](ProbeSocket& p) { ProbeTftp(p, "127.0.0.1", ntohs(at.sin_port), "boot.img", quick); });
     peer.join();
-    for (const int fd : {listener, stranger, transfer})
+    for (const int fd : {server, stranger, transfer})
         ::close(fd);
     EXPECT_EQ(answered.texts, Texts{"ok: TFTP: DATA block 1, 3 bytes"});
     EXPECT_EQ(ended, std::string("\0\5\0\0probe done\0", 15));
