@@ -42,6 +42,8 @@ PACKAGES=(
   opensmtpd python3 python3-pyftpdlib python3-aiosmtpd
   leafnode dnsmasq-base xinetd inetutils-telnetd socat fortune-mod
   fortunes-min
+  # a TFTP server and an authoritative name server for the tools tests
+  tftpd-hpa nsd
 )
 
 missing=()

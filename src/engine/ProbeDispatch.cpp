@@ -29,7 +29,7 @@ constexpr std::array<DispatchEntry, 19> kDispatch{{
     {"ESMTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeEsmtp(a.address, a.port, a.userId, a.password, a.domain); }},
     {"NNTP", [](ProbeSocket& p, const PollArgs& a) { p.ProbeNntp(a.address, a.port, a.userId, a.password, a.domain); }},
     {"TIME", [](ProbeSocket& p, const PollArgs& a) { ProbeTime(p, a.address, a.port); }},
-    {"DNS", [](ProbeSocket& p, const PollArgs& a) { ProbeDns(p, a.address, a.port, a.dnsQueryName, a.prompt); }},
+    {"DNS", [](ProbeSocket& p, const PollArgs& a) { ProbeDns(p, a.address, a.port, DnsQueryNameFor(a.domain, a.dnsQueryName), a.prompt); }},
     {"TELNET", [](ProbeSocket& p, const PollArgs& a) { ProbeTelnet(p, a.address, a.port); }},
     {"DAYTIME", [](ProbeSocket& p, const PollArgs& a) { ProbeDaytime(p, a.address, a.port); }},
     {"QUOTE OF THE DAY", [](ProbeSocket& p, const PollArgs& a) { ProbeQuoteOfTheDay(p, a.address, a.port); }},
@@ -37,7 +37,7 @@ constexpr std::array<DispatchEntry, 19> kDispatch{{
     {"WHOIS", [](ProbeSocket& p, const PollArgs& a) { ProbeWhois(p, a.address, a.port); }},
     {"WHOIS++", [](ProbeSocket& p, const PollArgs& a) { ProbeWhoisPlusPlus(p, a.address, a.port); }},
     {"RWHOIS", [](ProbeSocket& p, const PollArgs& a) { ProbeRwhois(p, a.address, a.port); }},
-    {"TFTP", [](ProbeSocket& p, const PollArgs& a) { ProbeTftp(p, a.address, a.port); }},
+    {"TFTP", [](ProbeSocket& p, const PollArgs& a) { ProbeTftp(p, a.address, a.port, a.domain); }},
 }};
 } // namespace
 

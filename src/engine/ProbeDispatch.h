@@ -16,7 +16,7 @@ struct PollArgs
     std::string userId;
     std::string password;
     std::string domain;
-    std::string dnsQueryName; // empty: the built-in query name
+    std::string dnsQueryName; // the configured DNS query name; the entry's domain goes first
     int certWarnDays = 0;     // an HTTPS success with fewer days left is a warning
     // Tells the operator about settings a probe cannot use; called on the
     // worker's thread, so it must be safe from any thread. May be null.

@@ -10,7 +10,7 @@ namespace qm {
 void RunSyslogListener(HostSession& session, EngineEvents& events, OperatorPrompt& prompt)
 {
     const uint32_t self = CurrentThreadId();
-    SyslogReceiver receiver(events, prompt);
+    SyslogReceiver receiver(events, prompt, session.port());
     while (!session.stopRequested())
         receiver.cycle([&](std::unique_ptr<ProbeResult> record) { events.postSyslog(self, std::move(record)); });
     receiver.close();

@@ -10,7 +10,9 @@ namespace qm {
 // An ICMP socket for echo requests. Raw when the process may open raw sockets
 // (CAP_NET_RAW); otherwise the unprivileged datagram ICMP socket, where the
 // system allows it. Either way receive() hands back whole IPv4 datagrams, so
-// callers parse one format.
+// callers parse one format: on the datagram socket the ICMP errors about our
+// requests (Time Exceeded, Destination Unreachable) come as such datagrams
+// too, from the router that sent them.
 class IcmpSocket
 {
 public:
@@ -29,10 +31,13 @@ public:
     int error() const { return m_error; }
 
     // Whole IPv4 datagram into buf; returns the byte count or -1 (errno set).
-    ssize_t receive(uint8_t* buf, std::size_t cap, sockaddr_in* from);
+    // With waitMs 0 or more it waits at most that long (then EAGAIN, as after
+    // a spurious wake-up); with -1 as long as the socket's own time-out says.
+    ssize_t receive(uint8_t* buf, std::size_t cap, sockaddr_in* from, int waitMs = -1);
 
 private:
     bool attachEchoFilter(uint16_t identifier);
+    ssize_t receiveQueuedError(uint8_t* buf, std::size_t cap, sockaddr_in* from);
 
     int m_fd = -1;
     bool m_raw = false;

@@ -2,6 +2,7 @@
 
 #include "probes/MessageTemplate.h"
 
+#include <arpa/inet.h>
 #include <cstring>
 
 namespace qm {
@@ -61,6 +62,42 @@ std::string IcmpTypeText(int type)
     case 16: return "Information Reply  Host network number";
     default: return FormatTemplate("Non-echo type %1!d! packet recvd.", {std::to_string(type)});
     }
+}
+
+EchoReplyCheck CheckEchoReply(const uint8_t* bytes, std::size_t count, const sockaddr_in& sender,
+                              uint16_t identifier, uint32_t now)
+{
+    EchoReplyCheck check;
+    const std::size_t headerLength = count > 0 ? (bytes[0] & 0x0F) * 4u : 0u;
+    if (count == 0 || count < headerLength + 8) {
+        char from[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &sender.sin_addr, from, sizeof(from));
+        // Built by appending: GCC 12 warns (-Wrestrict) on "x" + std::string&&.
+        check.kind = EchoReplyCheck::Failure;
+        check.failure.assign(1, '"');
+        check.failure += FormatTemplate("Too few bytes from %1!s!", {from});
+        check.failure += '"';
+        return check;
+    }
+    const uint8_t* icmp = bytes + headerLength;
+    const int type = icmp[0];
+    if (type == 0) {
+        if (ReadLe16(icmp + 4) != identifier)
+            return check;
+        check.kind = EchoReplyCheck::EchoTime;
+        // A reply cut short before our timestamp has nothing to measure from:
+        // it counts as answered at once rather than reading past its end.
+        if (count >= headerLength + 12)
+            check.echoTimeMs = now - ReadLe32(icmp + 8);
+        return check;
+    }
+    // An echo request is never an answer to us: a raw socket receives our own
+    // request when the local machine is pinged.
+    if (type == 8)
+        return check;
+    check.kind = EchoReplyCheck::Failure;
+    check.failure = IcmpTypeText(type);
+    return check;
 }
 
 } // namespace qm

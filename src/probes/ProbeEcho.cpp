@@ -7,51 +7,88 @@
 #include "probes/MessageTemplate.h"
 #include "probes/SocketErrorText.h"
 
-#include <arpa/inet.h>
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <netdb.h>
+#include <chrono>
 #include <sys/socket.h>
 
 namespace qm {
 
-ProbeSocket::EchoVerdict ProbeSocket::CheckEchoReply(const uint8_t* bytes, std::size_t count,
-                                                     const sockaddr_in& sender)
+uint16_t EchoIdentifier()
 {
-    const std::size_t headerLength = count > 0 ? (bytes[0] & 0x0F) * 4u : 0u;
-    if (count == 0 || count < headerLength + 8) {
-        char from[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &sender.sin_addr, from, sizeof(from));
-        // Built by appending: GCC 12 warns (-Wrestrict) on "x" + std::string&&.
-        std::string text(1, '"');
-        text += FormatTemplate("Too few bytes from %1!s!", {from});
-        text += '"';
-        ReportFailure(text);
-        return {EchoVerdict::AlreadyReported};
+    return static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
+}
+
+EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_t identifier,
+                          uint16_t sequence, const Clock& clock, int replyLimitMs, int receiveWaitMs)
+{
+    EchoExchange result;
+    std::array<uint8_t, kEchoBufferSize> request{};
+    std::array<uint8_t, kEchoBufferSize> reply{};
+    BuildEchoRequest(request.data(), kEchoRequestSize, identifier);
+    StampEchoRequest(request.data(), kEchoRequestSize, sequence, clock.tick());
+
+    const ssize_t sent = ::sendto(socket.fd(), request.data(), kEchoRequestSize, 0,
+                                  reinterpret_cast<const sockaddr*>(&target), sizeof(target));
+    if (sent < 0) {
+        const bool timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+        result.outcome = timedOut ? EchoExchange::SendTimedOut : EchoExchange::SendFailed;
+        result.error = LastSocketError();
+        return result;
     }
-    const uint8_t* icmp = bytes + headerLength;
-    const int type = icmp[0];
-    if (type == 0) {
-        const uint16_t mine = static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
-        if (ReadLe16(icmp + 4) != mine)
-            return {EchoVerdict::NotMine};
-        // A reply cut short before our timestamp has nothing to measure from:
-        // it counts as answered at once rather than reading past its end.
-        if (count < headerLength + 12)
-            return {EchoVerdict::EchoTime, 0};
-        return {EchoVerdict::EchoTime, m_clock.tick() - ReadLe32(icmp + 8)};
+    if (static_cast<std::size_t>(sent) < kEchoRequestSize) {
+        result.outcome = EchoExchange::ShortSend;
+        result.sent = static_cast<std::size_t>(sent);
+        return result;
     }
-    // An echo request is never an answer to us: on Linux a raw socket receives
-    // our own request when the local machine is pinged.
-    if (type == 8)
-        return {EchoVerdict::NotMine};
-    ReportFailure(IcmpTypeText(type));
-    return {EchoVerdict::AlreadyReported};
+
+    // The clock decides verdicts; the wait itself is bounded in real time, so
+    // datagrams of other probers cannot stretch it.
+    const uint32_t sentAt = clock.tick();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(receiveWaitMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        sockaddr_in from{};
+        const ssize_t n = socket.receive(reply.data(), reply.size(), &from,
+                                         static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        if (n < 0) {
+            const int error = errno;
+            if ((error == EINTR || error == EAGAIN || error == EWOULDBLOCK) && left.count() > 0)
+                continue;
+            const bool timedOut = error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+            result.outcome = timedOut ? EchoExchange::ReceiveTimedOut : EchoExchange::ReceiveFailed;
+            result.error = WinsockErrorFromErrno(error);
+            return result;
+        }
+        result.heard = true;
+        result.sender = from;
+        EchoReplyCheck check = CheckEchoReply(reply.data(), static_cast<std::size_t>(n), from,
+                                              identifier, clock.tick());
+        // A datagram to report settles the exchange with that one report.
+        if (check.kind == EchoReplyCheck::Failure) {
+            result.outcome = EchoExchange::Reported;
+            result.failure = std::move(check.failure);
+            return result;
+        }
+        // The limit is tested before a reply counts: a matching reply that
+        // comes too late is no answer.
+        if (clock.tick() - sentAt > static_cast<uint32_t>(replyLimitMs)) {
+            result.outcome = EchoExchange::TooLate;
+            return result;
+        }
+        if (check.kind == EchoReplyCheck::NotMine)
+            continue;
+        result.outcome = EchoExchange::Answered;
+        result.echoTimeMs = check.echoTimeMs;
+        return result;
+    }
 }
 
 void ProbeSocket::ProbeEcho(const std::string& host)
 {
-    const uint16_t identifier = static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
+    const uint16_t identifier = EchoIdentifier();
     IcmpSocket icmp;
     if (!icmp.open(identifier)) {
         ReportFailure(FormatTemplate("WSASocket() failed: %1!s!", {SocketErrorText(icmp.error())}));
@@ -70,55 +107,32 @@ void ProbeSocket::ProbeEcho(const std::string& host)
     if (ResolveAddress(host, 0, target) != 0)
         return;
 
-    std::array<uint8_t, kEchoBufferSize> request{};
-    std::array<uint8_t, kEchoBufferSize> reply{};
-    BuildEchoRequest(request.data(), kEchoRequestSize, identifier);
-    StampEchoRequest(request.data(), kEchoRequestSize, m_sequence++, m_clock.tick());
-
-    const ssize_t sent = ::sendto(icmp.fd(), request.data(), kEchoRequestSize, 0,
-                                  reinterpret_cast<sockaddr*>(&target), sizeof(target));
-    if (sent < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            ReportFailure("Timed out");
-        else
-            ReportFailure(FormatTemplate("Sendto failed: %1!s!", {SocketErrorText(LastSocketError())}));
+    const EchoExchange echo =
+        ExchangeEcho(icmp, target, identifier, NextEchoSequence(), m_clock, kEchoTimeoutMs, kEchoTimeoutMs);
+    switch (echo.outcome) {
+    case EchoExchange::Answered:
+        ReportSuccess("Success", echo.echoTimeMs);
         return;
-    }
-    if (static_cast<std::size_t>(sent) < kEchoRequestSize) {
+    case EchoExchange::Reported:
+        ReportFailure(echo.failure);
+        return;
+    case EchoExchange::SendFailed:
+        ReportFailure(FormatTemplate("Sendto failed: %1!s!", {SocketErrorText(echo.error)}));
+        return;
+    case EchoExchange::ReceiveFailed:
+        ReportFailure(FormatTemplate("Recvfrom failed: %1!s!", {SocketErrorText(echo.error)}));
+        return;
+    case EchoExchange::ShortSend: {
         std::string text = "ECHO: Wrote ";
-        text += std::to_string(sent);
+        text += std::to_string(echo.sent);
         text += " bytes";
         ReportFailure(text);
         return;
     }
-
-    const uint32_t waitStart = m_clock.tick();
-    for (;;) {
-        sockaddr_in from{};
-        const ssize_t n = icmp.receive(reply.data(), reply.size(), &from);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                ReportFailure("Timed out");
-            else
-                ReportFailure(FormatTemplate("Recvfrom failed: %1!s!", {SocketErrorText(LastSocketError())}));
-            return;
-        }
-        const EchoVerdict verdict = CheckEchoReply(reply.data(), static_cast<std::size_t>(n), from);
-        // A datagram that CheckEchoReply reported ends the attempt with that
-        // one report.
-        if (verdict.kind == EchoVerdict::AlreadyReported)
-            return;
-        // The wait limit is tested before a reply counts: a matching reply
-        // that comes too late is a time-out all the same.
-        if (m_clock.tick() - waitStart > static_cast<uint32_t>(kEchoTimeoutMs)) {
-            ReportFailure("Timed out");
-            return;
-        }
-        if (verdict.kind == EchoVerdict::NotMine)
-            continue;
-        ReportSuccess("Success", verdict.echoTimeMs);
+    case EchoExchange::SendTimedOut:
+    case EchoExchange::TooLate:
+    case EchoExchange::ReceiveTimedOut:
+        ReportFailure("Timed out");
         return;
     }
 }

@@ -89,13 +89,8 @@ public:
     void ProbeNntp(const std::string& host, int port, const std::string& userId,
                    const std::string& password, const std::string& domain);
 
-    // Classification of one received ICMP datagram.
-    struct EchoVerdict
-    {
-        enum Kind { EchoTime, NotMine, AlreadyReported } kind;
-        uint32_t echoTimeMs = 0;
-    };
-    EchoVerdict CheckEchoReply(const uint8_t* bytes, std::size_t count, const sockaddr_in& sender);
+    // The echo sequence number of the next request; grows by one per request.
+    uint16_t NextEchoSequence() { return m_sequence++; }
 
     uint16_t sequenceNumber() const { return m_sequence; }
     const Clock& clock() const { return m_clock; }

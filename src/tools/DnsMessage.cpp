@@ -162,6 +162,23 @@ int DnsAnswerCount(const uint8_t* reply, std::size_t length)
     return length >= kDnsHeaderSize ? ReadBe16(reply + 6) : 0;
 }
 
+std::string DnsReplyCause(const uint8_t* reply, std::size_t length)
+{
+    if (length < kDnsHeaderSize)
+        return {};
+    switch (const int rcode = reply[3] & 0x0F) {
+    case 0: return DnsAnswerCount(reply, length) == 0 ? "no data" : "";
+    case 2: return "SERVFAIL";
+    case 3: return "NXDOMAIN: no such name";
+    case 5: return "REFUSED";
+    default: {
+        std::string text = "RCODE ";
+        text += Decimal(static_cast<std::size_t>(rcode));
+        return text;
+    }
+    }
+}
+
 namespace {
 
 DnsAnswers ReadAnswers(const uint8_t* reply, std::size_t length)

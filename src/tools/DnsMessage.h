@@ -52,4 +52,9 @@ DnsAnswers FormatDnsAnswers(const uint8_t* reply, std::size_t length);
 // ANCOUNT of a reply, 0 when fewer than a header's bytes arrived.
 int DnsAnswerCount(const uint8_t* reply, std::size_t length);
 
+// Why a reply holds no answer, by its response code: "no data" (no error, no
+// answer records), "SERVFAIL", "NXDOMAIN: no such name", "REFUSED", else
+// "RCODE n". Empty for fewer than a header's bytes, or answers without error.
+std::string DnsReplyCause(const uint8_t* reply, std::size_t length);
+
 } // namespace qm

@@ -8,9 +8,11 @@
 #include "probes/SocketErrorText.h"
 #include "tools/UniqueFd.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <sys/socket.h>
 
@@ -44,9 +46,16 @@ std::string ReverseName(const std::string& address)
     return std::string(text) + ".IN-ADDR.ARPA";
 }
 
-std::string QueryFailedText(const std::string& name, int status)
+// The failure text; after a reply, its cause follows in parentheses.
+std::string QueryFailedText(const std::string& name, int status, const std::string& cause = {})
 {
-    return "DNS A Record Query for " + name + " failed.  iStatus=[" + std::to_string(status) + "]";
+    std::string text = "DNS A Record Query for " + name + " failed.  iStatus=[" + std::to_string(status) + "]";
+    if (!cause.empty()) {
+        text += " (";
+        text += cause;
+        text += ')';
+    }
+    return text;
 }
 
 } // namespace
@@ -54,6 +63,16 @@ std::string QueryFailedText(const std::string& name, int status)
 std::string DefaultDnsQueryName()
 {
     return QUILLMERE_DNS_QUERY_NAME;
+}
+
+std::string DnsQueryNameFor(const std::string& entryDomain, const std::string& configuredName)
+{
+    std::string_view domain = entryDomain;
+    if (!domain.empty() && domain.front() == '@')
+        domain.remove_prefix(1);
+    if (!domain.empty())
+        return std::string(domain);
+    return configuredName.empty() ? DefaultDnsQueryName() : configuredName;
 }
 
 bool IsNumericAddress(std::string_view text)
@@ -65,7 +84,7 @@ bool IsNumericAddress(std::string_view text)
 }
 
 int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::string& server, int port,
-              int queryType, DnsReply& reply)
+              int queryType, DnsReply& reply, int waitMs)
 {
     std::array<uint8_t, kDnsBufferSize> query{};
     WriteBe16(query.data(), static_cast<int>(CurrentThreadId() & 0xFFFF));
@@ -96,7 +115,9 @@ int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::strin
         probe.ReportFailure(FormatTemplate("Connect Failed %1!s!", {SocketErrorText(LastSocketError())}));
         return kDnsSocketFailed;
     }
-    const timeval tv{kDnsReceiveTimeoutMs / 1000, (kDnsReceiveTimeoutMs % 1000) * 1000};
+    // A zero time-out would mean no limit at all.
+    waitMs = std::max(waitMs, 1);
+    const timeval tv{waitMs / 1000, (waitMs % 1000) * 1000};
     if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
         probe.ReportFailure(
             FormatTemplate("Failed to set recv timeout: %1!s!", {SocketErrorText(LastSocketError())}));
@@ -140,9 +161,18 @@ void ProbeDns(ProbeSocket& probe, const std::string& host, int port, const std::
         }
     }
 
+    // Both queries share one bound, so that a stop request is heard in time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDnsReceiveTimeoutMs);
+    const auto waitLeft = [deadline] {
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
+    };
     DnsReply reply{};
+    // The cause of the latest reply that arrived, for the failure text.
+    std::string cause;
     const uint32_t start = probe.clock().tick();
-    int outcome = DNS_Query(probe, name, host, port, type, reply);
+    int outcome = DNS_Query(probe, name, host, port, type, reply, waitLeft());
     uint32_t end = probe.clock().tick();
     if (outcome == kDnsNoReply) {
         probe.ReportFailure(QueryFailedText(name, 0));
@@ -150,16 +180,20 @@ void ProbeDns(ProbeSocket& probe, const std::string& host, int port, const std::
     }
     std::size_t received = outcome > 0 ? static_cast<std::size_t>(outcome) : 0;
     if (DnsAnswerCount(reply.data(), received) == 0) {
+        if (received > 0)
+            cause = DnsReplyCause(reply.data(), received);
         // No address records (or no reply at all): ask for mail exchangers.
-        outcome = DNS_Query(probe, name, host, port, kDnsTypeMx, reply);
+        outcome = DNS_Query(probe, name, host, port, kDnsTypeMx, reply, waitLeft());
         end = probe.clock().tick();
+        received = outcome > 0 ? static_cast<std::size_t>(outcome) : 0;
+        if (received > 0)
+            cause = DnsReplyCause(reply.data(), received);
         if (outcome == kDnsNoReply) {
-            probe.ReportFailure(QueryFailedText(name, 0));
+            probe.ReportFailure(QueryFailedText(name, 0, cause));
             return;
         }
-        received = outcome > 0 ? static_cast<std::size_t>(outcome) : 0;
         if (DnsAnswerCount(reply.data(), received) == 0) {
-            probe.ReportFailure(QueryFailedText(name, outcome));
+            probe.ReportFailure(QueryFailedText(name, outcome, cause));
             return;
         }
     }

@@ -12,6 +12,7 @@ namespace qm {
 class OperatorPrompt;
 class ProbeSocket;
 
+// The wait for one reply, and for both queries of a probe together.
 inline constexpr int kDnsReceiveTimeoutMs = 10000;
 
 // Outcomes of DnsQuery below 1 (1 and more: the bytes received).
@@ -26,17 +27,22 @@ using DnsReply = std::array<uint8_t, kDnsBufferSize>;
 // The name asked for when the settings name none, fixed at build time.
 std::string DefaultDnsQueryName();
 
+// The name an entry's probe asks for: the entry's domain field when it is set
+// (a leading "@" of an e-mail domain dropped), else the configured name, else
+// DefaultDnsQueryName().
+std::string DnsQueryNameFor(const std::string& entryDomain, const std::string& configuredName);
+
 // True when the text holds no letter (dots are not tested); "" counts.
 bool IsNumericAddress(std::string_view text);
 
 // Sends one query (ID from the calling thread, only RD set, one question of
 // the given type, class IN: 18 + n bytes for a name of n characters; a
 // trailing dot is not encoded) over UDP to server:port and receives the first
-// datagram that arrives, within 10 s, into `reply`. Returns the bytes received
-// or an outcome above; every failure has been reported through the probe's
-// sink.
+// datagram that arrives, within waitMs, into `reply`. Returns the bytes
+// received or an outcome above; every failure has been reported through the
+// probe's sink.
 int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::string& server, int port,
-              int queryType, DnsReply& reply);
+              int queryType, DnsReply& reply, int waitMs = kDnsReceiveTimeoutMs);
 
 // Tests the name server host:port by asking it for the address records of
 // queryName (empty: DefaultDnsQueryName()), and for its mail exchangers when
@@ -45,8 +51,10 @@ int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::strin
 // d.c.b.a.IN-ADDR.ARPA, type PTR; "10.1.2" as 2.0.1.10.IN-ADDR.ARPA; a text
 // that is no address as 255.255.255.255.IN-ADDR.ARPA). A longer one is told
 // to the prompt, when given, as "DNS: Invalid address" and then asked for
-// unchanged, type A. Reports one success with the records as text, or
-// failures; the texts quote the query name as given.
+// unchanged, type A. Both queries together wait at most kDnsReceiveTimeoutMs.
+// Reports one success with the records as text, or failures; the texts quote
+// the query name as given, and a failure after a reply adds the reply's cause
+// in parentheses.
 void ProbeDns(ProbeSocket& probe, const std::string& host, int port, const std::string& queryName,
               OperatorPrompt* prompt = nullptr);
 

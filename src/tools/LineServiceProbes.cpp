@@ -84,9 +84,4 @@ void ProbeWhois(ProbeSocket& probe, const std::string& host, int port)
     probe.ReportSuccess(std::move(reply), end - start);
 }
 
-void ProbeTftp(ProbeSocket& probe, const std::string&, int)
-{
-    probe.ReportFailure(FormatTemplate("Sendto failed: %1!s!", {SocketErrorText(LastSocketError())}));
-}
-
 } // namespace qm

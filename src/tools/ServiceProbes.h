@@ -59,8 +59,24 @@ std::string FilterTelnetText(std::string_view raw);
 // reports the first 255 characters as a success.
 void ProbeWhois(ProbeSocket& probe, const std::string& host, int port);
 
-// TFTP is not probed: reports "Sendto failed: ..." with the thread's last
-// socket error.
-void ProbeTftp(ProbeSocket& probe, const std::string& host, int port);
+// TFTP: the port of an entry without one, the file asked for when the entry
+// names none, and the waits: each read request waits this long for an answer,
+// and is sent this many times in all.
+inline constexpr int kTftpDefaultPort = 69;
+inline constexpr const char* kTftpDefaultFile = "quillmere-probe";
+struct TftpTiming
+{
+    int replyWaitMs = 4000;
+    int requests = 2;
+};
+
+// Asks host:port for fileName in octet mode over UDP. The answer may come from
+// any port of the server's host (its transfer port); datagrams from other
+// hosts are ignored. A DATA block proves the server up ("TFTP: DATA block 1,
+// 512 bytes"; the transfer is then ended with an ERROR of our own), and so
+// does an ERROR packet ("TFTP: ERROR 1 File not found"). Another reply fails
+// the probe with what it was; silence through every request is "Timed out".
+void ProbeTftp(ProbeSocket& probe, const std::string& host, int port, const std::string& fileName,
+               const TftpTiming& timing = {});
 
 } // namespace qm

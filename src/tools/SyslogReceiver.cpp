@@ -9,7 +9,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <netdb.h>
 #include <poll.h>
@@ -31,21 +30,10 @@ int ServicePort()
     return ntohs(static_cast<uint16_t>(found->s_port));
 }
 
-// Tests run the listener on a port of their own.
-int OverridePort()
-{
-    const char* text = std::getenv("QUILLMERE_SYSLOG_PORT");
-    if (!text || !*text)
-        return 0;
-    char* end = nullptr;
-    const long port = std::strtol(text, &end, 10);
-    return (*end == 0 && port > 0 && port < 65536) ? static_cast<int>(port) : 0;
-}
-
 } // namespace
 
-SyslogReceiver::SyslogReceiver(ResultSink& sink, OperatorPrompt& prompt)
-    : m_sink(sink), m_prompt(prompt), m_buffer(new char[kSyslogDatagramSize + 1])
+SyslogReceiver::SyslogReceiver(ResultSink& sink, OperatorPrompt& prompt, int port)
+    : m_sink(sink), m_prompt(prompt), m_entryPort(port), m_buffer(new char[kSyslogDatagramSize + 1])
 {
 }
 
@@ -71,23 +59,23 @@ bool SyslogReceiver::open()
 {
     UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     const int socketError = fd.valid() ? 0 : LastSocketError();
-    const int servicePort = ServicePort();
-    if (servicePort == 0) {
+    const int port = m_entryPort > 0 ? m_entryPort : ServicePort();
+    if (port == 0) {
         if (!m_toldMissingService)
             m_prompt.inform(OperatorPrompt::Icon::Warning,
                             "could not find service syslog/udp, network logging disabled");
         m_toldMissingService = true;
         return false;
     }
-    const int override = OverridePort();
-    const int port = override != 0 ? override : servicePort;
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        const int error = fd.valid() ? LastSocketError() : socketError;
+    const bool inRange = port <= 65535;
+    if (!fd.valid() || !inRange
+        || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        const int error = !fd.valid() ? socketError : !inRange ? int(WsaEInval) : LastSocketError();
         if (error != m_toldBindError) {
             auto result = std::make_unique<ProbeResult>();
             result->message = FormatTemplate("Syslog listener cannot bind UDP port %1!d!: %2!s!",

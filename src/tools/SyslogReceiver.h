@@ -20,7 +20,7 @@ inline constexpr long kSyslogWaitMicroseconds = 500;
 // not spin.
 inline constexpr int kSyslogRetryPauseMs = 100;
 
-// The socket side of the syslog listener: a UDP socket bound to the syslog
+// The socket side of the syslog listener: a UDP socket bound to the entry's
 // port on every local address, read one datagram per cycle. Runs on the
 // syslog thread only.
 class SyslogReceiver
@@ -28,9 +28,10 @@ class SyslogReceiver
 public:
     using PostRecord = std::function<void(std::unique_ptr<ProbeResult>)>;
 
-    // Listener failures are reported through sink; the operator hears about
-    // a missing syslog service through prompt.
-    SyslogReceiver(ResultSink& sink, OperatorPrompt& prompt);
+    // Listens on `port`; 0 takes the port of the "syslog"/"udp" service
+    // (514), and the operator hears through prompt when there is none.
+    // Listener failures are reported through sink.
+    SyslogReceiver(ResultSink& sink, OperatorPrompt& prompt, int port = 0);
     ~SyslogReceiver();
     SyslogReceiver(const SyslogReceiver&) = delete;
     SyslogReceiver& operator=(const SyslogReceiver&) = delete;
@@ -52,6 +53,7 @@ private:
 
     ResultSink& m_sink;
     OperatorPrompt& m_prompt;
+    const int m_entryPort;
     UniqueFd m_socket;
     bool m_listening = false;
     int m_port = 0;

@@ -270,12 +270,9 @@ TEST_F(MonitorCliTest, NotificationOptionsSwitchTheirChannelsOn)
 TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
 {
     ASSERT_EQ(RequireProgram("/usr/bin/logger", "bsdutils"), "");
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "SYSLOG"}).exitCode, 0);
     const QString port = QString::number(FreeLoopbackPort(true));
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "SYSLOG", "--port", port}).exitCode, 0);
     QProcess monitor;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUILLMERE_SYSLOG_PORT", port);
-    monitor.setProcessEnvironment(env);
     monitor.start(QUILLMERE_MONITOR_BIN,
                   {"--settings", settings(), "--database", database(), "--duration", "4"});
     ASSERT_TRUE(monitor.waitForStarted());
@@ -297,10 +294,10 @@ TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
     EXPECT_EQ(monitor.exitCode(), 0);
     const QString out = QString::fromLocal8Bit(monitor.readAllStandardOutput());
     EXPECT_TRUE(out.contains(QRegularExpression(
-        "\tFAIL\tSYSLOG//127.0.0.1:514\tError\t\\[3_ERROR\\]\\[USER\\]: .*disk failing")))
+        "\tFAIL\tSYSLOG//127.0.0.1:" + port + "\tError\t\\[3_ERROR\\]\\[USER\\]: .*disk failing")))
         << out.toStdString();
     EXPECT_TRUE(out.contains(QRegularExpression(
-        "\tOK\tSYSLOG//127.0.0.1:514\t<10 msec\t\\[3_NORMAL\\]\\[CISCO ASYNC\\]: .*async line")));
+        "\tOK\tSYSLOG//127.0.0.1:" + port + "\t<10 msec\t\\[3_NORMAL\\]\\[CISCO ASYNC\\]: .*async line")));
     EXPECT_TRUE(out.contains(QRegularExpression("\tOK\t.*\\[6_INFO\\]\\[SYSLOGD\\]: .*all good")));
     EXPECT_FALSE(out.contains("stranger"));
     EXPECT_EQ(out.count('\n'), 3);

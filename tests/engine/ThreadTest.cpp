@@ -4,13 +4,17 @@
 #include "EngineFixture.h"
 
 #include "engine/HostSession.h"
+#include "engine/SyslogThread.h"
 #include "platform/ThreadId.h"
 #include "support/RecordingPrompt.h"
 #include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <future>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace qm::test {
 namespace {
@@ -185,6 +189,37 @@ TEST_F(ThreadTest, FirstSyslogRowGetsTheListenerTheSecondAnIdleWorker)
     ASSERT_TRUE(stopMonitoring());
     EXPECT_EQ(m_listeners.load(), 1);
     EXPECT_EQ(m_hosts.text(0, ColThreadStatus), "Stopped...");
+}
+
+TEST_F(ThreadTest, SyslogListenerBindsTheFirstRowsPortAndFeedsTheSendersRow)
+{
+    ScriptedPrompt prompt;
+    MonitorController::Services services;
+    services.recorder = &m_recorder;
+    services.syslogListener = [&prompt](HostSession& session, EngineEvents& events) {
+        RunSyslogListener(session, events, prompt);
+    };
+    MonitorController controller(m_hosts, m_settings, services);
+    const int port = FreeLoopbackPort(true);
+    addRow(MakeRow("127.0.0.2", "SYSLOG", port, 0));
+    addRow(MakeRow("127.0.0.1", "SYSLOG", 514, 0));
+    controller.OnMonitoringStart();
+    ASSERT_TRUE(WaitForUdpPort(port, 5s));
+
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string datagram = "<11>disk full";
+    ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    ::close(fd);
+    EXPECT_TRUE(PumpEventsUntil([&] { return m_hosts.text(1, ColMessage) == "[3_ERROR][USER]: disk full"; }, 5s));
+    EXPECT_EQ(m_hosts.text(0, ColPolls), "0");
+
+    controller.OnMonitoringStop();
+    ASSERT_TRUE(PumpEventsUntil([&] { return controller.liveThreads() == 0; }, 5s));
+    EXPECT_TRUE(prompt.texts().empty());
 }
 
 TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)

@@ -30,7 +30,7 @@ using test::RecordingSink;
 using test::ReportTexts;
 using test::TestNamespace;
 using test::Texts;
-using Verdict = ProbeSocket::EchoVerdict;
+using Check = EchoReplyCheck;
 
 uint16_t MyIdentifier()
 {
@@ -112,50 +112,47 @@ std::vector<uint8_t> Datagram(uint8_t type, uint16_t id, uint32_t timestamp, std
 }
 
 // Our replies give the echo time, other probers' replies and echo requests are
-// skipped silently, and everything else is reported with its text.
+// skipped, and everything else gets its text.
 TEST(CheckEchoReply, ClassifiesEachDatagram)
 {
-    const uint16_t mine = MyIdentifier();
-    const std::string tooFew = "fail: \"Too few bytes from 127.0.0.9\"";
+    const uint16_t mine = 0x4D51;
+    const std::string tooFew = "\"Too few bytes from 127.0.0.9\"";
     const struct
     {
         std::vector<uint8_t> datagram;
-        Verdict::Kind kind;
+        Check::Kind kind;
         uint32_t echoTime;
-        std::string report;
+        std::string failure;
     } cases[] = {
-        {Datagram(0, mine, 5000 - 37), Verdict::EchoTime, 37, ""},
+        {Datagram(0, mine, 5000 - 37), Check::EchoTime, 37, ""},
         // The span survives a wrap of the tick counter.
-        {Datagram(0, mine, 0xFFFFFFF0u), Verdict::EchoTime, 5000 + 16, ""},
+        {Datagram(0, mine, 0xFFFFFFF0u), Check::EchoTime, 5000 + 16, ""},
         // The ICMP message starts after the header length the datagram states.
-        {Datagram(0, mine, 4990, 24), Verdict::EchoTime, 10, ""},
+        {Datagram(0, mine, 4990, 24), Check::EchoTime, 10, ""},
         // Exactly a header and 8 ICMP bytes is enough; without our timestamp
         // it counts as answered at once.
-        {Datagram(0, mine, 4999, 20, 8), Verdict::EchoTime, 0, ""},
-        {Datagram(0, uint16_t(mine ^ 0x0100), 4990), Verdict::NotMine, 0, ""},
-        {Datagram(0, uint16_t(mine ^ 0x0001), 4990), Verdict::NotMine, 0, ""},
+        {Datagram(0, mine, 4999, 20, 8), Check::EchoTime, 0, ""},
+        {Datagram(0, uint16_t(mine ^ 0x0100), 4990), Check::NotMine, 0, ""},
+        {Datagram(0, uint16_t(mine ^ 0x0001), 4990), Check::NotMine, 0, ""},
         // Our own request, seen by a raw socket when the local machine is pinged.
-        {Datagram(8, mine, 4990), Verdict::NotMine, 0, ""},
-        {Datagram(3, mine, 4990), Verdict::AlreadyReported, 0, "fail: Destination Unreachable  Network or Host unknown"},
-        {Datagram(11, mine, 4990), Verdict::AlreadyReported, 0, "fail: Time Exceeded  TTL exceeded  "},
-        {Datagram(9, mine, 4990), Verdict::AlreadyReported, 0, "fail: Non-echo type 9 packet recvd."},
+        {Datagram(8, mine, 4990), Check::NotMine, 0, ""},
+        {Datagram(3, mine, 4990), Check::Failure, 0, "Destination Unreachable  Network or Host unknown"},
+        {Datagram(11, mine, 4990), Check::Failure, 0, "Time Exceeded  TTL exceeded  "},
+        {Datagram(9, mine, 4990), Check::Failure, 0, "Non-echo type 9 packet recvd."},
         // A bare header, a longer header with only 7 ICMP bytes, and nothing.
-        {Datagram(0, mine, 0, 20, 0), Verdict::AlreadyReported, 0, tooFew},
-        {Datagram(0, mine, 0, 24, 7), Verdict::AlreadyReported, 0, tooFew},
-        {{}, Verdict::AlreadyReported, 0, tooFew},
+        {Datagram(0, mine, 0, 20, 0), Check::Failure, 0, tooFew},
+        {Datagram(0, mine, 0, 24, 7), Check::Failure, 0, tooFew},
+        {{}, Check::Failure, 0, tooFew},
     };
     sockaddr_in sender{};
     sender.sin_family = AF_INET;
     sender.sin_addr.s_addr = inet_addr("127.0.0.9");
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
-        RecordingSink sink;
-        const FakeClock clock(5000);
-        ProbeSocket probe(sink, clock);
-        const Verdict v = probe.CheckEchoReply(c.datagram.data(), c.datagram.size(), sender);
-        EXPECT_EQ(v.kind, c.kind) << "case " << i;
-        EXPECT_EQ(v.echoTimeMs, c.echoTime) << "case " << i;
-        EXPECT_EQ(ReportTexts(sink), c.report.empty() ? Texts{} : Texts{c.report}) << "case " << i;
+        const Check check = CheckEchoReply(c.datagram.data(), c.datagram.size(), sender, mine, 5000);
+        EXPECT_EQ(check.kind, c.kind) << "case " << i;
+        EXPECT_EQ(check.echoTimeMs, c.echoTime) << "case " << i;
+        EXPECT_EQ(check.failure, c.failure) << "case " << i;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -46,6 +47,23 @@ bool WaitForTcpPort(int port, std::chrono::milliseconds timeout)
         if (ok)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+bool WaitForUdpPort(int port, std::chrono::milliseconds timeout)
+{
+    char suffix[8];
+    std::snprintf(suffix, sizeof(suffix), ":%04X", port);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::istringstream table(ReadFile("/proc/net/udp"));
+        std::string line, slot, local;
+        std::getline(table, line); // the titles
+        while (table >> slot >> local && std::getline(table, line))
+            if (local.ends_with(suffix))
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
 }

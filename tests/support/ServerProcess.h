@@ -17,6 +17,9 @@ std::string RequireProgram(const std::string& path, const std::string& package);
 
 // Blocks until something accepts TCP connections on 127.0.0.1:port.
 bool WaitForTcpPort(int port, std::chrono::milliseconds timeout);
+// Blocks until a UDP socket of this machine's namespace is bound to the port
+// (on any address), as the kernel's table shows it.
+bool WaitForUdpPort(int port, std::chrono::milliseconds timeout);
 
 // A server program started by a test; stopped (TERM, then KILL) when destroyed.
 class ServerProcess

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -162,12 +163,14 @@ TEST_F(ToolsDnsmasq, AnswersOfARealServer)
             return m == "Success: A Record Query:[ " + c.query + " ] Returned:[ " + t + " ]";
         })) << m;
     }
-    // No records: both queries fail, the status is the byte count of the empty MX reply.
+    // No records: both queries fail, the status is the byte count of the empty
+    // MX reply, and its cause follows.
     const auto results = Probe(s_port, "nothing.test");
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, Report::Failure);
-    EXPECT_TRUE(std::regex_match(results[0].result.message,
-                                 std::regex(R"(DNS A Record Query for nothing\.test failed\.  iStatus=\[\d+\])")))
+    EXPECT_TRUE(std::regex_match(
+        results[0].result.message,
+        std::regex(R"(DNS A Record Query for nothing\.test failed\.  iStatus=\[\d+\] \(NXDOMAIN: no such name\))")))
         << results[0].result.message;
 }
 
@@ -245,14 +248,14 @@ TEST(ToolsDnsProbe, NumericNameTooLongToReverseIsToldAndAskedAsItIs)
         EXPECT_EQ(Question(requests[before + 1]), std::make_pair(name, kDnsTypeMx));
         ASSERT_EQ(results.size(), 1u);
         EXPECT_EQ(results[0].result.message,
-                  "DNS A Record Query for " + name + " failed.  iStatus=[" + std::to_string(18 + length) + "]");
+                  "DNS A Record Query for " + name + " failed.  iStatus=[" + std::to_string(18 + length) + "] (no data)");
     }
     // Without a prompt the query goes out all the same.
     EXPECT_EQ(Probe(server.port(), std::string(250, '7')).size(), 1u);
     EXPECT_EQ(server.requests().size(), 6u);
 }
 
-TEST(ToolsDnsProbe, RepliesThatDoNotFitAreFailures)
+TEST(ToolsDnsProbe, RepliesWithoutUsableAnswersAreFailures)
 {
     struct Case
     {
@@ -270,7 +273,19 @@ TEST(ToolsDnsProbe, RepliesThatDoNotFitAreFailures)
             return head + Record(15, Be16Bytes(10) + labels + std::string{char(0xC0 | (at >> 8)), char(at & 0xFF)});
         };
     };
+    // A reply without answers whose flags carry this response code.
+    auto failing = [](int rcode) {
+        return [rcode](const std::string& q) {
+            std::string r = ReplyHead(q, 0);
+            r[3] = char(0x80 | rcode);
+            return r;
+        };
+    };
     const std::vector<Case> cases = {
+        {"sick.test", failing(2), "DNS A Record Query for sick.test failed.  iStatus=[27] (SERVFAIL)",
+         {kDnsTypeA, kDnsTypeMx}},
+        {"odd.test", failing(4), "DNS A Record Query for odd.test failed.  iStatus=[26] (RCODE 4)",
+         {kDnsTypeA, kDnsTypeMx}},
         // An empty datagram ends the probe at once; a short one leads to the
         // mail query, and its byte count is the status.
         {"empty.test", [](const std::string&) { return std::string(); },
@@ -308,4 +323,61 @@ TEST(ToolsDnsProbe, RepliesThatDoNotFitAreFailures)
             queries.push_back(Question(request).second);
         EXPECT_EQ(queries, c.queries);
     }
+}
+
+// nsd on a loopback port, authoritative for quillmere.test only.
+TEST(ToolsNsd, TheEntrysZonePassesAndEmptyRepliesTellWhy)
+{
+    ASSERT_EQ(RequireProgram("/usr/sbin/nsd", "nsd"), "");
+    const int port = FreeLoopbackPort(true);
+    const std::string dir = "/tmp/qm-tools-nsd-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    WriteFile(dir + "/zone", "$ORIGIN quillmere.test.\n@ 300 IN SOA ns admin 1 3600 600 86400 300\n"
+                             "@ 300 IN NS ns\nns 300 IN A 10.9.1.1\nwww 300 IN A 10.9.1.2\n"
+                             "text 300 IN TXT \"no address here\"\n");
+    std::string conf = "server:\n port: " + std::to_string(port) + "\n ip-address: 127.0.0.1\n"
+                       " username: \"\"\n chroot: \"\"\n database: \"\"\n server-count: 1\n";
+    // Everything nsd reads and writes stays in the folder.
+    conf += " zonesdir: \"" + dir + "\"\n xfrdir: \"" + dir + "\"\n";
+    for (const std::string key : {"pidfile", "xfrdfile", "zonelistfile"})
+        conf += " " + key + ": \"" + dir + "/" + key + "\"\n";
+    WriteFile(dir + "/nsd.conf", conf + "remote-control:\n control-enable: no\n"
+                                        "zone:\n name: quillmere.test\n zonefile: zone\n");
+    ServerProcess server;
+    server.start({"/usr/sbin/nsd", "-d", "-c", dir + "/nsd.conf"}, dir + "/nsd.log");
+    ASSERT_TRUE(WaitForUdpPort(port, std::chrono::seconds(10))) << server.log();
+
+    struct Case
+    {
+        std::string domain, configured; // of the entry, and of the settings
+        std::string name;               // asked for
+        std::string outcome;            // the answer text, or the cause of the failure
+    };
+    const std::vector<Case> cases = {
+        // The entry's own name comes first; an e-mail domain loses its "@".
+        {"www.quillmere.test", "www.elsewhere.example", "www.quillmere.test", "RR IP [10.9.1.2]"},
+        {"@www.quillmere.test", "", "www.quillmere.test", "RR IP [10.9.1.2]"},
+        {"", "nowhere.quillmere.test", "nowhere.quillmere.test", "NXDOMAIN: no such name"},
+        {"", "text.quillmere.test", "text.quillmere.test", "no data"},
+        // Names outside its zone are refused, the built-in one too.
+        {"www.elsewhere.example", "", "www.elsewhere.example", "REFUSED"},
+        {"", "", DefaultDnsQueryName(), "REFUSED"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.domain + "|" + c.configured);
+        ASSERT_EQ(DnsQueryNameFor(c.domain, c.configured), c.name);
+        const auto results = Probe(port, c.name);
+        ASSERT_EQ(results.size(), 1u);
+        const std::string& m = results[0].result.message;
+        if (c.outcome.rfind("RR IP", 0) == 0) {
+            EXPECT_EQ(results[0].kind, Report::Success);
+            EXPECT_EQ(m.rfind("Success: A Record Query:[ " + c.name + " ] Returned:[ " + c.outcome, 0), 0u) << m;
+        } else {
+            EXPECT_EQ(results[0].kind, Report::Failure);
+            EXPECT_EQ(m.rfind("DNS A Record Query for " + c.name + " failed.  iStatus=[", 0), 0u) << m;
+            EXPECT_TRUE(m.ends_with("] (" + c.outcome + ")")) << m;
+        }
+    }
+    server.stop();
+    std::filesystem::remove_all(dir);
 }

@@ -24,12 +24,7 @@ namespace {
 class ToolsSyslog : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_port = FreeLoopbackPort(true);
-        ::setenv("QUILLMERE_SYSLOG_PORT", std::to_string(m_port).c_str(), 1);
-    }
-    void TearDown() override { ::unsetenv("QUILLMERE_SYSLOG_PORT"); }
+    void SetUp() override { m_port = FreeLoopbackPort(true); }
 
     // Runs cycles until `count` records arrived or the time is up.
     std::vector<ProbeResult> Collect(SyslogReceiver& receiver, std::size_t count,
@@ -74,7 +69,7 @@ void SendDatagram(int port, const std::string& bytes)
 TEST_F(ToolsSyslog, RealClientMessagesBecomeRecords)
 {
     ASSERT_EQ(RequireProgram("/usr/bin/logger", "util-linux"), "");
-    SyslogReceiver receiver(m_sink, m_prompt);
+    SyslogReceiver receiver(m_sink, m_prompt, m_port);
     receiver.cycle({});
     ASSERT_TRUE(receiver.listening());
     ASSERT_EQ(receiver.port(), m_port);
@@ -111,7 +106,7 @@ TEST_F(ToolsSyslog, RealClientMessagesBecomeRecords)
 
 TEST_F(ToolsSyslog, LargestDatagramIsTakenWhole)
 {
-    SyslogReceiver receiver(m_sink, m_prompt);
+    SyslogReceiver receiver(m_sink, m_prompt, m_port);
     receiver.cycle({});
     ASSERT_TRUE(receiver.listening());
     // 65507 bytes is the most one IPv4 UDP datagram carries.
@@ -130,7 +125,7 @@ TEST_F(ToolsSyslog, BusyPortIsToldOnceAndRetriedQuietly)
     any.sin_port = htons(static_cast<uint16_t>(m_port));
     ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof(any)), 0);
 
-    SyslogReceiver receiver(m_sink, m_prompt);
+    SyslogReceiver receiver(m_sink, m_prompt, m_port);
     for (int i = 0; i < 5; ++i)
         receiver.cycle({});
     EXPECT_FALSE(receiver.listening());
@@ -178,13 +173,11 @@ TEST(ToolsSyslogParse, PriorityTextSenderAndNames)
 
 TEST(ToolsSyslogService, MissingServiceIsToldOnceAndRetried)
 {
-    // A mount namespace whose services database is empty; the port override
-    // keeps the helper off the real syslog port should the lookup succeed.
+    // A mount namespace whose services database is empty, and a network
+    // namespace of its own should the lookup succeed all the same.
     const std::string empty = "/tmp/qm-tools-services-" + std::to_string(::getpid());
     WriteFile(empty, "");
-    const int port = FreeLoopbackPort(true);
-    const CommandResult r = RunCommand("unshare --mount sh -c \"mount --bind " + empty
-                                       + " /etc/services && QUILLMERE_SYSLOG_PORT=" + std::to_string(port) + " "
+    const CommandResult r = RunCommand("unshare --mount --net sh -c \"mount --bind " + empty + " /etc/services && "
                                        + QM_TOOLS_HELPER + " syslog-cycles 5\"");
     ::unlink(empty.c_str());
     EXPECT_EQ(r.status, 0) << r.output;

@@ -69,11 +69,16 @@ int main(int argc, char** argv)
         std::printf("listening: %d\n", receiver.listening() ? 1 : 0);
         return 0;
     }
+    if (argc == 3 && std::strcmp(argv[1], "echo") == 0) {
+        qm::ProbeSocket probe(sink);
+        probe.ProbeEcho(argv[2]);
+        return 0;
+    }
     if (argc == 2 && std::strcmp(argv[1], "icmp-kind") == 0) {
         qm::IcmpSocket icmp;
         std::printf("%s\n", !icmp.open(1) ? "none" : icmp.isRaw() ? "raw" : "datagram");
         return 0;
     }
-    std::fprintf(stderr, "usage: %s traceroute HOST | trace-hops HOST | syslog-cycles N | icmp-kind\n", argv[0]);
+    std::fprintf(stderr, "usage: %s traceroute HOST | trace-hops HOST | echo HOST | syslog-cycles N | icmp-kind\n", argv[0]);
     return 2;
 }

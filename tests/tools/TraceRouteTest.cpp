@@ -288,6 +288,9 @@ TEST_F(ToolsTraceRoute, WithoutRawSocketsOnlyTheDatagramIcmpSocketCanTrace)
     ASSERT_EQ(s_net->helper("icmp-kind", true), "datagram\n");
     output = s_net->helper("traceroute 10.201.3.2", true);
     ExpectBothRoutersAndTheTarget(output);
+    // So does the ECHO probe, whichever socket it has.
+    for (const bool datagram : {true, false})
+        EXPECT_EQ(s_net->helper("echo 10.201.9.9", datagram), "failure: Time Exceeded  TTL exceeded  \n");
 }
 
 TEST(ToolsTraceHops, SetCancelFlagEndsTheTraceBeforeAnyProbe)
