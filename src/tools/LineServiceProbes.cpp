@@ -15,6 +15,8 @@ namespace qm {
 
 namespace {
 constexpr std::size_t kWhoisMessageLength = 255;
+// The probe object's default whole-read bound is the services' one.
+static_assert(kServiceReadLimitMs == kReplyLimitMs);
 } // namespace
 
 std::string DefaultWhoisDomain()
@@ -27,10 +29,18 @@ std::string ReadServiceText(ProbeSocket& probe, char stopByte, int receiveTimeou
     ProbeSocket::ReadOptions options;
     options.stopByte = stopByte;
     options.idleTimeoutMs = receiveTimeoutMs;
-    options.totalLimitMs = kServiceReadLimitMs;
-    options.keepTextAtLimit = true;
     return probe.ReceiveText(options);
 }
+
+namespace {
+// After a read that failed or went silent the empty text still counts as the
+// server's answer; one cut off at the whole-read bound does not: a server
+// that trickles without end is failing.
+bool Answered(const ProbeSocket& probe)
+{
+    return probe.lastReadEnd() != ProbeSocket::ReadEnd::OverLimit;
+}
+} // namespace
 
 void ProbeLineService(ProbeSocket& probe, const std::string& host, int port, char stopByte,
                       int receiveTimeoutMs)
@@ -41,9 +51,8 @@ void ProbeLineService(ProbeSocket& probe, const std::string& host, int port, cha
     std::string text = ReadServiceText(probe, stopByte, receiveTimeoutMs);
     const uint32_t end = probe.clock().tick();
     probe.CloseSocket();
-    // A read that failed has reported why; the empty text still counts as the
-    // server's answer.
-    probe.ReportSuccess(std::move(text), end - start);
+    if (Answered(probe))
+        probe.ReportSuccess(std::move(text), end - start);
 }
 
 void ProbeDaytime(ProbeSocket& probe, const std::string& host, int port)
@@ -81,7 +90,8 @@ void ProbeWhois(ProbeSocket& probe, const std::string& host, int port)
     const uint32_t end = probe.clock().tick();
     probe.CloseSocket();
     reply.resize(std::min(reply.size(), kWhoisMessageLength));
-    probe.ReportSuccess(std::move(reply), end - start);
+    if (Answered(probe))
+        probe.ReportSuccess(std::move(reply), end - start);
 }
 
 void ProbeTftp(ProbeSocket& probe, const std::string&, int)
