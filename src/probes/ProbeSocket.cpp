@@ -276,7 +276,7 @@ std::string ProbeSocket::ReceiveText(const ReadOptions& options)
             if (b == kReadCancelled) {
                 m_lastReadEnd = ReadEnd::Cancelled;
             } else if (b == kReadTimedOut) {
-                m_lastReadEnd = idle ? ReadEnd::IdleTimeout : ReadEnd::OverLimit;
+                m_lastReadEnd = !idle ? ReadEnd::OverLimit : count > 0 ? ReadEnd::Stalled : ReadEnd::IdleTimeout;
                 ReportFailure("Timed out");
             } else {
                 m_lastReadEnd = ReadEnd::Failed;

@@ -54,8 +54,9 @@ public:
     };
     std::string ReceiveText(const ReadOptions& options);
 
-    // How the last ReceiveText ended.
-    enum class ReadEnd { Complete, PeerClosed, IdleTimeout, OverLimit, Failed, Cancelled };
+    // How the last ReceiveText ended. IdleTimeout: nothing came; Stalled: the
+    // idle wait expired partway; OverLimit: a whole-read or exchange bound.
+    enum class ReadEnd { Complete, PeerClosed, IdleTimeout, Stalled, OverLimit, Failed, Cancelled };
     ReadEnd lastReadEnd() const { return m_lastReadEnd; }
 
     // One byte of the current stream, read through the socket's buffer; the

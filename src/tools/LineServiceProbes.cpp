@@ -33,12 +33,13 @@ std::string ReadServiceText(ProbeSocket& probe, char stopByte, int receiveTimeou
 }
 
 namespace {
-// After a read that failed or went silent the empty text still counts as the
-// server's answer; one cut off at the whole-read bound does not: a server
-// that trickles without end is failing.
+// After a read that failed or found the server silent the empty text still
+// counts as the server's answer; a read cut off partway (at the whole-read
+// bound, or silent after some bytes) does not: that server is failing.
 bool Answered(const ProbeSocket& probe)
 {
-    return probe.lastReadEnd() != ProbeSocket::ReadEnd::OverLimit;
+    const ProbeSocket::ReadEnd end = probe.lastReadEnd();
+    return end != ProbeSocket::ReadEnd::OverLimit && end != ProbeSocket::ReadEnd::Stalled;
 }
 } // namespace
 
