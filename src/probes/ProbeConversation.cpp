@@ -62,11 +62,11 @@ std::string ProbeConversation::ReadWholeReply(ProbeSocket& probe, char stopByte)
     const std::string code = line.substr(0, 3);
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-        if (left <= 0) {
+        if (limit > 0 && left <= 0) {
             probe.ReportFailure("Timed out");
             return {};
         }
-        options.totalLimitMs = static_cast<int>(left);
+        options.totalLimitMs = limit > 0 ? static_cast<int>(left) : 0;
         line = probe.ReceiveText(options);
         if (EndsMultiLine(line, code))
             return TrimText(line);
