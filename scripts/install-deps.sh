@@ -44,6 +44,18 @@ PACKAGES=(
   fortunes-min
   # a TFTP server and an authoritative name server for the tools tests
   tftpd-hpa nsd
+  # FTP with a banner of several lines
+  vsftpd
+  # a library the unpacked exim binary (below) needs
+  libidn12
+)
+
+# Servers that conflict with one installed above (exim4-daemon-light with
+# opensmtpd) are only downloaded; the tests unpack them with dpkg-deb -x into
+# a temporary folder and run them from there.
+DEB_CACHE=/var/cache/quillmere-test-debs
+DOWNLOADS=(
+  exim4-daemon-light
 )
 
 missing=()
@@ -55,3 +67,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+$SUDO mkdir -p "$DEB_CACHE"
+for p in "${DOWNLOADS[@]}"; do
+  if ! ls "$DEB_CACHE/${p}_"*.deb >/dev/null 2>&1; then
+    (cd "$DEB_CACHE" && $SUDO apt-get download -qq "$p")
+  fi
+done

@@ -26,6 +26,8 @@ void HostSession::setPort(int v) { set(m_port, v); }
 void HostSession::setFrequency(int v) { set(m_frequency, v); }
 void HostSession::setThreadId(uint32_t v) { set(m_threadId, v); }
 void HostSession::setStopRequested(bool v) { set(m_stopRequested, v); }
+std::shared_ptr<const CancelToken> HostSession::cancelToken() const { return get(m_cancelToken); }
+void HostSession::setCancelToken(std::shared_ptr<const CancelToken> token) { set(m_cancelToken, token); }
 
 void HostSession::SetAll(const std::string& address, const std::string& protocol, int port, int frequency,
                          const std::string& userId, const std::string& password, const std::string& domain)

@@ -3,10 +3,13 @@
 #include "platform/WakeEvent.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 namespace qm {
+
+class CancelToken;
 
 // The per-worker copy of a host's settings, shared by the main thread and the
 // host's worker. Every field is read and written under the record's lock, one
@@ -44,6 +47,11 @@ public:
     void SetAll(const std::string& address, const std::string& protocol, int port, int frequency,
                 const std::string& userId, const std::string& password, const std::string& domain);
 
+    // The stop of the monitoring run the worker belongs to: it ends the
+    // worker's network waits at once. May be null.
+    std::shared_ptr<const CancelToken> cancelToken() const;
+    void setCancelToken(std::shared_ptr<const CancelToken> token);
+
     void signalWake() { m_wakeEvent.signal(); }
     const WakeEvent& wakeEvent() const { return m_wakeEvent; }
 
@@ -70,6 +78,7 @@ private:
     std::string m_domain;
     int m_port = 0;
     int m_frequency = 0;
+    std::shared_ptr<const CancelToken> m_cancelToken;
 };
 
 } // namespace qm

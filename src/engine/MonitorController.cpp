@@ -4,6 +4,7 @@
 #include "engine/HostSession.h"
 #include "engine/MessagePaneModel.h"
 #include "engine/PollThread.h"
+#include "platform/CancelToken.h"
 #include "platform/ThreadId.h"
 #include "platform/TimeText.h"
 #include "platform/WorkerThread.h"
@@ -161,6 +162,7 @@ void MonitorController::OnMonitoringStart()
     if (m_monitoring)
         return;
     m_monitoring = true;
+    m_runToken = std::make_shared<CancelToken>();
 
     const std::string dnsQueryName =
         m_settings.readString(QStringLiteral("ConfigDNS"), QStringLiteral("QUERY_NAME")).toStdString();
@@ -184,6 +186,7 @@ void MonitorController::OnMonitoringStart()
         auto session = std::make_unique<HostSession>();
         session->SetAll(host.toStdString(), protocol.toStdString(), port, frequency,
                         cell(row, ColUserId).toStdString(), password, cell(row, ColDomain).toStdString());
+        session->setCancelToken(m_runToken);
         HostSession* raw = session.get();
 
         // The new thread takes the session over once it exists; until then
@@ -239,6 +242,11 @@ void MonitorController::OnMonitoringStop()
         session->setStopRequested(true);
         session->signalWake();
     }
+    // After the stop flags: a worker whose probe this ends must find its flag
+    // set, never start another probe.
+    if (m_runToken)
+        m_runToken->cancel();
+    m_runToken.reset();
     m_syslogStarted = false;
     Q_EMIT monitoringStopped();
 }

@@ -14,6 +14,7 @@
 
 namespace qm {
 
+class CancelToken;
 class HostListModel;
 class HostSession;
 class MessagePaneModel;
@@ -108,6 +109,7 @@ private:
     bool m_monitoring = false;
     bool m_syslogStarted = false;
     std::list<HostSession*> m_running; // refers to the sessions, never owns them
+    std::shared_ptr<CancelToken> m_runToken; // the running run's stop, shared by its workers
     int m_liveThreads = 0;
 };
 

@@ -18,6 +18,7 @@ void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<Engine
     const uint32_t self = CurrentThreadId();
     {
         ProbeSocket probe(*events);
+        probe.setCancelToken(session->cancelToken());
         PollArgs args;
         args.address = session->address();
         const std::string protocol = session->protocol();

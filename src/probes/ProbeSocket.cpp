@@ -6,7 +6,9 @@
 #include "probes/SocketErrorText.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -18,6 +20,13 @@ namespace qm {
 
 namespace {
 constexpr std::size_t kRxChunk = 4096;
+using SteadyClock = std::chrono::steady_clock;
+
+int MsUntil(SteadyClock::time_point end)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - SteadyClock::now()).count();
+    return left <= 0 ? 0 : left >= INT_MAX ? INT_MAX : static_cast<int>(left);
+}
 
 bool IsTrimmed(char c)
 {
@@ -72,6 +81,32 @@ void ProbeSocket::CloseSocket()
     m_socket = -1;
     m_open = false;
     m_rxPos = m_rxLen = 0;
+    m_inExchange = false;
+}
+
+int ProbeSocket::exchangeLeftMs() const
+{
+    return m_inExchange ? MsUntil(m_exchangeEnd) : INT_MAX;
+}
+
+ProbeSocket::Wait ProbeSocket::WaitReady(int fd, short events, int timeoutMs)
+{
+    const int stopFd = m_cancel ? m_cancel->fd() : -1;
+    pollfd p[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
+    const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (cancelled())
+            return Wait::Cancelled;
+        const int rc = ::poll(p, stopFd >= 0 ? 2 : 1, MsUntil(end));
+        if (rc > 0)
+            return p[0].revents != 0 ? Wait::Ready : Wait::Cancelled;
+        if (rc == 0)
+            return cancelled() ? Wait::Cancelled : Wait::TimedOut;
+        if (errno != EINTR) {
+            m_lastError = LastSocketError();
+            return Wait::Failed;
+        }
+    }
 }
 
 bool ResolveIPv4(const std::string& host, in_addr& out)
@@ -105,7 +140,10 @@ int ProbeSocket::ResolveAddress(const std::string& host, int port, sockaddr_in& 
 
 bool ProbeSocket::ConnectStream(const std::string& host, int port, Failures failures)
 {
+    if (cancelled())
+        return false;
     const bool report = failures == Failures::Report;
+    const auto begun = SteadyClock::now();
     sockaddr_in addr;
     if (report ? ResolveAddress(host, port, addr) != 0 : !Resolve(host, port, addr))
         return false;
@@ -116,23 +154,28 @@ bool ProbeSocket::ConnectStream(const std::string& host, int port, Failures fail
         return false;
     }
     adoptSocket(fd);
+    m_exchangeEnd = begun + std::chrono::milliseconds(m_limits.exchangeMs);
+    m_inExchange = true;
 
     int error = 0;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
         error = errno;
         if (error == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            int rc;
-            do
-                rc = ::poll(&p, 1, kConnectTimeoutMs);
-            while (rc < 0 && errno == EINTR);
-            if (rc == 0) {
-                error = ETIMEDOUT;
-            } else if (rc < 0) {
-                error = errno;
-            } else {
+            switch (WaitReady(fd, POLLOUT, std::min(m_limits.connectMs, exchangeLeftMs()))) {
+            case Wait::Ready: {
                 socklen_t len = sizeof(error);
                 ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+                break;
+            }
+            case Wait::TimedOut:
+                error = ETIMEDOUT;
+                break;
+            case Wait::Failed:
+                error = errno;
+                break;
+            case Wait::Cancelled:
+                CloseSocket();
+                return false;
             }
         }
     }
@@ -165,20 +208,29 @@ int ProbeSocket::SendText(std::string_view text)
 
 int ProbeSocket::ReadByte(int timeoutMs)
 {
+    if (cancelled())
+        return kReadCancelled;
+    const int exchangeLeft = exchangeLeftMs();
+    if (exchangeLeft == 0) {
+        m_lastError = WsaETimedOut;
+        return kReadTimedOut;
+    }
     if (m_rxPos < m_rxLen)
         return m_rx[m_rxPos++];
     if (m_socket < 0) {
         m_lastError = WsaENotSock;
         return kReadFailed;
     }
-    pollfd p{m_socket, POLLIN, 0};
-    int rc;
-    do
-        rc = ::poll(&p, 1, timeoutMs);
-    while (rc < 0 && errno == EINTR);
-    if (rc == 0) {
+    switch (WaitReady(m_socket, POLLIN, std::min(timeoutMs, exchangeLeft))) {
+    case Wait::Ready:
+        break;
+    case Wait::TimedOut:
         m_lastError = WsaETimedOut;
         return kReadTimedOut;
+    case Wait::Cancelled:
+        return kReadCancelled;
+    case Wait::Failed:
+        return kReadFailed;
     }
     ssize_t n;
     do
@@ -197,37 +249,39 @@ int ProbeSocket::ReadByte(int timeoutMs)
 
 std::string ProbeSocket::ReceiveText(char stopByte)
 {
-    return ReceiveText(ReadOptions{stopByte, kReceiveTimeoutMs, false});
+    ReadOptions options;
+    options.stopByte = stopByte;
+    return ReceiveText(options);
 }
 
 std::string ProbeSocket::ReceiveText(const ReadOptions& options)
 {
-    const uint32_t start = m_clock.tick();
+    const int limit = options.totalLimitMs == ReadOptions::kProbeReplyLimit ? m_limits.replyMs : options.totalLimitMs;
+    const auto end = SteadyClock::now() + std::chrono::milliseconds(limit);
     std::string line;
     std::size_t count = 0;
+    m_lastReadEnd = ReadEnd::Complete;
     while (count < kMaxReplyBytes) {
-        int wait = options.idleTimeoutMs;
-        bool lastWait = false;
-        if (options.totalLimitMs > 0) {
-            const int64_t left = int64_t(options.totalLimitMs) - int64_t(m_clock.tick() - start);
-            if (left <= 0 && options.keepTextAtLimit)
-                break;
-            if (left <= wait) {
-                wait = left > 0 ? static_cast<int>(left) : 0;
-                lastWait = true;
-            }
-        }
-        const int b = wait > 0 || !lastWait ? ReadByte(wait) : int(kReadTimedOut);
-        if (b == kPeerClosed)
+        // The nearest of the idle wait, the read's bound and the exchange's.
+        const int bound = std::min(limit > 0 ? MsUntil(end) : INT_MAX, exchangeLeftMs());
+        const bool idle = options.idleTimeoutMs < bound;
+        const int b = bound == 0 ? int(kReadTimedOut) : ReadByte(idle ? options.idleTimeoutMs : bound);
+        if (b == kPeerClosed) {
+            m_lastReadEnd = ReadEnd::PeerClosed;
             break;
-        if (b == kReadTimedOut && ((lastWait && options.keepTextAtLimit)
-                                   || (options.keepPartialOnTimeout && !line.empty())))
+        }
+        if (b == kReadTimedOut && idle && options.keepPartialOnTimeout && !line.empty())
             break;
         if (b < 0) {
-            if (b == kReadTimedOut)
+            if (b == kReadCancelled) {
+                m_lastReadEnd = ReadEnd::Cancelled;
+            } else if (b == kReadTimedOut) {
+                m_lastReadEnd = !idle ? ReadEnd::OverLimit : count > 0 ? ReadEnd::Stalled : ReadEnd::IdleTimeout;
                 ReportFailure("Timed out");
-            else
+            } else {
+                m_lastReadEnd = ReadEnd::Failed;
                 ReportFailure(FormatTemplate("Recvfrom failed: %1!s!", {SocketErrorText(m_lastError)}));
+            }
             return {};
         }
         ++count;
@@ -235,7 +289,7 @@ std::string ProbeSocket::ReceiveText(const ReadOptions& options)
             break;
         line.push_back(static_cast<char>(b));
     }
-    return TrimText(line);
+    return options.trim ? TrimText(line) : line;
 }
 
 std::string ProbeSocket::LookupAddressText(const std::string& host)
@@ -265,13 +319,18 @@ std::string ProbeSocket::LookupHostName(const std::string& address)
     return name;
 }
 
+// A stopped probe reports nothing: its worker is ending and its row says so.
 void ProbeSocket::ReportSuccess(std::unique_ptr<ProbeResult> result)
 {
+    if (cancelled())
+        return;
     m_sink.reportSuccess(CurrentThreadId(), std::move(result));
 }
 
 void ProbeSocket::ReportFailure(std::unique_ptr<ProbeResult> result)
 {
+    if (cancelled())
+        return;
     m_sink.reportFailure(CurrentThreadId(), std::move(result));
 }
 

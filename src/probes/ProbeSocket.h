@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/CancelToken.h"
 #include "platform/Clock.h"
 #include "probes/ProbeLimits.h"
 #include "probes/ProbeResult.h"
 #include "probes/ResultSink.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,29 +32,53 @@ public:
     // One send of the whole text; the count sent, or 0 after a reported failure.
     int SendText(std::string_view text);
     // One reply read up to the stop byte (0: up to the peer's close), capped at
-    // 65536 bytes and trimmed. Empty after a reported failure.
+    // 65536 bytes and trimmed, within the idle and whole-read bounds. Empty
+    // after a reported failure (or a stop).
     std::string ReceiveText(char stopByte);
 
     struct ReadOptions
     {
+        // The probe's own whole-read bound, limits().replyMs.
+        static constexpr int kProbeReplyLimit = -1;
+
         char stopByte = '\n';
         int idleTimeoutMs = kReceiveTimeoutMs;
-        // When the wait expires after some bytes arrived, return them instead
-        // of reporting "Timed out".
+        // When the idle wait expires after some bytes arrived, return them
+        // instead of reporting "Timed out".
         bool keepPartialOnTimeout = false;
-        // Bound of the whole read (0: none), measured with clock(); no wait
-        // goes past it.
-        int totalLimitMs = 0;
-        // At that bound: true ends the read with the text gathered so far,
-        // false reports "Timed out" as an expired wait does.
-        bool keepTextAtLimit = false;
+        // Bound of the whole read (0: none). Reached, it reports "Timed out"
+        // whatever has arrived.
+        int totalLimitMs = kProbeReplyLimit;
+        // False returns the line as read, blanks and carriage return included.
+        bool trim = true;
     };
     std::string ReceiveText(const ReadOptions& options);
 
-    // One byte of the current stream, read through the socket's buffer.
-    enum : int { kPeerClosed = -1, kReadTimedOut = -2, kReadFailed = -3 };
+    // How the last ReceiveText ended. IdleTimeout: nothing came; Stalled: the
+    // idle wait expired partway; OverLimit: a whole-read or exchange bound.
+    enum class ReadEnd { Complete, PeerClosed, IdleTimeout, Stalled, OverLimit, Failed, Cancelled };
+    ReadEnd lastReadEnd() const { return m_lastReadEnd; }
+
+    // One byte of the current stream, read through the socket's buffer; the
+    // wait ends early at the exchange bound (kReadTimedOut) or a stop.
+    enum : int { kPeerClosed = -1, kReadTimedOut = -2, kReadFailed = -3, kReadCancelled = -4 };
     int ReadByte(int timeoutMs);
     int lastError() const { return m_lastError; }
+
+    // A stop of the whole run: every wait of this object ends at once once the
+    // token is cancelled, and nothing is reported from then on.
+    void setCancelToken(std::shared_ptr<const CancelToken> token) { m_cancel = std::move(token); }
+    bool cancelled() const { return m_cancel && m_cancel->cancelled(); }
+
+    // Waits until fd is ready for the poll() events, the stop comes or the
+    // time-out passes; for probes that wait on sockets of their own.
+    enum class Wait { Ready, TimedOut, Cancelled, Failed };
+    Wait WaitReady(int fd, short events, int timeoutMs);
+
+    void setLimits(const ProbeLimits& limits) { m_limits = limits; }
+    const ProbeLimits& limits() const { return m_limits; }
+    // Milliseconds left of the current exchange (a large number when none runs).
+    int exchangeLeftMs() const;
 
     std::string LookupAddressText(const std::string& host);
     std::string LookupHostName(const std::string& address);
@@ -62,8 +88,9 @@ public:
     void ReportSuccess(std::string message, uint32_t responseTime);
     void ReportFailure(std::string message);
 
-    // Resolves, creates a stream socket and connects within the connect bound.
-    // Returns false when any step fails, after reporting why unless silent.
+    // Resolves, creates a stream socket and connects within the connect bound,
+    // and starts the exchange bound. Returns false when any step fails, after
+    // reporting why unless silent (a stop is never reported).
     enum class Failures { Report, Silent };
     bool ConnectStream(const std::string& host, int port, Failures failures = Failures::Report);
     void CloseSocket();
@@ -108,6 +135,12 @@ private:
     ResultSink& m_sink;
     const Clock& m_clock;
     int m_lastError = 0;
+    ReadEnd m_lastReadEnd = ReadEnd::Complete;
+    ProbeLimits m_limits;
+    std::shared_ptr<const CancelToken> m_cancel;
+    // End of the exchange bound of the open stream; unset without one.
+    std::chrono::steady_clock::time_point m_exchangeEnd{};
+    bool m_inExchange = false;
     // Receive buffer of the current stream: bytes are handed out one by one
     // exactly as single-byte reads would, with far fewer system calls.
     std::unique_ptr<uint8_t[]> m_rx;

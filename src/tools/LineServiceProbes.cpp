@@ -15,6 +15,8 @@ namespace qm {
 
 namespace {
 constexpr std::size_t kWhoisMessageLength = 255;
+// The probe object's default whole-read bound is the services' one.
+static_assert(kServiceReadLimitMs == kReplyLimitMs);
 } // namespace
 
 std::string DefaultWhoisDomain()
@@ -27,10 +29,19 @@ std::string ReadServiceText(ProbeSocket& probe, char stopByte, int receiveTimeou
     ProbeSocket::ReadOptions options;
     options.stopByte = stopByte;
     options.idleTimeoutMs = receiveTimeoutMs;
-    options.totalLimitMs = kServiceReadLimitMs;
-    options.keepTextAtLimit = true;
     return probe.ReceiveText(options);
 }
+
+namespace {
+// After a read that failed or found the server silent the empty text still
+// counts as the server's answer; a read cut off partway (at the whole-read
+// bound, or silent after some bytes) does not: that server is failing.
+bool Answered(const ProbeSocket& probe)
+{
+    const ProbeSocket::ReadEnd end = probe.lastReadEnd();
+    return end != ProbeSocket::ReadEnd::OverLimit && end != ProbeSocket::ReadEnd::Stalled;
+}
+} // namespace
 
 void ProbeLineService(ProbeSocket& probe, const std::string& host, int port, char stopByte,
                       int receiveTimeoutMs)
@@ -41,9 +52,8 @@ void ProbeLineService(ProbeSocket& probe, const std::string& host, int port, cha
     std::string text = ReadServiceText(probe, stopByte, receiveTimeoutMs);
     const uint32_t end = probe.clock().tick();
     probe.CloseSocket();
-    // A read that failed has reported why; the empty text still counts as the
-    // server's answer.
-    probe.ReportSuccess(std::move(text), end - start);
+    if (Answered(probe))
+        probe.ReportSuccess(std::move(text), end - start);
 }
 
 void ProbeDaytime(ProbeSocket& probe, const std::string& host, int port)
@@ -81,7 +91,8 @@ void ProbeWhois(ProbeSocket& probe, const std::string& host, int port)
     const uint32_t end = probe.clock().tick();
     probe.CloseSocket();
     reply.resize(std::min(reply.size(), kWhoisMessageLength));
-    probe.ReportSuccess(std::move(reply), end - start);
+    if (Answered(probe))
+        probe.ReportSuccess(std::move(reply), end - start);
 }
 
 } // namespace qm

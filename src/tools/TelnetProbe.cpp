@@ -4,6 +4,8 @@
 #include "probes/ProbeSocket.h"
 #include "probes/SocketErrorText.h"
 
+#include <algorithm>
+
 namespace qm {
 
 namespace {
@@ -116,11 +118,12 @@ void ProbeTelnet(ProbeSocket& probe, const std::string& host, int port)
     // A telnet server shows its login prompt only after the client answered
     // its options, so the read answers them and ends once "login" is there;
     // otherwise at the server's close, the cap or the bounded wait.
+    const int32_t bound = std::min(kServiceDataWaitMs, probe.limits().replyMs);
     TextFilter filter;
     Refuser refuser;
     bool readFailed = false;
     for (std::size_t count = 0; count < kMaxReplyBytes; ++count) {
-        const int32_t left = kServiceDataWaitMs - static_cast<int32_t>(probe.clock().tick() - start);
+        const int32_t left = bound - static_cast<int32_t>(probe.clock().tick() - start);
         if (left <= 0)
             break;
         const int b = probe.ReadByte(left);

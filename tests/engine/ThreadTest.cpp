@@ -14,6 +14,7 @@
 #include <atomic>
 #include <future>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qm::test {
@@ -65,21 +66,6 @@ protected:
     std::atomic<uint32_t> m_listenerThread{0};
 };
 
-// An HTTP server that answers only once the test lets it, so a probe is
-// surely under way while the test stops or restarts monitoring.
-struct HeldHttpServer
-{
-    std::atomic<bool> asked{false};
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    ScriptedServer server{[this](ScriptedConnection& c) {
-        c.receiveUntil("\n\n", 3s);
-        asked = true;
-        released.wait_for(10s);
-        c.send("HTTP/1.1 200 OK\r\nServer: held/1\r\n\r\n");
-    }};
-};
-
 TEST_F(ThreadTest, StartPollsEnabledRowsAndStopEndsEveryWorker)
 {
     const int refused = FreeLoopbackPort();
@@ -115,49 +101,45 @@ TEST_F(ThreadTest, StartPollsEnabledRowsAndStopEndsEveryWorker)
     EXPECT_TRUE(statusesFor(0).empty());
 }
 
-TEST_F(ThreadTest, StopDuringAProbeStillAppliesItsResult)
+// The first connection trickles a byte every 100 ms and never ends a line,
+// which would hold an HTTP probe for its whole 30 s bound; later ones answer.
+TEST_F(ThreadTest, StopEndsAProbeStuckOnATricklingPeerAndTheNextRunPollsAfresh)
 {
-    HeldHttpServer held;
-    addRow(MakeRow("127.0.0.1", "HTTP", held.server.port(), 60));
-    controller().OnMonitoringStart();
-    const uint32_t tid = m_hosts.itemData(0);
-    ASSERT_TRUE(PumpEventsUntil([&] { return held.asked && working(0); }, 5s));
-    controller().OnMonitoringStop();
-    EXPECT_EQ(m_hosts.text(0, ColThreadStatus), "Stopping...");
-    held.release.set_value();
-
-    ASSERT_TRUE(PumpEventsUntil([&] { return controller().liveThreads() == 0; }, 15s));
-    ASSERT_EQ(resultsFor(tid), 1);
-    EXPECT_TRUE(m_results[0].success);
-    EXPECT_EQ(m_hosts.text(0, ColMessage), "HTTP/1.1 200 OK [held/1]");
-    EXPECT_EQ(m_hosts.text(0, ColThreadStatus), "Stopped...");
-    // Start's Sleeping, the probe's Working, Stop's Stopping, then the worker's
-    // own Sleeping and Stopping, and Stopped from the thread-ended handler.
-    EXPECT_EQ(statusesFor(tid), (std::vector<int>{StatusSleeping, StatusWorking, StatusStopping,
-                                                  StatusSleeping, StatusStopping, StatusStopped}));
-}
-
-TEST_F(ThreadTest, StartRightAfterStopGivesNewIdentifiersAndOldEventsMatchNothing)
-{
-    HeldHttpServer held;
-    addRow(MakeRow("127.0.0.1", "HTTP", held.server.port(), 60));
+    std::atomic<bool> trickling{false};
+    ScriptedServer server([&](ScriptedConnection& c) {
+        c.receiveUntil("\n\n", 3s);
+        if (trickling.exchange(true)) {
+            c.send("HTTP/1.1 200 OK\r\nServer: second/1\r\n\r\n");
+            return;
+        }
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (std::chrono::steady_clock::now() < until && ::send(c.fd(), "x", 1, MSG_NOSIGNAL) == 1)
+            std::this_thread::sleep_for(100ms);
+    });
+    addRow(MakeRow("127.0.0.1", "HTTP", server.port(), 60));
     controller().OnMonitoringStart();
     const uint32_t first = m_hosts.itemData(0);
-    ASSERT_TRUE(PumpEventsUntil([&] { return held.asked && working(0); }, 5s));
+    ASSERT_TRUE(PumpEventsUntil([&] { return trickling && working(0); }, 5s));
+
+    const auto stopped = std::chrono::steady_clock::now();
     controller().OnMonitoringStop();
+    EXPECT_EQ(m_hosts.text(0, ColThreadStatus), "Stopping...");
     controller().OnMonitoringStart();
     const uint32_t second = m_hosts.itemData(0);
     EXPECT_NE(first, second);
-    EXPECT_EQ(controller().liveThreads(), 2);
-    held.release.set_value();
-
-    // The old worker's late result is recorded but changes no row.
-    ASSERT_TRUE(PumpEventsUntil([&] { return resultsFor(first) == 1; }, 10s));
-    const auto late = std::find_if(m_results.begin(), m_results.end(),
-                                   [&](auto& r) { return r.threadId == first; });
-    EXPECT_EQ(late->row, -1);
-    ASSERT_TRUE(PumpEventsUntil([&] { return controller().liveThreads() == 1; }, 10s));
+    ASSERT_TRUE(PumpEventsUntil([&] { return controller().liveThreads() == 1; }, 12s));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 3s);
+    // The stopped probe reports nothing; the old worker's statuses match no
+    // row: Start's Sleeping, the probe's Working, Stop's Stopping, then its
+    // own Sleeping and Stopping, and Stopped from the thread-ended handler.
+    EXPECT_EQ(resultsFor(first), 0);
+    EXPECT_EQ(statusesFor(first), (std::vector<int>{StatusSleeping, StatusWorking, StatusStopping,
+                                                    StatusSleeping, StatusStopping, StatusStopped}));
     EXPECT_NE(m_hosts.text(0, ColThreadStatus), "Stopped...");
+
+    // The new run's workers are not stopped by the old run's stop.
+    ASSERT_TRUE(PumpEventsUntil([&] { return resultsFor(second) == 1; }, 10s));
+    EXPECT_EQ(m_hosts.text(0, ColMessage), "HTTP/1.1 200 OK [second/1]");
 }
 
 TEST_F(ThreadTest, ZeroSecondFrequencyPollsBackToBack)

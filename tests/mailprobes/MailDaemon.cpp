@@ -1,7 +1,8 @@
 #include "mailprobes/MailDaemon.h"
 
+#include "support/CachedPackage.h"
+
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -9,7 +10,6 @@ namespace qm::test {
 
 namespace {
 constexpr auto kStartTimeout = std::chrono::seconds(20);
-const char* const kPython = "/usr/bin/python3"; // Debian's, which sees the packaged modules
 const char* const kUnshare = "/usr/bin/unshare";
 
 std::string MakeScratchDir()
@@ -52,11 +52,14 @@ MailDaemon::MailDaemon(Kind kind) : m_dir(MakeScratchDir())
     case OpenSmtpd:
         startOpenSmtpd();
         break;
-    case Pyftpdlib:
-        startPyftpdlib();
-        break;
     case Leafnode:
         startLeafnode();
+        break;
+    case Vsftpd:
+        startVsftpd();
+        break;
+    case Exim:
+        startExim();
         break;
     }
 }
@@ -77,18 +80,6 @@ bool MailDaemon::require(const std::string& program, const std::string& package)
     if (!missing.empty() && m_error.empty())
         m_error = missing;
     return missing.empty();
-}
-
-bool MailDaemon::requirePythonModule(const std::string& module, const std::string& package)
-{
-    if (!require(kPython, "python3"))
-        return false;
-    const std::string check = std::string(kPython) + " -c 'import " + module + "' >/dev/null 2>&1";
-    if (std::system(check.c_str()) == 0)
-        return true;
-    m_error = std::string(kPython) + " cannot import " + module + ": install the Debian package " +
-              package + " (scripts/install-deps.sh does)";
-    return false;
 }
 
 void MailDaemon::launch(const std::vector<std::string>& argv,
@@ -118,7 +109,8 @@ void MailDaemon::startDovecot()
     MakeDir(path("state"), 0755);
     MakeDir(path("mail"), 0777);
     // The mail user must not be root; nobody owns nothing and is enough.
-    WriteFile(path("users"), std::string(kMailUser) + ":{PLAIN}" + kMailPassword +
+    WriteFile(path("users"), std::string(kMailUser) + ":{PLAIN}" + kMailPassword + ":65534:65534::" +
+                                 path("mail") + "::\n" + kQuotedUser + ":{PLAIN}" + kQuotedPassword +
                                  ":65534:65534::" + path("mail") + "::\n");
     // Plain-text logins without TLS, and no penalty delay after a failed
     // login, which would slow every later login of the test.
@@ -193,17 +185,6 @@ match from any for domain "@DOMAIN@" action "relay"
     launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
 }
 
-void MailDaemon::startPyftpdlib()
-{
-    if (!requirePythonModule("pyftpdlib", "python3-pyftpdlib"))
-        return;
-    m_port = FreeLoopbackPort();
-    MakeDir(path("ftp"), 0755);
-    launch({kPython, "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(m_port), "-u",
-            kMailUser, "-P", kMailPassword, "-d", path("ftp")},
-           {{"PYTHONDONTWRITEBYTECODE", "1"}});
-}
-
 void MailDaemon::startLeafnode()
 {
     if (!require("/usr/sbin/leafnode", "leafnode") || !require("/usr/bin/socat", "socat") ||
@@ -223,6 +204,97 @@ void MailDaemon::startLeafnode()
              " && exec /usr/bin/socat TCP-LISTEN:@PORT@,bind=127.0.0.1,reuseaddr,fork"
              " EXEC:/usr/sbin/leafnode,nofork",
              {{"@DIR@", m_dir}, {"@PORT@", std::to_string(m_port)}});
+    launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
+}
+
+// The account as a system user, seen only inside the server's private mount
+// namespace: password, shadow and group files of its own. The user is nobody
+// under another name.
+std::string MailDaemon::bindAccountFiles(const std::string& extraUser, const std::string& extraGroup)
+{
+    // crypt() of kMailPassword with the salt "quillmere".
+    const char* const hash =
+        "$6$quillmere$/rywY50zJYL55rU1bH4.QuFU9IpUx5U7uvJxmR8x7d4c/.EwQJd8XENpmyvGlIP3IrjZflMlQDXYf3FeTf6ph0";
+    MakeDir(path("home"), 0755);
+    WriteFile(path("passwd"),
+              ReadFile("/etc/passwd") + kMailUser + ":x:65534:65534::" + path("home") + ":/bin/sh\n" + extraUser);
+    WriteFile(path("shadow"), ReadFile("/etc/shadow") + kMailUser + ":" + hash + ":19000:0:99999:7:::\n");
+    WriteFile(path("group"), ReadFile("/etc/group") + extraGroup);
+    ::chmod(path("shadow").c_str(), 0640);
+    return Fill("mount --bind @DIR@/passwd /etc/passwd && mount --bind @DIR@/shadow /etc/shadow"
+                " && mount --bind @DIR@/group /etc/group",
+                {{"@DIR@", m_dir}});
+}
+
+void MailDaemon::startVsftpd()
+{
+    if (!require("/usr/sbin/vsftpd", "vsftpd") || !require(kUnshare, "util-linux"))
+        return;
+    m_port = FreeLoopbackPort();
+    MakeDir(path("empty"), 0755);
+    WriteFile(path("banner"), "Welcome to the Quillmere test archive.\nAuthorised users only.\n");
+    // Password check against the shadow file alone, without the delay
+    // after a failure.
+    WriteFile(path("pam"), "auth required pam_unix.so nodelay\naccount required pam_permit.so\n"
+                           "session required pam_permit.so\n");
+    WriteFile(path("vsftpd.conf"), Fill(R"(listen=YES
+listen_address=127.0.0.1
+listen_port=@PORT@
+local_enable=YES
+banner_file=@DIR@/banner
+pam_service_name=vsftpd
+secure_chroot_dir=@DIR@/empty
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+delay_failed_login=0
+)",
+                                        {{"@DIR@", m_dir}, {"@PORT@", std::to_string(m_port)}}));
+    const std::string script = bindAccountFiles("", "") + Fill(" && mount --bind @DIR@/pam /etc/pam.d/vsftpd"
+                                                           " && exec /usr/sbin/vsftpd @DIR@/vsftpd.conf",
+                                                           {{"@DIR@", m_dir}});
+    launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
+}
+
+void MailDaemon::startExim()
+{
+    if (!require(kUnshare, "util-linux"))
+        return;
+    // It conflicts with OpenSMTPD, so it runs from its unpacked package.
+    const std::string unpacked = UnpackCachedPackage("exim4-daemon-light", path("pkg"));
+    if (!unpacked.empty()) {
+        m_error = unpacked;
+        return;
+    }
+    const std::string exim = path("pkg/usr/sbin/exim4");
+    if (!require(exim, "exim4-daemon-light"))
+        return;
+    m_port = FreeLoopbackPort();
+    // Its log and spool are written by its user, nobody under another name.
+    MakeDir(path("spool"), 0777);
+    ::chmod(m_dir.c_str(), 0777);
+    WriteFile(path("exim.conf"), Fill(R"(keep_environment =
+tls_advertise_hosts =
+smtp_banner = mx.probe.lan ready
+spool_directory = @DIR@/spool
+log_file_path = @DIR@/%slog
+daemon_smtp_ports = @PORT@
+local_interfaces = 127.0.0.1
+acl_smtp_rcpt = check_rcpt
+begin acl
+check_rcpt:
+  accept local_parts = @USER@
+         domains = @DOMAIN@
+  deny
+)",
+                                      {{"@DIR@", m_dir},
+                                       {"@PORT@", std::to_string(m_port)},
+                                       {"@USER@", kMailUser},
+                                       {"@DOMAIN@", kMailDomain + 1}}));
+    // The binary insists that its packaged user exists.
+    const std::string script =
+        bindAccountFiles("Debian-exim:x:65534:65534::/nonexistent:/bin/false\n", "Debian-exim:x:65534:\n") +
+        Fill(" && exec @EXIM@ -C @DIR@/exim.conf -bdf", {{"@DIR@", m_dir}, {"@EXIM@", exim}});
     launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
 }
 

@@ -13,6 +13,9 @@ inline constexpr const char* kMailUser = "qmprobe";
 inline constexpr const char* kMailPassword = "Pr0be-secret";
 // The e-mail domain of the SMTP envelope; the strict MTA relays for it.
 inline constexpr const char* kMailDomain = "@probe.lan";
+// A second mailbox account whose password an IMAP login must quote.
+inline constexpr const char* kQuotedUser = "qmquoted";
+inline constexpr const char* kQuotedPassword = "Pr0be se\"cr\\et(";
 // What the mailbox server says after its status word in the greeting.
 inline constexpr const char* kMailboxGreeting = "Quillmere mailbox ready";
 
@@ -27,8 +30,9 @@ public:
     {
         Dovecot,   // POP3 on port(), IMAP4 on imapPort(); passwd-file user
         OpenSmtpd, // strict MTA with a multi-line EHLO reply
-        Pyftpdlib, // FTP with the one account
         Leafnode,  // NNTP, one process per connection through socat
+        Vsftpd,    // FTP with the one account and a banner of several lines
+        Exim,      // SMTP from the unpacked package: only the one account is a recipient
     };
 
     explicit MailDaemon(Kind kind);
@@ -46,10 +50,12 @@ public:
 private:
     void startDovecot();
     void startOpenSmtpd();
-    void startPyftpdlib();
     void startLeafnode();
+    void startVsftpd();
+    void startExim();
     bool require(const std::string& program, const std::string& package);
-    bool requirePythonModule(const std::string& module, const std::string& package);
+    // Shell commands that bind the account files into the mount namespace.
+    std::string bindAccountFiles(const std::string& extraUser, const std::string& extraGroup);
     void launch(const std::vector<std::string>& argv,
                 const std::map<std::string, std::string>& env = {});
     std::string path(const std::string& name) const { return m_dir + "/" + name; }

@@ -51,6 +51,10 @@ TEST(MailServers, Pop3AndImap4LogInToDovecotAndReportItsRefusal)
     EXPECT_EQ(RunProbe(Protocol::Imap4, kLocal, dovecot.imapPort(), {kMailUser, "wrong"}).texts,
               Texts{"fail: a001 NO [AUTHENTICATIONFAILED] Authentication failed."})
         << dovecot.log();
+    // A password with a blank, a quote, a backslash and a parenthesis.
+    EXPECT_EQ(RunProbe(Protocol::Imap4, kLocal, dovecot.imapPort(), {kQuotedUser, kQuotedPassword}).texts,
+              Texts{"ok: " + imapGreeting})
+        << dovecot.log();
 }
 
 TEST(MailServers, SmtpWalksTheEnvelopeOfALenientMta)
@@ -61,28 +65,42 @@ TEST(MailServers, SmtpWalksTheEnvelopeOfALenientMta)
         << mta.log();
 }
 
-TEST(MailServers, StrictMtaWithMultiLineEhlo)
+TEST(MailServers, StrictMtaRefusesTheBareSenderInBothDialogues)
 {
     MailDaemon mta(MailDaemon::OpenSmtpd);
     ASSERT_EQ(mta.error(), "");
-    // Its EHLO reply has several lines, which answer MAIL, RCPT and QUIT.
-    EXPECT_EQ(RunProbe(Protocol::Esmtp, kLocal, mta.port()).texts, Texts{"ok: " + Greeting(mta.port(), "220 ")})
-        << mta.log();
     // It wants the envelope address in angle brackets, which the probe never
-    // adds: the walk stops at MAIL with the server's own line.
-    EXPECT_EQ(RunProbe(Protocol::Smtp, kLocal, mta.port()).texts,
-              Texts{"fail: 553 5.1.0 Sender address syntax error"})
-        << mta.log();
+    // adds: the walk stops at MAIL, also after its multi-line EHLO reply.
+    for (const Protocol protocol : {Protocol::Smtp, Protocol::Esmtp})
+        EXPECT_EQ(RunProbe(protocol, kLocal, mta.port()).texts, Texts{"fail: 553 5.1.0 Sender address syntax error"})
+            << mta.log();
 }
 
-TEST(MailServers, FtpLogsInToPyftpdlibAndReportsItsRefusal)
+TEST(MailServers, EximRefusingTheRecipientIsDownAndTheHostNameServesAsHelo)
 {
-    MailDaemon ftp(MailDaemon::Pyftpdlib);
+    MailDaemon exim(MailDaemon::Exim);
+    ASSERT_EQ(exim.error(), "");
+    const std::string greeting = "ok: " + Greeting(exim.port(), "220 ");
+    // Its EHLO reply has several lines; QUIT is answered 221.
+    EXPECT_EQ(RunProbe(Protocol::Esmtp, kLocal, exim.port()).texts, Texts{greeting}) << exim.log();
+    for (const Protocol protocol : {Protocol::Smtp, Protocol::Esmtp})
+        EXPECT_EQ(RunProbe(protocol, kLocal, exim.port(), {"someone", "", kMailDomain}).texts,
+                  Texts{"fail: 550 Administrative prohibition"})
+            << exim.log();
+    // It refuses a bare HELO; the whole address sits in the domain field.
+    EXPECT_EQ(RunProbe(Protocol::Smtp, kLocal, exim.port(), {"", "", std::string(kMailUser) + kMailDomain}).texts,
+              Texts{greeting})
+        << exim.log();
+}
+
+TEST(MailServers, FtpLogsInToVsftpdBehindItsBannerAndReportsItsRefusal)
+{
+    MailDaemon ftp(MailDaemon::Vsftpd);
     ASSERT_EQ(ftp.error(), "");
-    EXPECT_EQ(RunProbe(Protocol::Ftp, kLocal, ftp.port()).texts, Texts{"ok: " + Greeting(ftp.port(), "220 ")})
-        << ftp.log();
+    // The banner's last line stands for the greeting.
+    EXPECT_EQ(RunProbe(Protocol::Ftp, kLocal, ftp.port()).texts, Texts{"ok: 220"}) << ftp.log();
     EXPECT_EQ(RunProbe(Protocol::Ftp, kLocal, ftp.port(), {kMailUser, "wrong"}).texts,
-              Texts{"fail: 530 Authentication failed."})
+              Texts{"fail: 530 Login incorrect."})
         << ftp.log();
 }
 

@@ -4,17 +4,22 @@
 #include "support/ServerProcess.h"
 #include "tools/ServiceProbes.h"
 
+#include <deque>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <regex>
+#include <thread>
 #include <unistd.h>
 
 using namespace qm;
 using namespace qm::test;
 using namespace std::chrono_literals;
 using Report = RecordingSink::Report;
+using Texts = std::vector<std::string>;
 
 namespace {
 
@@ -145,19 +150,6 @@ TEST(ToolsQuoteOfTheDay, RealQuoteIsTakenWholeAndTrimmed)
     EXPECT_FALSE(std::isspace(static_cast<unsigned char>(m.back())));
 }
 
-TEST(ToolsQuoteOfTheDay, SilentServerTimesOutThenSucceedsEmpty)
-{
-    ScriptedServer server([](ScriptedConnection& c) { c.receiveAll(2500ms); });
-    const auto start = std::chrono::steady_clock::now();
-    const auto results = RunProbe(ProbeQuoteOfTheDay, server.port());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0].kind, Report::Failure);
-    EXPECT_EQ(results[0].result.message, "Timed out");
-    EXPECT_EQ(results[1].kind, Report::Success);
-    EXPECT_EQ(results[1].result.message, "");
-}
-
 TEST(ToolsServiceProbes, OneReplyThenClose)
 {
     struct Case
@@ -244,6 +236,93 @@ TEST(ToolsWhois, AsksForTheDomainAndKeeps255Characters)
     const auto received = server.waitForReceived(1);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], "domain " + DefaultWhoisDomain() + "\r\n");
+}
+
+// A server that trickles one byte every 50 ms, never a line end, until the
+// probe hangs up; with the bounds shortened, each probe must give up with a
+// failure and nothing after it. One more server answers every command, whole,
+// but each 300 ms late: only the bound of the whole exchange ends that one.
+// Silent after one byte, a line service fails at its 1 s idle wait; silent
+// from the start, it also reports the empty text as its answer.
+TEST(ToolsServiceProbes, TricklingServersEndEveryStreamProbeWithAFailure)
+{
+    const auto trickle = [](ScriptedConnection& c) {
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < until && ::send(c.fd(), ".", 1, MSG_NOSIGNAL) == 1)
+            std::this_thread::sleep_for(50ms);
+    };
+    const auto late = [](ScriptedConnection& c) {
+        for (int i = 0; i < 8; ++i) {
+            std::this_thread::sleep_for(300ms);
+            c.send(i == 0 ? "220 mx\r\n" : "250 ok\r\n");
+            if (c.receiveUntil("\n", 2s).empty())
+                return;
+        }
+    };
+    const auto stall = [](ScriptedConnection& c) {
+        c.send(".");
+        c.receiveAll(3s);
+    };
+    const auto silent = [](ScriptedConnection& c) { c.receiveAll(3s); };
+    using Probe = std::function<void(ProbeSocket&, int)>;
+    const Texts timedOut{"fail: Timed out"}, dialogue{"fail: Timed out", "fail: "};
+    struct Case
+    {
+        const char* name;
+        Probe probe;
+        Texts reports;
+        ScriptedServer::Script script = nullptr;
+        // Ended by the reply bound, well before the exchange bound.
+        std::chrono::milliseconds min{0}, max{1300};
+        int replyMs = 500, exchangeMs = 1500;
+    };
+    const auto service = [](ProbeFn fn) { return [fn](ProbeSocket& p, int port) { fn(p, "127.0.0.1", port); }; };
+    const std::vector<Case> cases = {
+        {"HTTP", [](ProbeSocket& p, int port) { p.ProbeHttp("127.0.0.1", port, "", ""); }, timedOut},
+        {"POP3", [](ProbeSocket& p, int port) { p.ProbePop3("127.0.0.1", port, "u", "p", ""); }, dialogue},
+        {"IMAP4", [](ProbeSocket& p, int port) { p.ProbeImap4("127.0.0.1", port, "u", "p", ""); }, dialogue},
+        {"SMTP", [](ProbeSocket& p, int port) { p.ProbeSmtp("127.0.0.1", port, "u", "", "@d"); }, dialogue},
+        {"ESMTP", [](ProbeSocket& p, int port) { p.ProbeEsmtp("127.0.0.1", port, "u", "", "@d"); }, dialogue},
+        {"FTP", [](ProbeSocket& p, int port) { p.ProbeFtp("127.0.0.1", port, "u", "p"); }, dialogue},
+        {"NNTP", [](ProbeSocket& p, int port) { p.ProbeNntp("127.0.0.1", port, "", "", ""); }, dialogue},
+        {"TELNET", service(ProbeTelnet), {"fail: "}},
+        {"WHOIS", service(ProbeWhois), timedOut},
+        {"TIME", service(ProbeTime), {"fail: Unable to get time"}},
+        {"DAYTIME", service(ProbeDaytime), timedOut},
+        {"QUOTE OF THE DAY", service(ProbeQuoteOfTheDay), timedOut},
+        {"CHARGEN", service(ProbeChargen), timedOut},
+        {"WHOIS++", service(ProbeWhoisPlusPlus), timedOut},
+        {"RWHOIS", service(ProbeRwhois), timedOut},
+        {"SMTP, late", [](ProbeSocket& p, int port) { p.ProbeSmtp("127.0.0.1", port, "u", "", "@d"); }, dialogue, late,
+         1450ms, 2500ms},
+        {"QUOTE OF THE DAY, stalled", service(ProbeQuoteOfTheDay), timedOut, stall, 950ms, 1800ms, 5000, 5000},
+        {"QUOTE OF THE DAY, silent", service(ProbeQuoteOfTheDay), {"fail: Timed out", "ok: "}, silent, 950ms, 1800ms,
+         5000, 5000},
+    };
+    std::deque<ScriptedServer> servers;
+    std::vector<Texts> reports(cases.size());
+    std::vector<std::chrono::milliseconds> took(cases.size());
+    std::vector<std::thread> runs;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const int port = servers.emplace_back(cases[i].script ? cases[i].script : trickle).port();
+        runs.emplace_back([&, i, port] {
+            const auto start = std::chrono::steady_clock::now();
+            RecordingSink sink;
+            ProbeSocket probe(sink);
+            probe.setLimits({kConnectTimeoutMs, cases[i].replyMs, cases[i].exchangeMs});
+            cases[i].probe(probe, port);
+            took[i] = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            for (const auto& r : sink.results())
+                reports[i].push_back((r.kind == Report::Success ? "ok: " : "fail: ") + r.result.message);
+        });
+    }
+    for (auto& t : runs)
+        t.join();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(reports[i], cases[i].reports) << cases[i].name;
+        EXPECT_GE(took[i], cases[i].min) << cases[i].name;
+        EXPECT_LT(took[i], cases[i].max) << cases[i].name;
+    }
 }
 
 TEST(ToolsServiceProbes, RefusedConnection)
