@@ -221,13 +221,14 @@ void MonitorController::OnMonitoringStart()
 
 void MonitorController::startThreadFailed(int row, const QString& reason)
 {
+    // Our own failure, not the host's: the row stays stopped and says why,
+    // but no poll is counted, so it can never go down or notify.
     m_hosts.setItemData(row, 0);
     setCell(row, ColThreadStatus, StatusText(StatusStopped));
     m_hosts.setImage(row, kHealthNoResult);
-    // Give the row the failure as if its first poll had produced it.
-    auto result = std::make_unique<ProbeResult>();
-    result->message = "Cannot start a worker thread: " + reason.toStdString();
-    applyFailure(0, row, std::move(result));
+    setCell(row, ColMessage, QStringLiteral("Cannot start a worker thread: ") + reason);
+    qWarning("cannot start a worker thread for %s: %s", qPrintable(cell(row, ColHost)),
+             qPrintable(reason));
 }
 
 void MonitorController::OnMonitoringStop()

@@ -6,6 +6,11 @@
 
 namespace qm {
 
+namespace {
+// How often the exit wait looks at what is still under way.
+constexpr int kPendingPollMs = 100;
+} // namespace
+
 MonitorSystem::MonitorSystem(SettingsStore& store, Prompts prompts, const QString& databaseFile,
                              NotificationQueueOptions notificationOptions)
     : m_store(store), m_database(*prompts.main)
@@ -35,6 +40,10 @@ MonitorSystem::MonitorSystem(SettingsStore& store, Prompts prompts, const QStrin
                      [this] { m_exporter->start(m_store); });
     QObject::connect(m_controller.get(), &MonitorController::monitoringStopped, m_exporter.get(),
                      &ExportScheduler::stop);
+
+    m_pendingPoll.setInterval(kPendingPollMs);
+    QObject::connect(&m_pendingPoll, &QTimer::timeout, &m_pendingPoll,
+                     [this] { checkPendingWork(); });
 }
 
 MonitorSystem::~MonitorSystem()
@@ -43,6 +52,67 @@ MonitorSystem::~MonitorSystem()
     m_exporter.reset();
     m_notifications.reset();
     m_controller.reset();
+}
+
+QStringList MonitorSystem::pendingWork() const
+{
+    QStringList pending;
+    for (const std::string& line : m_notifications->pending())
+        pending << QString::fromStdString(line);
+    if (m_exporter->exporter().uploadsBusy())
+        pending << QStringLiteral("XML status upload by FTP");
+    return pending;
+}
+
+void MonitorSystem::finishPendingWork(int boundMs, PendingChanged changed, PendingDone done)
+{
+    if (finishingPendingWork())
+        return;
+    m_exporter->stop();
+    m_notifications->drain();
+    m_pendingChanged = std::move(changed);
+    m_pendingDone = std::move(done);
+    m_pendingBoundMs = boundMs;
+    m_pendingClock.start();
+    m_lastPending.clear();
+    checkPendingWork();
+    if (finishingPendingWork())
+        m_pendingPoll.start();
+}
+
+void MonitorSystem::checkPendingWork()
+{
+    const QStringList pending = pendingWork();
+    if (pending.isEmpty() && m_notifications->drained()) {
+        endPendingWork(true);
+        return;
+    }
+    if (pending != m_lastPending) {
+        m_lastPending = pending;
+        if (m_pendingChanged)
+            m_pendingChanged(pending);
+    }
+    if (m_pendingClock.hasExpired(m_pendingBoundMs))
+        endPendingWork(false);
+}
+
+void MonitorSystem::abandonPendingWork()
+{
+    if (finishingPendingWork())
+        endPendingWork(false);
+}
+
+void MonitorSystem::endPendingWork(bool complete)
+{
+    m_pendingPoll.stop();
+    const QStringList abandoned = complete ? QStringList() : pendingWork();
+    // Whatever still runs is cut off; the thread has ended when complete.
+    m_notifications->stop(complete ? NotificationQueue::kStopGraceMs : 0);
+    PendingDone done = std::move(m_pendingDone);
+    m_pendingDone = nullptr;
+    m_pendingChanged = nullptr;
+    if (done)
+        done(complete, abandoned);
 }
 
 void MonitorSystem::loadHosts()

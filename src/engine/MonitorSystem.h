@@ -7,8 +7,12 @@
 #include "notify/NotificationQueue.h"
 #include "store/ResultsDatabase.h"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace qm {
@@ -37,6 +41,29 @@ public:
     MonitorSystem(const MonitorSystem&) = delete;
     MonitorSystem& operator=(const MonitorSystem&) = delete;
 
+    // Both programs give the work still under way at exit this long in all.
+    static constexpr int kExitBoundMs = 120000;
+
+    // Called with what is still under way whenever that changes.
+    using PendingChanged = std::function<void(const QStringList& pending)>;
+    // Called once at the end: complete when nothing was left, else with what
+    // was given up.
+    using PendingDone = std::function<void(bool complete, const QStringList& abandoned)>;
+
+    // For the exit, once monitoring has stopped and its workers have ended:
+    // lets the notification thread deliver what it holds and an XML upload
+    // under way complete, for at most boundMs, without blocking: the caller's
+    // event loop keeps running and the callbacks come from it. With nothing
+    // under way `done` is called at once. New notifications are not taken.
+    void finishPendingWork(int boundMs, PendingChanged changed, PendingDone done);
+    // Ends that wait now, giving up whatever is still under way (an upload is
+    // cut off when the system goes; it never replaces the previous file).
+    void abandonPendingWork();
+    bool finishingPendingWork() const { return m_pendingDone != nullptr; }
+    // One line per queued notification (the running one first) and one for
+    // an XML upload under way.
+    QStringList pendingWork() const;
+
     // Replaces the rows by the hosts of the store; each starts stopped.
     void loadHosts();
     // Writes the rows back to the store (not synced to disk).
@@ -51,6 +78,9 @@ public:
     ExportScheduler& exporter() { return *m_exporter; }
 
 private:
+    void checkPendingWork();
+    void endPendingWork(bool complete);
+
     SettingsStore& m_store;
     HostListModel m_hosts;
     MessagePaneModel m_pane;
@@ -58,6 +88,13 @@ private:
     std::unique_ptr<MonitorController> m_controller;
     std::unique_ptr<NotificationQueue> m_notifications;
     std::unique_ptr<ExportScheduler> m_exporter;
+
+    QTimer m_pendingPoll;
+    QElapsedTimer m_pendingClock;
+    int m_pendingBoundMs = 0;
+    QStringList m_lastPending;
+    PendingChanged m_pendingChanged;
+    PendingDone m_pendingDone;
 };
 
 } // namespace qm

@@ -4,9 +4,11 @@
 #include "probes/ProbeSocket.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace qm {
 
@@ -20,6 +22,22 @@ constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 bool Accepted(const std::string& reply, const char* code)
 {
     return reply.substr(0, 3) == code;
+}
+
+// A permanent refusal: "5" and two more digits.
+bool Refused(const std::string& reply)
+{
+    return reply.size() >= 3 && reply[0] == '5' &&
+           std::isdigit(static_cast<unsigned char>(reply[1])) &&
+           std::isdigit(static_cast<unsigned char>(reply[2]));
+}
+
+std::string LocalHostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof(name) - 1) != 0 || name[0] == '\0')
+        return "localhost";
+    return name;
 }
 
 // One SMTP conversation under a single deadline: every read and send waits
@@ -63,6 +81,15 @@ public:
         return m_probe.ReceiveText(options);
     }
 
+    // A whole reply: its "NNN-" lines and the "NNN " line that ends it.
+    std::string wholeReply()
+    {
+        std::string line = reply();
+        for (int more = 0; more < 100 && line.size() > 3 && line[3] == '-'; ++more)
+            line = reply();
+        return line;
+    }
+
 private:
     ProbeSocket& m_probe;
     SteadyClock::time_point m_deadline;
@@ -102,34 +129,99 @@ std::string BuildAlertMessage(const std::string& from, const std::string& to,
     return message;
 }
 
+namespace {
+// The message as the standard DATA part carries it: every line end CR LF, a
+// dot at the start of a line doubled, a last line end added when missing.
+std::string StrictMessageData(const std::string& message)
+{
+    std::string data;
+    data.reserve(message.size() + message.size() / 16 + 8);
+    bool lineStart = true;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const char c = message[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < message.size() && message[i + 1] == '\n')
+                ++i;
+            data += "\r\n";
+            lineStart = true;
+            continue;
+        }
+        if (lineStart && c == '.')
+            data += '.';
+        data += c;
+        lineStart = false;
+    }
+    if (!lineStart)
+        data += "\r\n";
+    return data;
+}
+
+// The mail once more, for a server that refused the bare envelope: angle
+// brackets, a HELO name that is never empty, whole multi-line replies, and
+// the message with CR LF line ends and dot-stuffing.
+void SendStrictMail(ProbeSocket& probe, const std::string& server, int port, std::string helo,
+                    const std::string& from, const std::string& to, const std::string& message,
+                    SteadyClock::time_point deadline)
+{
+    if (!probe.ConnectStream(server, port, ProbeSocket::Failures::Silent))
+        return;
+    if (helo.empty())
+        helo = LocalHostName();
+    MailDialogue smtp(probe, deadline);
+    auto step = [&](const std::string& command, const char* code) {
+        smtp.send(command);
+        return Accepted(smtp.wholeReply(), code);
+    };
+    if (Accepted(smtp.wholeReply(), "220") && step("HELO " + helo + "\r\n", "250") &&
+        step("MAIL FROM:<" + from + ">\r\n", "250") && step("RCPT TO:<" + to + ">\r\n", "250") &&
+        step("DATA\r\n", "354") && step(StrictMessageData(message) + ".\r\n", "250")) {
+        smtp.send("QUIT\r\n");
+        smtp.wholeReply();
+    }
+    probe.CloseSocket();
+}
+} // namespace
+
 void SendAlertMail(ProbeSocket& probe, std::string server, std::string to, std::string from,
                    std::string subject, std::string body, int port)
 {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kMailDeadlineMs);
     const std::string helo = HeloName(from);
+    const std::string message = BuildAlertMessage(from, to, subject, body, std::time(nullptr));
     // A server that cannot be resolved or reached ends the mail silently.
     if (!probe.ConnectStream(server, port, ProbeSocket::Failures::Silent))
         return;
-    MailDialogue smtp(probe, deadline);
-
-    // Any reply without the expected code ends the dialogue, without QUIT.
-    auto step = [&](const std::string& command, const char* code) {
-        smtp.send(command);
-        return Accepted(smtp.reply(), code);
-    };
-    // The envelope addresses go out as given, without angle brackets, each
-    // followed by a blank before the line end.
-    if (Accepted(smtp.reply(), "220") && step("HELO " + helo + "\r\n", "250") &&
-        step("MAIL FROM: " + from + " \r\n", "250") && step("RCPT TO: " + to + " \r\n", "250")) {
-        smtp.send("DATA\r\n");
-        smtp.reply(); // 354 or not, the message goes out
-        const std::string message = BuildAlertMessage(from, to, subject, body, std::time(nullptr));
-        if (step(message + " \r\n.\r\n", "250")) {
-            smtp.send("QUIT \r\n");
-            smtp.reply();
+    bool envelopeRefused = false;
+    {
+        MailDialogue smtp(probe, deadline);
+        std::string last;
+        // Any reply without the expected code ends the dialogue, without QUIT.
+        auto step = [&](const std::string& command, const char* code) {
+            smtp.send(command);
+            last = smtp.reply();
+            return Accepted(last, code);
+        };
+        // The envelope addresses go out as given, without angle brackets, each
+        // followed by a blank before the line end.
+        if (Accepted(smtp.reply(), "220") && step("HELO " + helo + "\r\n", "250")) {
+            if (!step("MAIL FROM: " + from + " \r\n", "250") ||
+                !step("RCPT TO: " + to + " \r\n", "250")) {
+                envelopeRefused = Refused(last);
+            } else {
+                smtp.send("DATA\r\n");
+                smtp.reply(); // 354 or not, the message goes out
+                if (step(message + " \r\n.\r\n", "250")) {
+                    smtp.send("QUIT \r\n");
+                    smtp.reply();
+                }
+            }
         }
     }
     probe.CloseSocket();
+    // A strict server that refuses the bare envelope gets the mail once more
+    // in the standard form.
+    if (envelopeRefused)
+        SendStrictMail(probe, server, port, helo, from, to, message, deadline);
 }
 
 } // namespace qm

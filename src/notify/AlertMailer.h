@@ -27,8 +27,11 @@ std::string BuildAlertMessage(const std::string& from, const std::string& to,
 // Sends one alert mail through the SMTP server with a minimal dialogue:
 // greeting, HELO, MAIL FROM, RCPT TO, DATA, the message, QUIT. An unexpected
 // reply ends the dialogue silently; send and receive failures are reported
-// through the probe's sink as usual. Nothing is returned: the alert is best
-// effort. `port` is 25 except in tests.
+// through the probe's sink as usual. When the server refuses the bare MAIL
+// FROM or RCPT TO with a 5xx reply, the mail is sent once more on a new
+// connection in the standard form (addresses in angle brackets, CR LF line
+// ends and dot-stuffing in the message); both share one deadline. Nothing is
+// returned: the alert is best effort. `port` is 25 except in tests.
 void SendAlertMail(ProbeSocket& probe, std::string server, std::string to, std::string from,
                    std::string subject, std::string body, int port = kSmtpPort);
 

@@ -73,6 +73,7 @@ struct NotificationQueue::Shared
     std::mutex mutex; // guards the fields below
     std::condition_variable wake;
     std::deque<Notification> queue;
+    std::string running; // what the running notification is, for pending()
     bool busy = false;
     bool stopping = false;
     bool draining = false; // finish(): the thread ends once the queue is empty
@@ -243,15 +244,61 @@ bool NotificationQueue::stop(int graceMs)
     return ended;
 }
 
+void NotificationQueue::drain()
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->draining = true;
+    }
+    m_shared->wake.notify_all();
+}
+
+bool NotificationQueue::drained() const
+{
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->finished || (m_shared->draining && m_shared->queue.empty() && !m_shared->busy);
+}
+
+std::vector<std::string> NotificationQueue::pending() const
+{
+    std::vector<std::string> lines;
+    std::lock_guard lock(m_shared->mutex);
+    if (m_shared->busy)
+        lines.push_back(m_shared->running);
+    for (const Notification& n : m_shared->queue)
+        lines.push_back(Describe(n));
+    return lines;
+}
+
+std::string NotificationQueue::Describe(const Notification& n)
+{
+    std::string title = (!n.subject.isEmpty() ? n.subject : n.desktopSummary).toStdString();
+    if (title.empty())
+        title = n.kind == Notification::Down ? "HOST DOWN" : "HOST UP";
+    std::vector<std::string> channels;
+    if (n.desktop)
+        channels.push_back("desktop notification");
+    if (n.page && n.kind == Notification::Down)
+        channels.push_back("pager call " + n.pagerSequence.toStdString());
+    if (n.sound)
+        channels.push_back("sound " + n.soundFile.toStdString());
+    if (n.mail)
+        channels.push_back("mail to " + n.mailTo.toStdString() + " via " +
+                           n.mailServer.toStdString());
+    std::string text = title + " (";
+    for (std::size_t i = 0; i < channels.size(); ++i)
+        text += (i ? ", " : "") + channels[i];
+    return text + ")";
+}
+
 bool NotificationQueue::finish(int graceMs)
 {
     if (!m_thread.joinable())
         return true;
+    drain();
     bool allDone;
     {
         std::unique_lock lock(m_shared->mutex);
-        m_shared->draining = true;
-        m_shared->wake.notify_all();
         allDone = m_shared->wake.wait_for(lock, std::chrono::milliseconds(graceMs),
                                           [this] { return m_shared->finished; }) ||
                   (m_shared->queue.empty() && !m_shared->busy);
@@ -275,6 +322,7 @@ void NotificationQueue::Run(std::shared_ptr<Shared> shared)
                 break;
             next = std::move(shared->queue.front());
             shared->queue.pop_front();
+            shared->running = Describe(next);
             shared->busy = true;
         }
         shared->deliver(next);

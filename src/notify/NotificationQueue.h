@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
-
+#include <vector>
 
 namespace qm {
 
@@ -77,6 +77,18 @@ public:
     // most graceMs in all; what is not done by then is dropped or cut off as
     // stop() does. True when everything queued was done.
     bool finish(int graceMs);
+
+    // finish() without the wait, for a caller that keeps its event loop
+    // running: takes no new notifications and lets the thread end once it has
+    // run everything queued. drained() tells when that is done; stop() gives
+    // up on the rest.
+    void drain();
+    bool drained() const;
+
+    // One line per notification not finished yet, the running one first:
+    // "HOST DOWN: web1 (pager call, mail to ops@example.org)".
+    std::vector<std::string> pending() const;
+    static std::string Describe(const Notification& notification);
 
     // Where desktop notifications go when the notification service cannot
     // show them (no session bus, no service, no answer in time). Set on the

@@ -182,9 +182,13 @@ FtpUploader::Outcome FtpUploader::Upload(const Target& target, const QString& re
         return outcome;
     }
 
+    // The bytes go to a temporary name first and replace the document by a
+    // rename only once they are all there: a transfer cut short leaves the
+    // previous document whole.
+    const QByteArray partName = (remoteName + QLatin1String(kPartSuffix)).toUtf8();
     const QString host = url->server.contains(u':') ? u'[' + url->server + u']' : url->server;
     const QByteArray address = "ftp://" + host.toUtf8() + ':' + QByteArray::number(url->port) +
-                               '/' + remoteName.toUtf8().toPercentEncoding();
+                               '/' + partName.toPercentEncoding();
     const QByteArray user =
         (target.user.isEmpty() ? QStringLiteral("anonymous") : target.user).toUtf8();
     const QByteArray password = target.password.toUtf8();
@@ -196,6 +200,9 @@ FtpUploader::Outcome FtpUploader::Upload(const Target& target, const QString& re
     CurlList commands;
     commands.append("CWD " + url->path.toUtf8());
     commands.append("PWD");
+    CurlList rename;
+    rename.append("RNFR " + partName);
+    rename.append("RNTO " + remoteName.toUtf8());
 
     Session session;
     session.data = &data;
@@ -208,6 +215,7 @@ FtpUploader::Outcome FtpUploader::Upload(const Target& target, const QString& re
     curl_easy_setopt(curl, CURLOPT_FTPPORT, activeAddress.constData());
     curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
     curl_easy_setopt(curl, CURLOPT_QUOTE, commands.list);
+    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, rename.list);
     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 1L);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadData);

@@ -9,8 +9,10 @@
 namespace qm {
 
 // Uploads one document to an FTP folder: log in, change to the folder, read
-// the current directory back, store the bytes under a name in ASCII mode.
-// Blocking, so it runs on a worker thread; every network wait is bounded.
+// the current directory back, store the bytes in ASCII mode under the name
+// with kPartSuffix, then rename that file to the name (RNFR, RNTO), so the
+// folder never holds half a document under its own name. Blocking, so it
+// runs on a worker thread; every network wait is bounded.
 class FtpUploader
 {
 public:
@@ -20,6 +22,9 @@ public:
     static constexpr long kAcceptTimeoutMs = 10000;  // the server's data connection in active mode
     static constexpr long kLowSpeedTimeS = 15;       // a transfer stalled this long fails
     static constexpr long kTotalTimeoutMs = 120000;  // the whole upload
+
+    // Appended to the document's name while its bytes are on the way.
+    static constexpr const char* kPartSuffix = ".part";
 
     struct Url
     {

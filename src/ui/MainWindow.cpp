@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -135,7 +136,7 @@ MainWindow::MainWindow(MonitorSystem& system, OperatorPrompt& prompt, QWidget* p
     connect(&controller, &MonitorController::monitoringStopped, this, &MainWindow::updateActions);
     connect(&controller, &MonitorController::allThreadsEnded, this, [this] {
         if (m_closing)
-            finishClose();
+            waitForPendingWork();
     });
     connect(&system.exporter(), &ExportScheduler::lastExportTextChanged, m_exportStatus, &QLabel::setText);
     connect(&system.exporter(), &ExportScheduler::diskTextChanged, m_diskStatus, &QLabel::setText);
@@ -427,8 +428,12 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     event->ignore();
-    if (m_closing)
+    if (m_closing) {
+        // Asked again while waiting: what is still under way is given up.
+        waitForPendingWork();
+        m_system.abandonPendingWork();
         return;
+    }
     // The window's own close button (a spontaneous close; Exit is not) while
     // monitoring runs hides the window in the tray when that is asked for.
     if (event->spontaneous() && m_system.controller().isMonitoring() && m_tray->isAvailable()
@@ -437,23 +442,54 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     m_closing = true;
+    m_closeClock.start();
     m_system.controller().OnMonitoringStop();
     updateActions();
     if (m_system.controller().liveThreads() == 0) {
-        finishClose();
+        waitForPendingWork();
         return;
     }
-    // A permanent pane: menu help texts do not wipe it out.
-    m_closingStatus = new QLabel(QStringLiteral("Stopping monitoring: waiting for %1 host thread(s) to end...")
-                                     .arg(m_system.controller().liveThreads()),
-                                 statusBar());
-    m_closingStatus->setObjectName(QStringLiteral("closingStatus"));
-    statusBar()->insertPermanentWidget(0, m_closingStatus, 1);
-    setCursor(Qt::BusyCursor);
+    showClosingStatus(QStringLiteral("Stopping monitoring: waiting for %1 host thread(s) to end...")
+                          .arg(m_system.controller().liveThreads()));
     m_closeTimer = new QTimer(this);
     m_closeTimer->setSingleShot(true);
-    connect(m_closeTimer, &QTimer::timeout, this, &MainWindow::finishClose);
+    connect(m_closeTimer, &QTimer::timeout, this, &MainWindow::waitForPendingWork);
     m_closeTimer->start(kCloseGraceMs);
+}
+
+void MainWindow::showClosingStatus(const QString& text)
+{
+    if (!m_closingStatus) {
+        // A permanent pane: menu help texts do not wipe it out.
+        m_closingStatus = new QLabel(statusBar());
+        m_closingStatus->setObjectName(QStringLiteral("closingStatus"));
+        statusBar()->insertPermanentWidget(0, m_closingStatus, 1);
+        setCursor(Qt::BusyCursor);
+    }
+    m_closingStatus->setText(text);
+}
+
+void MainWindow::waitForPendingWork()
+{
+    if (m_readyToClose || m_system.finishingPendingWork())
+        return;
+    if (m_closeTimer)
+        m_closeTimer->stop();
+    const int left = std::max<qint64>(0, MonitorSystem::kExitBoundMs - m_closeClock.elapsed());
+    m_system.finishPendingWork(
+        left,
+        [this](const QStringList& pending) {
+            if (!pending.isEmpty())
+                showClosingStatus(QStringLiteral("Closing: waiting for %1 notification(s) or upload(s): %2 "
+                                                 "(close again to give them up)")
+                                      .arg(pending.size())
+                                      .arg(pending.join(QStringLiteral("; "))));
+        },
+        [this](bool, const QStringList& abandoned) {
+            for (const QString& line : abandoned)
+                std::fprintf(stderr, "quillmere: abandoned at exit: %s\n", qPrintable(line));
+            finishClose();
+        });
 }
 
 void MainWindow::finishClose()

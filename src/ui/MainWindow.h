@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -97,6 +98,10 @@ private:
 
     // A Yes/No question shown window-modal; `onYes` runs after Yes.
     void askYesNo(const QString& text, std::function<void()> onYes);
+    // Close, once the threads have ended or their grace ran out: the
+    // notifications queued so far and an upload under way go out first.
+    void waitForPendingWork();
+    void showClosingStatus(const QString& text);
     void finishClose();
     // Opens the host wizard; Start waits until it is closed.
     void openHostWizard(QDialog* wizard);
@@ -116,9 +121,10 @@ private:
     QTimer* m_lockTimer = nullptr;
     QPointer<HelpWindow> m_help;
     bool m_messagePaneShown = false;
-    bool m_closing = false;      // close asked for; waiting for the threads
+    bool m_closing = false;      // close asked for; waiting for the threads, then the notifications
     bool m_readyToClose = false; // threads ended or their grace ran out
     QTimer* m_closeTimer = nullptr;
+    QElapsedTimer m_closeClock; // since the close was asked for
     TrayIcon* m_tray = nullptr;
     QLabel* m_closingStatus = nullptr;
     // The host wizard while it is open: the host set is being edited, so

@@ -2,8 +2,10 @@
 // polled against local servers, with the printed lines and exit codes checked.
 
 #include "support/EventPump.h"
+#include "support/MaildirSmtpServer.h"
 #include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
+#include "support/TestNamespace.h"
 
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
@@ -89,6 +91,8 @@ TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
          "--float-errors"},
         {{"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--bogus"},
          "unknown option --bogus"},
+        {{"hosts", "add", "--host", "127.0.0.1", "--protocol", "SMTP", "--query-name", "a.test"},
+         "--query-name is for DNS hosts only"},
         {{"hosts", "add", "--host", "no-such-host.invalid", "--protocol", "HTTP"},
          "Can't resolve no-such-host.invalid"},
         {{"hosts", "remove", "7"}, "no host with index \"7\""},
@@ -113,8 +117,17 @@ TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
         c.send("HTTP/1.1 200 OK\r\nServer: scripted/2.0\r\nContent-Length: 0\r\n\r\n");
         c.close();
     });
+    // Peer text with line breaks, a tab, a backslash and a control byte.
+    ScriptedServer quote([](ScriptedConnection& c) {
+        c.send("a\tb\r\nc\\d\x01");
+        c.close();
+    });
     const QString webPort = QString::number(web.port());
     const QString deadPort = QString::number(FreeLoopbackPort());
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "QUOTE OF THE DAY", "--port",
+                   QString::number(quote.port())})
+                  .exitCode,
+              0);
     ASSERT_EQ(
         run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO", "--nickname", "loop"})
             .exitCode,
@@ -135,7 +148,7 @@ TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
     EXPECT_EQ(list.exitCode, 0);
     // Newest first, as the host wizard inserts them.
     const QStringList rows = list.out.split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(rows.size(), 5);
+    ASSERT_EQ(rows.size(), 6);
     EXPECT_TRUE(rows[1].startsWith("0\t127.0.0.1\t127.0.0.1\tTIME\t37\t120 sec\tno"));
     EXPECT_TRUE(rows[3].startsWith("2\tlocalhost\t127.0.0.1\tHTTP\t" + webPort + "\t5 sec\tyes"));
     EXPECT_TRUE(rows[4].endsWith("\tloop"));
@@ -143,7 +156,12 @@ TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
     const CliRun once = run({"--once"});
     EXPECT_EQ(once.exitCode, 1) << once.err.toStdString();
     const QStringList lines = once.out.split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 3) << once.out.toStdString();
+    ASSERT_EQ(lines.size(), 4) << once.out.toStdString();
+    for (const QString& line : lines) // five fields each
+        EXPECT_EQ(line.count('\t'), 4) << line.toStdString();
+    EXPECT_TRUE(once.out.contains(QRegularExpression(
+        "\tOK\tQUOTE OF THE DAY//127.0.0.1:[0-9]+\t[^\t]+\ta\\\\tb\\\\r\\\\nc\\\\\\\\d\\\\x01\n")))
+        << once.out.toStdString();
     EXPECT_TRUE(once.out.contains(
         QRegularExpression("\tOK\tHTTP//localhost:" + webPort +
                            "\t(<10|[0-9]+) msec\tHTTP/1.1 200 OK \\[scripted/2.0\\]")))
@@ -180,6 +198,58 @@ TEST_F(MonitorCliTest, TerminationStopsMonitoringCleanly)
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0);
+}
+
+// A host that goes down on --once: the runner sends its HOST DOWN mail
+// before it exits, saying what it waits for; a signal while it waits gives
+// the mail up at once. In a namespace of the test's own, where the mail
+// server can have port 25 and 10.77.0.9 never answers.
+TEST_F(MonitorCliTest, DownMailGoesOutBeforeExitUnlessASignalGivesItUp)
+{
+    {
+        SettingsStore store(settings());
+        store.writeString("ConfigNotificationDefaults", "EMAIL_FROM_ADDRESS", "monitor@example.test");
+        store.writeInt("ConfigNotificationDefaults", "DESKTOP_NOTIFY", 0);
+    }
+    const QStringList addDown{"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port",
+                              QString::number(FreeLoopbackPort()), "--nickname", "web1", "--float-errors",
+                              "0", "--mail-to", "ops@example.test", "--mail-server"};
+    const QString pending = "  HOST DOWN: web1 (127.0.0.1) (mail to ops@example.test via %1)\n";
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
+    const std::string entered = ns.runHere([&] {
+        MaildirSmtpServer mta(25);
+        ASSERT_EQ(mta.error(), "");
+        ASSERT_EQ(run(addDown + QStringList{"127.0.0.1"}).exitCode, 0);
+        const CliRun once = run({"--once"});
+        EXPECT_EQ(once.exitCode, 1);
+        EXPECT_TRUE(once.err.contains(pending.arg("127.0.0.1"))) << once.err.toStdString();
+        const auto mails = mta.waitForMessages(1, 5s);
+        ASSERT_EQ(mails.size(), 1u) << once.err.toStdString();
+        EXPECT_NE(mails[0].find("Subject: HOST DOWN: web1 (127.0.0.1)\n"), std::string::npos) << mails[0];
+
+        ASSERT_EQ(run({"hosts", "remove", "0"}).exitCode, 0);
+        ASSERT_EQ(run(addDown + QStringList{TestNamespace::kSilentAddress}).exitCode, 0);
+        QProcess stuck;
+        stuck.start(QUILLMERE_MONITOR_BIN, {"--settings", settings(), "--database", database(), "--once"});
+        QString err;
+        ASSERT_TRUE(PumpEventsUntil(
+            [&] {
+                stuck.waitForReadyRead(100);
+                err += QString::fromLocal8Bit(stuck.readAllStandardError());
+                return err.contains(pending.arg(TestNamespace::kSilentAddress));
+            },
+            30s))
+            << err.toStdString();
+        ::kill(static_cast<pid_t>(stuck.processId()), SIGTERM);
+        ASSERT_TRUE(stuck.waitForFinished(5000));
+        err += QString::fromLocal8Bit(stuck.readAllStandardError());
+        EXPECT_TRUE(err.contains("abandoned 1 notification(s) or upload(s):\nquillmere-monitor: " +
+                                 pending.arg(TestNamespace::kSilentAddress)))
+            << err.toStdString();
+        EXPECT_EQ(stuck.exitCode(), 1);
+    });
+    EXPECT_EQ(entered, "");
 }
 
 TEST_F(MonitorCliTest, ResultsAreRecordedAndStatusFilesExported)
@@ -240,7 +310,7 @@ TEST_F(MonitorCliTest, ResultsAreRecordedAndStatusFilesExported)
     EXPECT_TRUE(QFile::exists(m_dir.filePath("message.xml")));
 }
 
-TEST_F(MonitorCliTest, NotificationOptionsSwitchTheirChannelsOn)
+TEST_F(MonitorCliTest, AddOptionsFillTheirColumns)
 {
     ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--mail-to",
                    "ops@lan", "--mail-server", "smtp.lan", "--pager", "555,,1#"})
@@ -250,9 +320,20 @@ TEST_F(MonitorCliTest, NotificationOptionsSwitchTheirChannelsOn)
                    "/tmp/a.wav", "--no-notify"})
                   .exitCode,
               0);
+    // A mail domain without its "@" is added with a warning; a DNS entry
+    // keeps its query name in the Domain field.
+    const QStringList local{"hosts", "add", "--host", "127.0.0.1", "--protocol"};
+    const CliRun bare = run(local + QStringList{"SMTP", "--domain", "example.org"});
+    EXPECT_EQ(bare.exitCode, 0);
+    EXPECT_TRUE(bare.err.contains("warning: the e-mail domain \"example.org\" has no \"@\""))
+        << bare.err.toStdString();
+    ASSERT_EQ(run(local + QStringList{"DNS", "--query-name", "zone.test"}).exitCode, 0);
     SettingsStore store(settings());
-    const auto hosts = LoadHosts(store);
-    ASSERT_EQ(hosts.size(), 2u);
+    const auto all = LoadHosts(store);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[0][ColDomain], "zone.test");
+    EXPECT_EQ(all[1][ColDomain], "example.org");
+    const std::vector<HostTexts> hosts(all.begin() + 2, all.end());
     const HostTexts& quiet = hosts[0];
     EXPECT_EQ(quiet[ColNotifySoundFile], "/tmp/a.wav");
     EXPECT_EQ(quiet[ColNotifySoundEnable], "1");

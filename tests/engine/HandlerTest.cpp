@@ -288,6 +288,34 @@ TEST_F(HandlerTest, EventsOfUnknownThreadsChangeNoRowButAreRecorded)
     EXPECT_EQ(m_pane.rowCount(), 0);
 }
 
+// Our own failure, not the host's: the row stays stopped with the reason and
+// no poll is counted, so even a row that goes down on its first failure
+// records nothing and notifies nobody.
+TEST_F(HandlerTest, AWorkerThatCannotBeCreatedIsNeverAFailedPoll)
+{
+    MonitorController::Services services;
+    services.recorder = &m_recorder;
+    services.notifier = &m_notifier;
+    services.startThread = [](std::function<void()>) {
+        ThreadStart refused;
+        refused.error = "Resource temporarily unavailable";
+        return refused;
+    };
+    MonitorController controller(m_hosts, m_settings, services);
+    HostTexts row = MakeRow("127.0.0.1", "HTTP", 80);
+    row[ColFloatErrs] = row[ColNotifyEnable] = row[ColNotifyMailEnable] = "1";
+    const int r = startedRow(row, 5); // a stale number must not survive
+    controller.OnMonitoringStart();
+    EXPECT_EQ(controller.liveThreads(), 0);
+    EXPECT_EQ(m_hosts.itemData(r), 0u);
+    EXPECT_EQ(text(r, ColThreadStatus), "Stopped...");
+    EXPECT_EQ(m_hosts.image(r), kHealthNoResult);
+    EXPECT_EQ(text(r, ColMessage), "Cannot start a worker thread: Resource temporarily unavailable");
+    EXPECT_EQ(text(r, ColPolls) + text(r, ColFailures) + text(r, ColFloatStat), "000");
+    EXPECT_TRUE(m_notifier.sent.empty());
+    EXPECT_TRUE(m_recorder.rows.empty());
+}
+
 TEST_F(HandlerTest, StatusCodesSetTextAndImage)
 {
     const int r = startedRow(MakeRow("h", "ECHO", 7), 4013);

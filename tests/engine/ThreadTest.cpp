@@ -223,33 +223,6 @@ TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
     EXPECT_EQ(prompt.texts()[0], "DNS: Invalid address");
 }
 
-TEST_F(ThreadTest, AWorkerThatCannotBeCreatedLeavesItsRowStoppedWithTheReason)
-{
-    MonitorController::Services services;
-    services.recorder = &m_recorder;
-    services.startThread = [](std::function<void()>) {
-        ThreadStart refused;
-        refused.error = "Resource temporarily unavailable";
-        return refused;
-    };
-    MonitorController controller(m_hosts, m_settings, services);
-    const int row = addRow(MakeRow("127.0.0.1", "HTTP", 80, 60));
-    m_hosts.setItemData(row, 5); // a stale number must not survive
-    controller.OnMonitoringStart();
-    EXPECT_EQ(controller.liveThreads(), 0);
-    EXPECT_EQ(m_hosts.itemData(row), 0u);
-    EXPECT_EQ(m_hosts.text(row, ColThreadStatus), "Stopped...");
-    EXPECT_EQ(m_hosts.text(row, ColMessage),
-              "Cannot start a worker thread: Resource temporarily unavailable");
-    EXPECT_EQ(m_hosts.text(row, ColFailures), "1");
-    EXPECT_EQ(m_hosts.text(row, ColResponseTime), "Error");
-    EXPECT_EQ(m_recorder.rows,
-              std::vector<std::string>{"127.0.0.1|HTTP|80|60|2147483647|Cannot start a worker "
-                                       "thread: Resource temporarily unavailable|1"});
-    controller.OnMonitoringStop();
-    EXPECT_EQ(m_hosts.text(row, ColThreadStatus), "Stopped...");
-}
-
 TEST(HostSessionTest, AWakeBeforeTheWaitIsNotLost)
 {
     HostSession s;

@@ -1,10 +1,13 @@
 #include "notify/AlertMailer.h"
 
 #include "ScriptedSmtp.h"
+#include "mailprobes/MailDaemon.h"
 #include "platform/ThreadId.h"
 #include "probes/ProbeSocket.h"
+#include "support/EventPump.h"
 #include "support/RecordingSink.h"
 #include "support/ServerProcess.h"
+#include "support/TestNamespace.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +24,7 @@ namespace qm {
 namespace {
 
 using namespace std::chrono_literals;
+using test::PumpEventsUntil;
 using test::ScriptedConnection;
 using test::ScriptedServer;
 using test::ScriptedSmtp;
@@ -98,20 +102,31 @@ TEST(AlertMailerTest, FullDialogueOnTheWire)
 TEST(AlertMailerTest, UnexpectedRepliesOnTheWire)
 {
     const std::string helo = "HELO monitor\r\n";
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+    const std::string envelope = helo + "MAIL FROM: monitor@example.test \r\nRCPT TO: ops@example.test \r\n";
+    const struct
+    {
+        std::vector<std::string> replies;
+        std::string wire; // of the first connection
+        int connections;
+    } cases[] = {
         // A refusing greeting gets no command at all, not even QUIT.
-        {{"554 go away\r\n"}, ""},
+        {{"554 go away\r\n"}, "", 1},
         // The second greeting line is read as the answer to HELO and fails.
-        {SmtpAccepting("220-mx first line\r\n220 mx second line\r\n"), helo},
-        // A refused recipient ends it before DATA.
-        {{"220 mx\r\n", "250 hi\r\n", "250 ok\r\n", "550 no such user\r\n"},
-         helo + "MAIL FROM: monitor@example.test \r\nRCPT TO: ops@example.test \r\n"},
+        {SmtpAccepting("220-mx first line\r\n220 mx second line\r\n"), helo, 1},
+        // A refused recipient ends it before DATA; being permanent, it is
+        // tried once more in the standard form, a temporary one is not.
+        {{"220 mx\r\n", "250 hi\r\n", "250 ok\r\n", "550 no such user\r\n"}, envelope, 2},
+        {{"220 mx\r\n", "250 hi\r\n", "250 ok\r\n", "451 try later\r\n"}, envelope, 1},
     };
     test::RecordingSink sink;
     ProbeSocket probe(sink);
-    for (const auto& [replies, wire] : cases) {
-        SCOPED_TRACE(replies[0]);
-        EXPECT_EQ(Exchange(probe, replies, "monitor@example.test"), wire);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.replies.back());
+        ScriptedServer server(ScriptedSmtp(c.replies));
+        Send(probe, server.port(), "monitor@example.test");
+        const auto received = server.waitForReceived(static_cast<std::size_t>(c.connections));
+        ASSERT_EQ(received.size(), static_cast<std::size_t>(c.connections));
+        EXPECT_EQ(received[0], c.wire);
     }
     // A refused DATA still sends the message; a bare sender gives an empty HELO.
     const std::string wire = Exchange(probe, SmtpAccepting("220 mx\r\n", "500 no data for you\r\n"), "monitor",
@@ -121,6 +136,60 @@ TEST(AlertMailerTest, UnexpectedRepliesOnTheWire)
     EXPECT_NE(wire.find("\n\nTHIS IS JUST A TEST\n \r\n.\r\nQUIT \r\n"), std::string::npos) << wire;
     EXPECT_TRUE(sink.results().empty());
     EXPECT_EQ(probe.socketHandle(), -1);
+}
+
+// A server that refuses MAIL FROM without angle brackets (the table above has
+// RCPT TO) gets the mail once more in the standard form, after the usual bytes.
+TEST(AlertMailerTest, RefusedBareSenderIsSentAgainInTheStandardForm)
+{
+    ScriptedServer strict([](ScriptedConnection& c) {
+        c.send("220 strict.test\r\n");
+        for (std::string command; !(command = c.receiveUntil("\r\n")).empty();) {
+            if (command == "DATA\r\n") {
+                c.send("354 go\r\n");
+                c.receiveUntil("\r\n.\r\n");
+            }
+            const bool bare = command.rfind("MAIL", 0) == 0 && command.find('<') == std::string::npos;
+            c.send(bare ? "553 5.1.0 address syntax error\r\n" : "250 ok\r\n");
+        }
+    });
+    test::RecordingSink sink;
+    ProbeSocket probe(sink);
+    Send(probe, strict.port(), "monitor@example.test", "Host: web1\n.dot line\r\nlast");
+    const auto received = strict.waitForReceived(2);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], "HELO monitor\r\nMAIL FROM: monitor@example.test \r\n");
+    const std::regex standard("HELO monitor\r\nMAIL FROM:<monitor@example\\.test>\r\n"
+                              "RCPT TO:<ops@example\\.test>\r\nDATA\r\n"
+                              "From: monitor@example\\.test\r\nDate: [^\r\n]+\r\nTo: ops@example\\.test\r\n"
+                              "Subject: HOST DOWN: web1\r\nX-mailer: Kestrune\r\n\r\n"
+                              "Host: web1\r\n\\.\\.dot line\r\nlast\r\n\\.\r\nQUIT\r\n");
+    EXPECT_TRUE(std::regex_match(received[1], standard)) << received[1];
+    EXPECT_TRUE(sink.results().empty());
+}
+
+// OpenSMTPD refuses the bare sender; the standard form gets the alert in.
+// In a namespace of its own: the server's attempt to relay the message
+// cannot leave it.
+TEST(AlertMailerTest, StrictMtaTakesTheAlertInTheStandardForm)
+{
+    test::TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
+    const std::string entered = ns.runHere([] {
+        test::MailDaemon mta(test::MailDaemon::OpenSmtpd);
+        ASSERT_EQ(mta.error(), "");
+        test::RecordingSink sink;
+        ProbeSocket probe(sink);
+        const std::string to = std::string("ops") + test::kMailDomain;
+        SendAlertMail(probe, "127.0.0.1", to, "monitor@example.test", "HOST DOWN: web1",
+                      "Host: web1\n", mta.port());
+        EXPECT_TRUE(sink.results().empty());
+        const std::regex accepted("smtp message msgid=[0-9a-f]+ size=[0-9]+ nrcpt=1");
+        EXPECT_TRUE(PumpEventsUntil([&] { return std::regex_search(mta.log(), accepted); }, 10s))
+            << mta.log();
+        EXPECT_NE(mta.log().find("553"), std::string::npos) << mta.log();
+    });
+    EXPECT_EQ(entered, "");
 }
 
 TEST(AlertMailerTest, UnreachableServerEndsSilentlyAndReceiveFailuresCarryTheCallersThreadId)

@@ -232,7 +232,16 @@ TEST(NotificationQueueTest, StopAndFinishAreBounded)
         ScriptedServer slow(ScriptedSmtp(SmtpAccepting(), HoldUntil(release)));
         NotificationQueue queue(sink, prompt, QuickOptions(slow.port()));
         queue.notify(Mail(Notification::Up, "HOST UP: held"));
-        queue.notify(Mail(Notification::Up, "HOST UP: dropped"));
+        Notification dropped = Mail(Notification::Up, "HOST UP: dropped");
+        dropped.desktop = dropped.sound = true;
+        dropped.soundFile = "/tmp/up.wav";
+        queue.notify(dropped);
+        ASSERT_TRUE(PumpEventsUntil([&] { return slow.connections() == 1; }, 5s));
+        EXPECT_EQ(queue.pending(),
+                  (std::vector<std::string>{
+                      "HOST UP: held (mail to ops@example.test via 127.0.0.1)",
+                      "HOST UP: dropped (desktop notification, sound /tmp/up.wav, mail to "
+                      "ops@example.test via 127.0.0.1)"}));
         const auto start = SteadyClock::now();
         EXPECT_FALSE(queue.finish(400));
         const auto spent = SteadyClock::now() - start;
@@ -246,7 +255,7 @@ TEST(NotificationQueueTest, StopAndFinishAreBounded)
     EXPECT_TRUE(sink.results().empty());
 }
 
-TEST(NotificationQueueTest, DownAndUpMailsThroughARealSmtpServerBeforeFinishEnds)
+TEST(NotificationQueueTest, DownAndUpMailsThroughARealSmtpServerBeforeTheDrainEnds)
 {
     test::MaildirSmtpServer mta;
     ASSERT_EQ(mta.error(), "");
@@ -262,8 +271,10 @@ TEST(NotificationQueueTest, DownAndUpMailsThroughARealSmtpServerBeforeFinishEnds
     up.body = "Host: 127.0.0.1\nNickname: Web front\n";
     up.traceRouteHost = "127.0.0.1"; // never used for an up mail
     queue.notify(up);
-    // Closing delivers what was queued and takes nothing after.
-    EXPECT_TRUE(queue.finish(60000));
+    // Draining delivers what was queued, with the event loop running, and
+    // takes nothing after.
+    queue.drain();
+    EXPECT_TRUE(PumpEventsUntil([&] { return queue.drained(); }, 60s));
     EXPECT_EQ(queue.backlog(), 0u);
     queue.notify(Mail(Notification::Up, "HOST UP: after"));
     EXPECT_EQ(queue.backlog(), 0u);

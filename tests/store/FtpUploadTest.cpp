@@ -9,7 +9,11 @@
 #include "support/EventPump.h"
 #include "support/ServerProcess.h"
 
+#include <QFileInfo>
 #include <QProcess>
+
+#include <atomic>
+#include <future>
 
 namespace qm::test {
 namespace {
@@ -17,16 +21,19 @@ namespace {
 constexpr const char* kPython = "/usr/bin/python3";
 
 // Users: "monitor" may write, "reader" may only look. DEBUG logging shows
-// every command the client sends.
+// every command the client sends. Uploads arrive at 1 MB/s at most, so that
+// a large one is still under way when a test cuts it off.
 constexpr const char* kServerScript = R"(import logging, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 logging.basicConfig(level=logging.DEBUG)
 port, root = int(sys.argv[1]), sys.argv[2]
 users = DummyAuthorizer()
 users.add_user("monitor", "pa ss:w@rd", root, perm="elradfmw")
 users.add_user("reader", "look", root, perm="elr")
+ThrottledDTPHandler.read_limit = 1024 * 1024
+FTPHandler.dtp_handler = ThrottledDTPHandler
 FTPHandler.authorizer = users
 FTPServer(("127.0.0.1", port), FTPHandler).serve_forever()
 )";
@@ -122,6 +129,29 @@ TEST_F(FtpUploadTest, UploadsBothDocumentsByteIdenticalInActiveAsciiMode)
     EXPECT_EQ(log.find("<- EPSV"), std::string::npos) << log;
     EXPECT_NE(log.find("<- TYPE A"), std::string::npos) << log;
     EXPECT_NE(log.find("<- CWD /status"), std::string::npos) << log;
+}
+
+// A document goes up under a temporary name and replaces the old one by a
+// rename once complete: an upload cut off midway leaves the old one whole.
+TEST_F(FtpUploadTest, AnUploadCutOffLeavesThePreviousDocumentWhole)
+{
+    const FtpUploader::Target target{url("/status"), "monitor", "pa ss:w@rd"};
+    const QByteArray before = "<sessions>\n</sessions>\n";
+    ASSERT_TRUE(FtpUploader::Upload(target, "server.xml", before).ok) << m_server.log();
+    const std::string log = m_server.log();
+    EXPECT_NE(log.find("<- STOR server.xml.part"), std::string::npos) << log;
+    EXPECT_NE(log.find("<- RNTO server.xml"), std::string::npos) << log;
+
+    std::atomic<bool> cancel{false};
+    const QByteArray large(8 << 20, 'x'); // eight seconds at the server's pace
+    auto upload = std::async(std::launch::async,
+                             [&] { return FtpUploader::Upload(target, "server.xml", large, &cancel); });
+    const QString part = m_root + "/status/server.xml.part";
+    EXPECT_TRUE(PumpEventsUntil([&] { return QFileInfo(part).size() > 0; }, std::chrono::seconds(20)));
+    cancel = true;
+    ASSERT_EQ(upload.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(upload.get().ok);
+    EXPECT_EQ(ReadBytes(m_root + "/status/server.xml"), before);
 }
 
 // Each failure gives one plain message box with its text, and nothing lands

@@ -15,7 +15,7 @@ namespace {
 const char* const kPython = "/usr/bin/python3";
 } // namespace
 
-MaildirSmtpServer::MaildirSmtpServer()
+MaildirSmtpServer::MaildirSmtpServer(int port)
 {
     m_error = RequireProgram(kPython, "python3");
     if (!m_error.empty())
@@ -33,7 +33,7 @@ MaildirSmtpServer::MaildirSmtpServer()
         return;
     }
     m_dir = tmpl;
-    m_port = FreeLoopbackPort();
+    m_port = port != 0 ? port : FreeLoopbackPort();
     // -n: stay the user we are; the Mailbox handler delivers into a maildir.
     if (!m_process.start({kPython, "-m", "aiosmtpd", "-n", "-l",
                           "127.0.0.1:" + std::to_string(m_port), "-c", "aiosmtpd.handlers.Mailbox",

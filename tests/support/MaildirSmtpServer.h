@@ -16,7 +16,8 @@ namespace qm::test {
 class MaildirSmtpServer
 {
 public:
-    MaildirSmtpServer();
+    // port 0: a free one. A fixed port (25) is for a test's own namespace.
+    explicit MaildirSmtpServer(int port = 0);
     ~MaildirSmtpServer();
     MaildirSmtpServer(const MaildirSmtpServer&) = delete;
     MaildirSmtpServer& operator=(const MaildirSmtpServer&) = delete;

@@ -1,5 +1,5 @@
-// quillmere: the desktop program. Builds the monitoring core, opens the main
-// window and, at exit, lets the notifications queued so far go out.
+// quillmere: the desktop program. Builds the monitoring core and opens the
+// main window, whose close lets the notifications queued so far go out.
 
 #include "app/common/StopSignals.h"
 #include "engine/MonitorSystem.h"
@@ -14,13 +14,6 @@
 #include <QPointer>
 
 #include <cstdio>
-
-namespace {
-
-// Notifications queued before exit get this long to go out.
-constexpr int kNotificationGraceMs = 20000;
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -75,9 +68,10 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    // SIGINT and SIGTERM close the window as the operator would; they are
-    // handled by the event loop, so one that comes during start-up waits for
-    // the window.
+    // SIGINT and SIGTERM close the window as the operator would (a second one
+    // while the close waits gives up the notifications still queued); they
+    // are handled by the event loop, so one that comes during start-up waits
+    // for the window.
     QPointer<qm::ui::MainWindow> mainWindow;
     qm::app::RouteStopSignals(&app, [&mainWindow] {
         if (mainWindow)
@@ -101,7 +95,9 @@ int main(int argc, char** argv)
         // Workers still waiting for an answer get No; no box shows any more.
         qm::app::RestoreStopSignals();
         prompt.shutdown();
-        if (!system.notifications().finish(kNotificationGraceMs))
+        // The window's close has waited for the notifications (or given them
+        // up); this only matters when the loop ended some other way.
+        if (!system.notifications().finish(qm::MonitorSystem::kExitBoundMs))
             std::fprintf(stderr, "quillmere: notifications still under way at exit were cut off\n");
     }
     return rc;

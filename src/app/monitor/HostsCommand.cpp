@@ -43,7 +43,8 @@ int AddHost(SettingsStore& store, const QStringList& args)
         args,
         {QStringLiteral("--host"), QStringLiteral("--protocol"), QStringLiteral("--port"), QStringLiteral("--freq"),
          QStringLiteral("--nickname"), QStringLiteral("--user"), QStringLiteral("--password"),
-         QStringLiteral("--domain"), QStringLiteral("--float-errors"), QStringLiteral("--mail-to"),
+         QStringLiteral("--domain"), QStringLiteral("--query-name"),
+         QStringLiteral("--float-errors"), QStringLiteral("--mail-to"),
          QStringLiteral("--mail-server"), QStringLiteral("--sound"), QStringLiteral("--pager")},
         {QStringLiteral("--disabled"), QStringLiteral("--no-notify")});
     if (!cl.error.isEmpty()) {
@@ -68,6 +69,29 @@ int AddHost(SettingsStore& store, const QStringList& args)
         PrintError(QStringLiteral("unknown protocol \"%1\"; use one of: %2").arg(protocol, names.join(QStringLiteral(", "))));
         return kExitUsage;
     }
+
+    // A DNS entry keeps the name its query asks for in its Domain field.
+    if (cl.has(QStringLiteral("--query-name"))) {
+        if (protocol != QLatin1String("DNS")) {
+            PrintError(QStringLiteral("--query-name is for DNS hosts only"));
+            return kExitUsage;
+        }
+        if (cl.has(QStringLiteral("--domain"))) {
+            PrintError(QStringLiteral("a DNS host takes --query-name or --domain, not both"));
+            return kExitUsage;
+        }
+        if (cl.value(QStringLiteral("--query-name")).trimmed().isEmpty()) {
+            PrintError(QStringLiteral("--query-name needs a name"));
+            return kExitUsage;
+        }
+    }
+    static const QStringList kMailProtocols{QStringLiteral("SMTP"), QStringLiteral("ESMTP"),
+                                            QStringLiteral("POP3"), QStringLiteral("IMAP4")};
+    if (cl.has(QStringLiteral("--domain")) && kMailProtocols.contains(protocol) &&
+        !cl.value(QStringLiteral("--domain")).contains(u'@'))
+        PrintError(QStringLiteral("warning: the e-mail domain \"%1\" has no \"@\"; it is "
+                                  "joined to the user id as it is (write it as @example.org)")
+                       .arg(cl.value(QStringLiteral("--domain"))));
 
     HostTexts row = NewHostFromDefaults(store);
     int port = info->defaultPort;
@@ -118,6 +142,9 @@ int AddHost(SettingsStore& store, const QStringList& args)
         row[ColPassword] = QString::fromStdString(Base64Encode(cl.value(QStringLiteral("--password")).toStdString()));
     if (cl.has(QStringLiteral("--domain")))
         row[ColDomain] = cl.value(QStringLiteral("--domain"));
+    if (protocol == QLatin1String("DNS") && !cl.has(QStringLiteral("--domain")))
+        // Not the default e-mail domain: a DNS entry would ask for that name.
+        row[ColDomain] = cl.value(QStringLiteral("--query-name")).trimmed();
     row[ColEnabled] = cl.has(QStringLiteral("--disabled")) ? QStringLiteral("0") : QStringLiteral("1");
 
     // Each notification channel named switches itself and notification on.

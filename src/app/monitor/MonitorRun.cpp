@@ -8,9 +8,12 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <map>
+#include <memory>
 
 namespace qm::cli {
 
@@ -23,10 +26,38 @@ QString ResultLine(const PollReport& r)
 {
     return QStringLiteral("%1\t%2\t%3//%4:%5\t%6\t%7")
         .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-             r.success ? QStringLiteral("OK") : QStringLiteral("FAIL"), r.protocol, r.host, r.port,
-             r.responseText, r.message);
+             r.success ? QStringLiteral("OK") : QStringLiteral("FAIL"), OneLineField(r.protocol),
+             OneLineField(r.host), OneLineField(r.port), OneLineField(r.responseText),
+             OneLineField(r.message));
+}
+
+void PrintList(const QString& title, const QStringList& lines)
+{
+    PrintError(title);
+    for (const QString& line : lines)
+        PrintError(QStringLiteral("  ") + line);
 }
 } // namespace
+
+QString OneLineField(const QString& text)
+{
+    QString field;
+    field.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'\\': field += QLatin1String("\\\\"); break;
+        case u'\n': field += QLatin1String("\\n"); break;
+        case u'\r': field += QLatin1String("\\r"); break;
+        case u'\t': field += QLatin1String("\\t"); break;
+        default:
+            if (c.category() == QChar::Other_Control)
+                field += QString::asprintf("\\x%02x", c.unicode());
+            else
+                field += c;
+        }
+    }
+    return field;
+}
 
 int RunMonitor(SettingsStore& store, const RunOptions& options)
 {
@@ -54,26 +85,68 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         bool reported = false;
     };
     std::map<uint32_t, FirstPoll> firstPolls;
-    bool stopping = false;
+    bool stopping = false; // monitoring stopped; waiting for the workers
+    bool exiting = false;  // waiting for the notifications and uploads
     int exitCode = kExitOk;
+    QElapsedTimer stopClock;
+    QTimer workerGrace;
+    workerGrace.setSingleShot(true);
+
+    // The last step: what the notification thread holds and an upload under
+    // way get what is left of the exit bound; giveUp abandons them at once.
+    auto finishWork = [&](bool giveUp) {
+        if (exiting) {
+            if (giveUp)
+                system.abandonPendingWork();
+            return;
+        }
+        exiting = true;
+        workerGrace.stop();
+        if (const int busy = controller.liveThreads(); busy > 0)
+            PrintError(QStringLiteral("%1 worker(s) still busy after the stop; leaving them").arg(busy));
+        const int left =
+            std::max(0, MonitorSystem::kExitBoundMs - static_cast<int>(stopClock.elapsed()));
+        auto told = std::make_shared<bool>(false);
+        auto changed = [left, told](const QStringList& pending) {
+            if (*told || pending.isEmpty())
+                return;
+            *told = true;
+            PrintList(QStringLiteral("waiting up to %1 s for %2 notification(s) or upload(s); "
+                                     "SIGINT or SIGTERM again abandons them:")
+                          .arg(left / 1000)
+                          .arg(pending.size()),
+                      pending);
+        };
+        auto done = [&, told](bool complete, const QStringList& abandoned) {
+            if (!complete && !abandoned.isEmpty())
+                PrintList(QStringLiteral("abandoned %1 notification(s) or upload(s):")
+                              .arg(abandoned.size()),
+                          abandoned);
+            else if (*told)
+                PrintError(QStringLiteral("notifications and uploads done"));
+            QCoreApplication::exit(exitCode);
+        };
+        system.finishPendingWork(left, giveUp ? MonitorSystem::PendingChanged() : changed, done);
+        if (giveUp)
+            system.abandonPendingWork();
+    };
 
     auto finish = [&] {
         if (stopping)
             return;
         stopping = true;
+        stopClock.start();
         controller.OnMonitoringStop();
         if (controller.liveThreads() == 0)
-            QCoreApplication::exit(exitCode);
+            finishWork(false);
         else
-            QTimer::singleShot(kStopGraceMs, qApp, [&] {
-                PrintError(QStringLiteral("%1 worker(s) still busy after the stop; leaving them").arg(controller.liveThreads()));
-                QCoreApplication::exit(exitCode);
-            });
+            workerGrace.start(kStopGraceMs);
     };
+    QObject::connect(&workerGrace, &QTimer::timeout, qApp, [&] { finishWork(false); });
 
     QObject::connect(&controller, &MonitorController::allThreadsEnded, qApp, [&] {
         if (stopping)
-            QCoreApplication::exit(exitCode);
+            finishWork(false);
     });
     QObject::connect(&controller, &MonitorController::resultHandled, qApp, [&](const PollReport& r) {
         PrintOut(ResultLine(r));
@@ -102,8 +175,14 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         finish();
     });
 
-    // Signals end the run through the event loop.
-    app::RouteStopSignals(qApp, finish);
+    // Signals end the run through the event loop; a second one gives up on
+    // what the exit still waits for.
+    app::RouteStopSignals(qApp, [&] {
+        if (stopping)
+            finishWork(true);
+        else
+            finish();
+    });
 
     controller.OnMonitoringStart();
     int started = 0;

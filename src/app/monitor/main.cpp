@@ -6,8 +6,11 @@
 #include "app/monitor/MonitorRun.h"
 #include "app/monitor/TraceRouteCommand.h"
 #include "store/SettingsStore.h"
+#include "tools/DnsProbe.h"
 
 #include <QCoreApplication>
+
+#include <cstdio>
 
 namespace {
 
@@ -17,17 +20,22 @@ const char kUsage[] =
     "  quillmere-monitor [--settings FILE] hosts list\n"
     "  quillmere-monitor [--settings FILE] hosts add --host NAME --protocol PROTOCOL [--port N]\n"
     "        [--freq SECONDS] [--nickname TEXT] [--user ID] [--password TEXT] [--domain DOMAIN]\n"
-    "        [--float-errors N] [--disabled]\n"
+    "        [--query-name NAME] [--float-errors N] [--disabled]\n"
     "        [--mail-to ADDRESS] [--mail-server SERVER] [--sound FILE] [--pager SEQUENCE]\n"
     "        [--no-notify]\n"
     "  quillmere-monitor [--settings FILE] hosts remove INDEX|--host NAME\n"
     "  quillmere-monitor traceroute HOST\n"
     "\n"
     "Without a command, starts monitoring every enabled host and prints one line per\n"
-    "result: time stamp, OK or FAIL, Protocol//Host:Port, response time, message.\n"
-    "Every result is also appended to the results database, and the XML status\n"
-    "export runs when it is enabled in the settings.\n"
-    "SIGINT or SIGTERM stops monitoring and exits 0.\n"
+    "result: time stamp, OK or FAIL, Protocol//Host:Port, response time, message,\n"
+    "separated by tabs. Line breaks, tabs and other control characters in a field\n"
+    "are shown as \\n, \\r, \\t and \\xNN, a backslash as \\\\ (the database keeps the\n"
+    "text as received). Every result is also appended to the results database, and\n"
+    "the XML status export runs when it is enabled in the settings.\n"
+    "SIGINT or SIGTERM stops monitoring and exits 0. Before exiting (also after\n"
+    "--once and --duration) it waits up to 120 s for the notifications already\n"
+    "queued and an XML upload under way, printing what it waits for to stderr;\n"
+    "a second SIGINT or SIGTERM abandons them and prints what was abandoned.\n"
     "\n"
     "Options:\n"
     "  --settings FILE     use this settings file instead of the per-user one\n"
@@ -38,8 +46,21 @@ const char kUsage[] =
     "  --help              show this text\n"
     "  --version           show the version\n"
     "\n"
-    "--mail-to, --sound and --pager each switch that notification (and notification\n"
-    "itself) on for the new host; --no-notify keeps notification off.\n"
+    "hosts add:\n"
+    "  --user ID           the login; for SMTP and ESMTP the HELO/EHLO name and the\n"
+    "                      first part of the envelope address. With no user id,\n"
+    "                      SMTP and ESMTP greet with the machine's host name (as\n"
+    "                      `hostname -f` gives it)\n"
+    "  --domain DOMAIN     SMTP, ESMTP, POP3, IMAP4: the e-mail domain, including its\n"
+    "                      \"@\" (@example.org); SMTP and ESMTP join it to the user\n"
+    "                      id as it is for the envelope address. A domain without\n"
+    "                      the \"@\" is added with a warning\n"
+    "  --query-name NAME   DNS only: the name the query asks for (kept in the entry's\n"
+    "                      Domain field). Without it, the \"QUERY_NAME\" of \"ConfigDNS\"\n"
+    "                      in the settings is asked for, and without that the built-in\n"
+    "                      name %s\n"
+    "  --mail-to, --sound and --pager each switch that notification (and notification\n"
+    "  itself) on for the new host; --no-notify keeps notification off.\n"
     "\n"
     "Exit codes: 0 success, 1 a --once poll failed, 2 bad command line or input.\n";
 
@@ -64,7 +85,7 @@ int main(int argc, char** argv)
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString opt = args.takeFirst();
         if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
-            std::fputs(kUsage, stdout);
+            std::printf(kUsage, qm::DefaultDnsQueryName().c_str());
             return kExitOk;
         }
         if (opt == QLatin1String("--version")) {
