@@ -46,7 +46,7 @@ public:
         if (!m_daemon.start(
                 {"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + config.toStdString()},
                 m_dir.filePath(QStringLiteral("daemon.log")).toStdString()) ||
-            !test::PumpEventsUntil([&] { return QFileInfo::exists(socket); }, 5s)) {
+            !test::PumpEventsUntil([&] { return QFileInfo::exists(socket) && Accepts(socket); }, 5s)) {
             m_error = "dbus-daemon did not start: " + m_daemon.log();
             return;
         }
@@ -57,6 +57,17 @@ public:
     const QString& address() const { return m_address; }
 
 private:
+    // The socket file exists from the daemon's bind on; a connection that is
+    // taken tells that it listens too.
+    static bool Accepts(const QString& socket)
+    {
+        const QString name = QStringLiteral("bus-ready-check");
+        const bool connected =
+            QDBusConnection::connectToBus(QStringLiteral("unix:path=") + socket, name).isConnected();
+        QDBusConnection::disconnectFromBus(name);
+        return connected;
+    }
+
     QTemporaryDir m_dir;
     test::ServerProcess m_daemon;
     std::string m_error;
