@@ -3,6 +3,8 @@
 #include "probes/HttpVerdict.h"
 #include "probes/TlsStream.h"
 
+#include <algorithm>
+
 namespace qm {
 
 namespace {
@@ -22,7 +24,21 @@ void ProbeSocket::ProbeHttps(const std::string& host, int port, const std::strin
 {
     if (!ConnectStream(host, port))
         return;
-    TlsStream tls(socketHandle());
+    // Every wait of the session also ends at a stop and within the exchange bound.
+    TlsStream tls(socketHandle(), [this](int fd, short events, std::chrono::milliseconds timeout) {
+        const int ms = static_cast<int>(std::min<std::chrono::milliseconds::rep>(timeout.count(), exchangeLeftMs()));
+        switch (WaitReady(fd, events, ms)) {
+        case Wait::Ready:
+            return SocketWait::Ready;
+        case Wait::TimedOut:
+            return SocketWait::TimedOut;
+        case Wait::Cancelled:
+            return SocketWait::Cancelled;
+        case Wait::Failed:
+            break;
+        }
+        return SocketWait::Failed;
+    });
     if (!tls.handshake(host, kHandshakeBound) ||
         !tls.send(HttpHeadRequest(host, userId, password), kSendBound)) {
         CloseSocket();
@@ -31,7 +47,7 @@ void ProbeSocket::ProbeHttps(const std::string& host, int port, const std::strin
     }
     const uint32_t start = clock().tick();
     std::string response;
-    const bool read = tls.receiveAll(response, kMaxReplyBytes, kReadIdleBound);
+    const bool read = tls.receiveAll(response, kMaxReplyBytes, kReadIdleBound, std::chrono::milliseconds(limits().replyMs));
     const uint32_t end = clock().tick();
     const int daysLeft = tls.certificateDaysLeft();
     tls.close();

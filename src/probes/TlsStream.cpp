@@ -87,7 +87,8 @@ void TlsStream::Free::operator()(ssl_st* ssl) const
     SSL_free(ssl);
 }
 
-TlsStream::TlsStream(int fd) : m_fd(fd), m_ctx(ClientContext())
+TlsStream::TlsStream(int fd, SocketWaiter waiter)
+    : m_fd(fd), m_wait(std::move(waiter)), m_ctx(ClientContext())
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     if (!m_ctx)
@@ -130,6 +131,8 @@ bool TlsStream::ready(SocketWait waited)
         m_error = "Timed out";
     else if (waited == SocketWait::Failed)
         m_error = "TLS: " + SocketErrorText(LastSocketError());
+    else if (waited == SocketWait::Cancelled)
+        m_error.clear();
     return waited == SocketWait::Ready;
 }
 
@@ -163,7 +166,7 @@ bool TlsStream::handshake(const std::string& host, std::chrono::milliseconds tim
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         const SocketWait waited =
-            left.count() > 0 ? WaitOnSocket(m_fd, events, left) : SocketWait::TimedOut;
+            left.count() > 0 ? m_wait(m_fd, events, left) : SocketWait::TimedOut;
         if (!ready(waited))
             return false;
     }
@@ -181,15 +184,16 @@ bool TlsStream::send(std::string_view text, std::chrono::milliseconds timeout)
             continue;
         }
         const short events = pendingEvents(0);
-        if (events == 0 || !ready(WaitOnSocket(m_fd, events, timeout)))
+        if (events == 0 || !ready(m_wait(m_fd, events, timeout)))
             return false;
     }
     return true;
 }
 
 bool TlsStream::receiveAll(std::string& out, std::size_t maxBytes,
-                           std::chrono::milliseconds idleTimeout)
+                           std::chrono::milliseconds idleTimeout, std::chrono::milliseconds totalTimeout)
 {
+    const auto deadline = Clock::now() + totalTimeout;
     char buf[4096];
     while (out.size() < maxBytes) {
         ERR_clear_error();
@@ -205,8 +209,14 @@ bool TlsStream::receiveAll(std::string& out, std::size_t maxBytes,
         const short events = pendingEvents(0);
         if (events == 0)
             return false;
-        const SocketWait waited = WaitOnSocket(m_fd, events, idleTimeout);
-        if (waited == SocketWait::TimedOut && !out.empty())
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return ready(SocketWait::TimedOut);
+        const bool lastWait = left <= idleTimeout;
+        const SocketWait waited = m_wait(m_fd, events, lastWait ? left : idleTimeout);
+        // Idle after some text: the server has answered and keeps the
+        // connection. At the bound of the whole read: a trickle, no answer.
+        if (waited == SocketWait::TimedOut && !out.empty() && !lastWait)
             return true;
         if (!ready(waited))
             return false;

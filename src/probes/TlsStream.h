@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,12 +17,17 @@ enum class SocketWait
 {
     Ready,
     TimedOut,
-    Failed
+    Failed,
+    Cancelled // the probe's run was stopped: the caller reports nothing
 };
 
 // Waits until the socket is ready for the poll events or the time is up. The
 // one place where a TLS session blocks.
 SocketWait WaitOnSocket(int fd, short events, std::chrono::milliseconds timeout);
+
+// How a session waits; a probe passes one that also ends at its stop and
+// within its exchange bound.
+using SocketWaiter = std::function<SocketWait(int fd, short events, std::chrono::milliseconds timeout)>;
 
 // A TLS client session over a connected stream socket that stays the caller's.
 // The session puts the socket into non-blocking mode and bounds every wait.
@@ -29,7 +35,7 @@ SocketWait WaitOnSocket(int fd, short events, std::chrono::milliseconds timeout)
 class TlsStream
 {
 public:
-    explicit TlsStream(int fd);
+    explicit TlsStream(int fd, SocketWaiter waiter = WaitOnSocket);
     ~TlsStream();
     TlsStream(const TlsStream&) = delete;
     TlsStream& operator=(const TlsStream&) = delete;
@@ -43,8 +49,9 @@ public:
     bool send(std::string_view text, std::chrono::milliseconds timeout);
     // Reads until the server closes, at most maxBytes. A wait idle for the
     // timeout ends the read: with the text so far when there is some, else
-    // as a failure.
-    bool receiveAll(std::string& out, std::size_t maxBytes, std::chrono::milliseconds idleTimeout);
+    // as a failure. The read as a whole ends at totalTimeout as a failure.
+    bool receiveAll(std::string& out, std::size_t maxBytes, std::chrono::milliseconds idleTimeout,
+                    std::chrono::milliseconds totalTimeout);
     // Whole days from now to the end of the server certificate's validity.
     int certificateDaysLeft() const;
     // Sends the closing alert without waiting for the server's.
@@ -64,6 +71,7 @@ private:
         void operator()(ssl_st* ssl) const;
     };
     int m_fd;
+    SocketWaiter m_wait;
     std::shared_ptr<ssl_ctx_st> m_ctx; // shared by the sessions of all probes
     std::unique_ptr<ssl_st, Free> m_ssl;
     std::string m_error;

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 
 #ifndef QUILLMERE_DNS_QUERY_NAME
@@ -128,6 +129,17 @@ int DNS_Query(ProbeSocket& probe, const std::string& queryName, const std::strin
         < 0) {
         probe.ReportFailure(FormatTemplate("Sendto failed: %1!s!", {SocketErrorText(LastSocketError())}));
         return kDnsSendFailed;
+    }
+    // The wait also ends at a stop of the run, which reports nothing.
+    switch (probe.WaitReady(fd.get(), POLLIN, waitMs)) {
+    case ProbeSocket::Wait::Cancelled:
+        return kDnsNoReply;
+    case ProbeSocket::Wait::TimedOut:
+        probe.ReportFailure("DNS_Query: ...receive timed out! " + SocketErrorText(WsaETimedOut));
+        return kDnsNoReply;
+    case ProbeSocket::Wait::Ready:
+    case ProbeSocket::Wait::Failed:
+        break;
     }
     // The first datagram that arrives is taken, whoever sent it.
     ssize_t received;

@@ -115,15 +115,17 @@ void ProbeTftp(ProbeSocket& probe, const std::string& host, int port, const std:
                                   .count();
             if (left <= 0)
                 break;
-            pollfd p{fd.get(), POLLIN, 0};
-            const int ready = ::poll(&p, 1, static_cast<int>(left));
-            if (ready == 0 || (ready < 0 && errno == EINTR))
+            const ProbeSocket::Wait waited = probe.WaitReady(fd.get(), POLLIN, static_cast<int>(left));
+            if (waited == ProbeSocket::Wait::Cancelled)
+                return;
+            if (waited == ProbeSocket::Wait::TimedOut)
                 continue;
             sockaddr_in from{};
             socklen_t fromLength = sizeof(from);
-            const ssize_t n = ready < 0 ? -1
-                                        : ::recvfrom(fd.get(), reply.data(), reply.size(), MSG_DONTWAIT,
-                                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
+            const ssize_t n = waited == ProbeSocket::Wait::Failed
+                                  ? -1
+                                  : ::recvfrom(fd.get(), reply.data(), reply.size(), MSG_DONTWAIT,
+                                               reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n < 0) {
                 if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                     continue;

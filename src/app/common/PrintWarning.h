@@ -39,6 +39,7 @@ enum class Severity
 {
     Error = 3,
     Warning = 4,
+    Info = 6,
 };
 
 // Writes `text` to stderr, one line for each of its lines. In the journal each

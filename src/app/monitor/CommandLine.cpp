@@ -1,5 +1,7 @@
 #include "app/monitor/CommandLine.h"
 
+#include "app/common/PrintWarning.h"
+
 #include <cstdio>
 
 namespace qm::cli {
@@ -61,8 +63,17 @@ std::optional<int> ParseNumber(const QString& text, int min, int max)
 
 void PrintError(const QString& text)
 {
-    std::fprintf(stderr, "quillmere-monitor: %s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    app::PrintDiagnostic(app::Severity::Error, QStringLiteral("quillmere-monitor: ") + text);
+}
+
+void PrintWarning(const QString& text)
+{
+    app::PrintDiagnostic(app::Severity::Warning, QStringLiteral("quillmere-monitor: ") + text);
+}
+
+void PrintNote(const QString& text)
+{
+    app::PrintDiagnostic(app::Severity::Info, QStringLiteral("quillmere-monitor: ") + text);
 }
 
 void PrintOut(const QString& text)

@@ -31,7 +31,11 @@ CommandLine ParseCommandLine(const QStringList& args, const QStringList& withVal
 // A whole number in [min, max], or nothing.
 std::optional<int> ParseNumber(const QString& text, int min, int max);
 
+// Diagnostics on stderr, "quillmere-monitor: " first; under the journal each
+// line carries its priority, so "journalctl -p warning" finds the first two.
 void PrintError(const QString& text);
+void PrintWarning(const QString& text);
+void PrintNote(const QString& text);
 void PrintOut(const QString& text);
 
 } // namespace qm::cli

@@ -89,7 +89,7 @@ int AddHost(SettingsStore& store, const QStringList& args)
                                             QStringLiteral("POP3"), QStringLiteral("IMAP4")};
     if (cl.has(QStringLiteral("--domain")) && kMailProtocols.contains(protocol) &&
         !cl.value(QStringLiteral("--domain")).contains(u'@'))
-        PrintError(QStringLiteral("warning: the e-mail domain \"%1\" has no \"@\"; it is "
+        PrintWarning(QStringLiteral("warning: the e-mail domain \"%1\" has no \"@\"; it is "
                                   "joined to the user id as it is (write it as @example.org)")
                        .arg(cl.value(QStringLiteral("--domain"))));
 

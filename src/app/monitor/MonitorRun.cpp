@@ -20,7 +20,7 @@ namespace qm::cli {
 namespace {
 // Threads still probing after a stop get this long to finish their probe
 // (every network wait of a probe is bounded well below it).
-constexpr int kStopGraceMs = 25000;
+constexpr int kStopGraceMs = 12000;
 
 QString ResultLine(const PollReport& r)
 {
@@ -31,11 +31,11 @@ QString ResultLine(const PollReport& r)
              OneLineField(r.message));
 }
 
-void PrintList(const QString& title, const QStringList& lines)
+void PrintList(void (*print)(const QString&), const QString& title, const QStringList& lines)
 {
-    PrintError(title);
+    print(title);
     for (const QString& line : lines)
-        PrintError(QStringLiteral("  ") + line);
+        print(QStringLiteral("  ") + line);
 }
 } // namespace
 
@@ -67,11 +67,11 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
     HostListModel& hosts = system.hosts();
     MonitorController& controller = system.controller();
     ExportScheduler& exporter = system.exporter();
-    QObject::connect(&exporter, &ExportScheduler::lastExportTextChanged, qApp, [](const QString& text) { PrintError(text); });
+    QObject::connect(&exporter, &ExportScheduler::lastExportTextChanged, qApp, [](const QString& text) { PrintNote(text); });
     QString lastDiskText;
     QObject::connect(&exporter, &ExportScheduler::diskTextChanged, qApp, [&](const QString& text) {
         if (text != lastDiskText)
-            PrintError(text);
+            PrintNote(text);
         lastDiskText = text;
     });
 
@@ -103,7 +103,7 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         exiting = true;
         workerGrace.stop();
         if (const int busy = controller.liveThreads(); busy > 0)
-            PrintError(QStringLiteral("%1 worker(s) still busy after the stop; leaving them").arg(busy));
+            PrintWarning(QStringLiteral("%1 worker(s) still busy after the stop; leaving them").arg(busy));
         const int left =
             std::max(0, MonitorSystem::kExitBoundMs - static_cast<int>(stopClock.elapsed()));
         auto told = std::make_shared<bool>(false);
@@ -111,7 +111,7 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
             if (*told || pending.isEmpty())
                 return;
             *told = true;
-            PrintList(QStringLiteral("waiting up to %1 s for %2 notification(s) or upload(s); "
+            PrintList(PrintWarning, QStringLiteral("waiting up to %1 s for %2 notification(s) or upload(s); "
                                      "SIGINT or SIGTERM again abandons them:")
                           .arg(left / 1000)
                           .arg(pending.size()),
@@ -119,11 +119,11 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         };
         auto done = [&, told](bool complete, const QStringList& abandoned) {
             if (!complete && !abandoned.isEmpty())
-                PrintList(QStringLiteral("abandoned %1 notification(s) or upload(s):")
+                PrintList(PrintError, QStringLiteral("abandoned %1 notification(s) or upload(s):")
                               .arg(abandoned.size()),
                           abandoned);
             else if (*told)
-                PrintError(QStringLiteral("notifications and uploads done"));
+                PrintNote(QStringLiteral("notifications and uploads done"));
             QCoreApplication::exit(exitCode);
         };
         system.finishPendingWork(left, giveUp ? MonitorSystem::PendingChanged() : changed, done);
@@ -194,12 +194,12 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         if (hosts.text(row, ColProtocol) != QLatin1String("SYSLOG"))
             firstPolls[tid] = FirstPoll{};
     }
-    PrintError(QStringLiteral("monitoring %1 of %2 host(s) from %3").arg(started).arg(hosts.rowCount()).arg(store.fileName()));
+    PrintNote(QStringLiteral("monitoring %1 of %2 host(s) from %3").arg(started).arg(hosts.rowCount()).arg(store.fileName()));
     if (hosts.rowCount() == 0)
-        PrintError(QStringLiteral("no hosts yet: add one with \"quillmere-monitor hosts add --host NAME --protocol PROTOCOL\""));
+        PrintWarning(QStringLiteral("no hosts yet: add one with \"quillmere-monitor hosts add --host NAME --protocol PROTOCOL\""));
 
     if (options.once && firstPolls.empty()) {
-        PrintError(QStringLiteral("--once: no enabled host to poll"));
+        PrintWarning(QStringLiteral("--once: no enabled host to poll"));
         exitCode = kExitFailure;
         QTimer::singleShot(0, qApp, finish);
     }
