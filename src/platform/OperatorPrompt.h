@@ -20,16 +20,23 @@ public:
 };
 
 // Writes every message to standard error; questions are answered with the
-// given default.
+// given default. When stderr is the systemd journal, each line starts with
+// its priority ("<3>" for an error, "<4>" for a warning) for the journal to keep.
 class StderrPrompt final : public OperatorPrompt
 {
 public:
-    explicit StderrPrompt(bool defaultAnswer = false) : m_defaultAnswer(defaultAnswer) {}
+    explicit StderrPrompt(bool defaultAnswer = false, bool journalPriorities = false)
+        : m_defaultAnswer(defaultAnswer), m_journal(journalPriorities)
+    {
+    }
     void inform(Icon icon, const std::string& text) override;
     bool confirm(const std::string& text) override;
 
 private:
+    const char* priority(Icon icon) const;
+
     bool m_defaultAnswer;
+    bool m_journal;
 };
 
 } // namespace qm

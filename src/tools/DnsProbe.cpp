@@ -68,11 +68,10 @@ std::string DefaultDnsQueryName()
 
 std::string DnsQueryNameFor(const std::string& entryDomain, const std::string& configuredName)
 {
-    std::string_view domain = entryDomain;
-    if (!domain.empty() && domain.front() == '@')
-        domain.remove_prefix(1);
-    if (!domain.empty())
-        return std::string(domain);
+    // A domain with "@" is the e-mail domain that new entries inherit from
+    // the defaults, not a name to ask for.
+    if (!entryDomain.empty() && entryDomain.find('@') == std::string::npos)
+        return entryDomain;
     return configuredName.empty() ? DefaultDnsQueryName() : configuredName;
 }
 

@@ -28,7 +28,7 @@ using DnsReply = std::array<uint8_t, kDnsBufferSize>;
 std::string DefaultDnsQueryName();
 
 // The name an entry's probe asks for: the entry's domain field when it is set
-// (a leading "@" of an e-mail domain dropped), else the configured name, else
+// and is not an e-mail domain (one with "@"), else the configured name, else
 // DefaultDnsQueryName().
 std::string DnsQueryNameFor(const std::string& entryDomain, const std::string& configuredName);
 

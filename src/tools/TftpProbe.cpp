@@ -98,7 +98,9 @@ void ProbeTftp(ProbeSocket& probe, const std::string& host, int port, const std:
         probe.ReportFailure(FormatTemplate("Connect Failed %1!s!", {SocketErrorText(LastSocketError())}));
         return;
     }
-    const std::string request = ReadRequest(fileName.empty() ? kTftpDefaultFile : fileName);
+    // An e-mail domain inherited from the defaults names no file.
+    const bool named = !fileName.empty() && fileName.find('@') == std::string::npos;
+    const std::string request = ReadRequest(named ? fileName : kTftpDefaultFile);
     std::array<uint8_t, kTftpBufferSize> reply{};
     const uint32_t start = probe.clock().tick();
     for (int sent = 0; sent < timing.requests; ++sent) {

@@ -11,6 +11,8 @@
 #include "store/SettingsStore.h"
 
 #include <QProcess>
+
+#include <sys/stat.h>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -382,6 +384,32 @@ TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
     EXPECT_TRUE(out.contains(QRegularExpression("\tOK\t.*\\[6_INFO\\]\\[SYSLOGD\\]: .*all good")));
     EXPECT_FALSE(out.contains("stranger"));
     EXPECT_EQ(out.count('\n'), 3);
+}
+
+// Under the journal, stderr is the file JOURNAL_STREAM names by device and
+// inode; each diagnostic line then starts with its priority.
+TEST_F(MonitorCliTest, DiagnosticsCarryJournalPrioritiesOnlyUnderTheJournal)
+{
+    const QString errFile = m_dir.filePath("journal");
+    WriteFile(errFile.toStdString(), "");
+    struct stat st{};
+    ASSERT_EQ(::stat(errFile.toLocal8Bit().constData(), &st), 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino));
+    p.setProcessEnvironment(env);
+    p.setStandardErrorFile(errFile);
+    p.start(QUILLMERE_MONITOR_BIN, {"--settings", settings(), "--database", database(), "--once"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString journal = QString::fromStdString(ReadFile(errFile.toStdString()));
+    EXPECT_TRUE(journal.contains("<6>quillmere-monitor: monitoring 0 of 0 host(s)")) << journal.toStdString();
+    EXPECT_TRUE(journal.contains("<4>quillmere-monitor: no hosts yet")) << journal.toStdString();
+
+    // Anywhere else (a pipe here) the same lines carry no prefix.
+    const CliRun plain = run({"--once"});
+    EXPECT_TRUE(plain.err.contains("\nquillmere-monitor: no hosts yet") || plain.err.startsWith("quillmere-monitor: no hosts yet"))
+        << plain.err.toStdString();
+    EXPECT_FALSE(plain.err.contains("<4>"));
 }
 
 TEST_F(MonitorCliTest, TraceRoutePrintsTheReport)

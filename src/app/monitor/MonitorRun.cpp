@@ -1,5 +1,6 @@
 #include "app/monitor/MonitorRun.h"
 
+#include "app/common/PrintWarning.h"
 #include "app/common/StopSignals.h"
 #include "app/monitor/CommandLine.h"
 #include "engine/MonitorSystem.h"
@@ -61,7 +62,7 @@ QString OneLineField(const QString& text)
 
 int RunMonitor(SettingsStore& store, const RunOptions& options)
 {
-    StderrPrompt prompt; // writes to stderr: safe from any thread
+    StderrPrompt prompt(false, app::StderrIsJournal()); // writes to stderr: safe from any thread
     MonitorSystem system(store, {&prompt, &prompt}, options.databaseFile);
     system.loadHosts();
     HostListModel& hosts = system.hosts();
