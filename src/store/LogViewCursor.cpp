@@ -53,27 +53,13 @@ void LogViewCursor::startHosts()
     m_hosts.clear();
     if (!ready())
         return;
-    // The first host is the smallest text (NULL is no host), each next one the
-    // smallest text above the last: one walk down the SERVICE index each,
-    // where GROUP BY HOST would read every row of a host before handing it out.
-    QSqlQuery first(m_db);
-    first.setForwardOnly(true);
-    if (!first.exec(QStringLiteral(
-            "SELECT HOST FROM HISTORY WHERE HOST IS NOT NULL ORDER BY HOST LIMIT 1"))) {
-        fail(first.lastError());
-        return;
-    }
-    if (!first.next()) {
-        if (first.lastError().isValid())
-            fail(first.lastError());
-        return;
-    }
-    m_lastHost = first.value(0).toString();
-    m_hosts.append(m_lastHost);
+    // SERVICES holds each distinct service of HISTORY, kept with the rows by
+    // ResultsDatabase: a few thousand rows at most, where GROUP BY HOST would
+    // walk the whole table.
     m_query = QSqlQuery(m_db);
     m_query.setForwardOnly(true);
-    if (!m_query.prepare(
-            QStringLiteral("SELECT HOST FROM HISTORY WHERE HOST > ? ORDER BY HOST LIMIT 1"))) {
+    if (!m_query.exec(QStringLiteral(
+            "SELECT DISTINCT HOST FROM SERVICES WHERE HOST IS NOT NULL ORDER BY HOST"))) {
         fail(m_query.lastError());
         return;
     }
@@ -125,11 +111,6 @@ bool LogViewCursor::step(std::chrono::steady_clock::duration budget)
 
 bool LogViewCursor::stepHost()
 {
-    m_query.bindValue(0, m_lastHost);
-    if (!m_query.exec()) {
-        fail(m_query.lastError());
-        return false;
-    }
     if (!m_query.next()) {
         const QSqlError error = m_query.lastError();
         if (error.isValid())
@@ -138,9 +119,7 @@ bool LogViewCursor::stepHost()
             cancel();
         return false;
     }
-    m_lastHost = m_query.value(0).toString();
-    m_hosts.append(m_lastHost);
-    m_query.finish();
+    m_hosts.append(m_query.value(0).toString());
     return true;
 }
 
