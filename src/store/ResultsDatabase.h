@@ -61,7 +61,7 @@ public:
     // Retention passes run after opening and then this often.
     static constexpr std::chrono::minutes kPruneInterval{60};
     // Time one retention slice aims at (the slice size follows it).
-    static constexpr std::chrono::milliseconds kPruneSliceTarget{15};
+    static constexpr std::chrono::milliseconds kPruneSliceTarget{10};
 
     explicit ResultsDatabase(OperatorPrompt& prompt);
     ~ResultsDatabase() override;
@@ -113,9 +113,8 @@ public:
     bool startPrune(int days);
     bool pruneSlice();
     bool pruning() const { return m_prune.active; }
-    // Rows removed by the current or last pass, and the longest slice so far.
+    // Rows removed by the current or last pass.
     qint64 prunedRows() const { return m_prune.deleted; }
-    std::chrono::microseconds longestPruneSlice() const { return m_prune.longestSlice; }
 
     // The open connection, for the log viewer's queries (main thread only).
     QSqlDatabase GetDatabase() const { return m_db; }
@@ -143,7 +142,6 @@ private:
         qint64 sliceRows = 4096;
         qint64 deleted = 0;
         QString cutoff; // DATESTAMP below which rows go
-        std::chrono::microseconds longestSlice{0};
     };
 
     bool configureConnection();
