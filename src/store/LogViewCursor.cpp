@@ -55,11 +55,13 @@ void LogViewCursor::startHosts()
         return;
     // SERVICES holds each distinct service of HISTORY, kept with the rows by
     // ResultsDatabase: a few thousand rows at most, where GROUP BY HOST would
-    // walk the whole table.
+    // walk the whole table. HISTORY is named too, so a missing table is an
+    // error as for the other query.
     m_query = QSqlQuery(m_db);
     m_query.setForwardOnly(true);
     if (!m_query.exec(QStringLiteral(
-            "SELECT DISTINCT HOST FROM SERVICES WHERE HOST IS NOT NULL ORDER BY HOST"))) {
+            "SELECT DISTINCT HOST FROM SERVICES WHERE HOST IS NOT NULL AND "
+            "EXISTS (SELECT 1 FROM HISTORY) ORDER BY HOST"))) {
         fail(m_query.lastError());
         return;
     }
