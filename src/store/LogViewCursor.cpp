@@ -74,6 +74,7 @@ void LogViewCursor::startService(const QString& host, const QString& protocol, c
     m_log = ServiceLog();
     m_sum = 0.0;
     m_latestStamp.clear();
+    m_zone = {};
     m_outOfOrder = false;
     bool portOk = false;
     const qint64 portNumber = port.trimmed().toLongLong(&portOk);
@@ -152,7 +153,7 @@ bool LogViewCursor::stepRow()
     row.failure = failed ? QStringLiteral("error") : QString();
     row.image = failed ? 1 : 0;
     row.stamp = m_query.value(3).toString();
-    row.dateStamp = LogViewQueries::LocalDateText(row.stamp);
+    row.dateStamp = LogViewQueries::LocalDateText(row.stamp, m_zone);
     row.selected = m_log.polls % 2 == 0;
     if (row.stamp < m_latestStamp)
         m_outOfOrder = true;

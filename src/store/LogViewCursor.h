@@ -79,6 +79,7 @@ private:
     ServiceLog m_log;
     double m_sum = 0.0;
     QString m_latestStamp;
+    LogViewQueries::ZoneCache m_zone;
     bool m_outOfOrder = false;
 };
 
