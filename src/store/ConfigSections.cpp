@@ -56,6 +56,16 @@ void SaveDatabaseFile(SettingsStore& store, const QString& path)
     WriteText(store, kDatabase, "DATABASE_FILE", path);
 }
 
+int LoadKeepDays(const SettingsStore& store)
+{
+    return std::max(0, store.readInt(kDatabase, QStringLiteral("KEEP_DAYS"), 0));
+}
+
+void SaveKeepDays(SettingsStore& store, int days)
+{
+    store.writeInt(kDatabase, QStringLiteral("KEEP_DAYS"), std::max(0, days));
+}
+
 FloatDefaults LoadFloatDefaults(const SettingsStore& store)
 {
     return {ReadFlag(store, kFloat, "FLOAT_ENABLE"), store.readInt(kFloat, QStringLiteral("SENSITIVITY"), 0)};

@@ -25,6 +25,11 @@ void SaveAuthenticationDefaults(SettingsStore& store, const AuthenticationDefaul
 // "ConfigDatabase"/"DATABASE_FILE".
 QString LoadDatabaseFile(const SettingsStore& store);
 void SaveDatabaseFile(SettingsStore& store, const QString& path);
+// "ConfigDatabase"/"KEEP_DAYS": results older than this many days are removed
+// from the results database; 0 (the default, also for a negative value) keeps
+// everything.
+int LoadKeepDays(const SettingsStore& store);
+void SaveKeepDays(SettingsStore& store, int days);
 
 // "ConfigFloatDefaults"; the sensitivity is the slider position (0 when unset).
 struct FloatDefaults

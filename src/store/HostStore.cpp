@@ -2,9 +2,12 @@
 
 #include "probes/Base64.h"
 #include "store/ConfigSections.h"
+#include "store/HostFields.h"
 #include "store/SettingsStore.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 
 namespace qm {
 
@@ -20,6 +23,55 @@ QString Name(std::string_view s)
 QString Flag(int v)
 {
     return v != 0 ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// The seconds of a "Freq" text: a whole number after optional blanks, with
+// anything after it ignored; nothing when there is none, it is negative or it
+// does not fit an int.
+std::optional<int> FrequencySeconds(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    if (i < text.size() && text[i] == QLatin1Char('+'))
+        ++i;
+    const qsizetype digits = i;
+    long long value = 0;
+    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
+        value = value * 10 + (text[i].unicode() - '0');
+        if (value > std::numeric_limits<int>::max())
+            return std::nullopt;
+    }
+    if (i == digits)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+// The host sections to read. A believable "Count" names them (missing ones
+// repeat the previous host); any other, absurd, negative or not a number,
+// reads only the sections that are stored, in index order.
+std::vector<int> HostSectionIndexes(const SettingsStore& store)
+{
+    const QString text = store.readString(QStringLiteral("HOSTS"), QStringLiteral("Count"));
+    bool parsed = text.isNull();
+    const int count = parsed ? 0 : text.trimmed().toInt(&parsed);
+    std::vector<int> indexes;
+    if (parsed && count >= 0 && count <= kHostCountLimit) {
+        for (int i = 0; i < count; ++i)
+            indexes.push_back(i);
+        return indexes;
+    }
+    const int end = parsed && count > 0 ? count : std::numeric_limits<int>::max();
+    for (const QString& name : store.childSections(QStringLiteral("HOSTS"))) {
+        const auto index = ParseWholeNumber(name, std::numeric_limits<int>::max());
+        if (index && *index < end)
+            indexes.push_back(*index);
+    }
+    std::sort(indexes.begin(), indexes.end());
+    store.addLoadWarning(QStringLiteral("\"HOSTS\" \"Count\" is \"%1\": only the %2 stored host sections are read")
+                             .arg(text.left(40))
+                             .arg(indexes.size()));
+    return indexes;
 }
 } // namespace
 
@@ -54,16 +106,26 @@ void ResetRuntimeColumns(HostTexts& texts, const QString& percentText)
 
 std::vector<HostTexts> LoadHosts(const SettingsStore& store)
 {
-    const int count = store.readInt(QStringLiteral("HOSTS"), QStringLiteral("Count"), 0);
+    const std::vector<int> indexes = HostSectionIndexes(store);
     std::vector<HostTexts> hosts;
-    hosts.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    hosts.reserve(indexes.size());
     HostTexts previous;
-    for (int i = 0; i < count; ++i) {
+    for (const int i : indexes) {
         HostTexts texts;
         const QString section = HostSection(i);
         for (const auto& v : kStoredHostValues)
             texts[v.column] = store.readString(section, Name(v.name), previous[v.column]);
         previous = texts;
+        // The poll thread waits the number before " sec"; a frequency it
+        // cannot wait would poll back to back.
+        if (const auto seconds = FrequencySeconds(texts[ColFreq])) {
+            texts[ColFreq] = QStringLiteral("%1 sec").arg(*seconds);
+        } else {
+            store.addLoadWarning(QStringLiteral("host \"%1\": frequency \"%2\" is not a number of seconds; %3 sec is used")
+                                     .arg(texts[ColHost].left(255), texts[ColFreq].left(40))
+                                     .arg(kDefaultHostFrequency));
+            texts[ColFreq] = QStringLiteral("%1 sec").arg(kDefaultHostFrequency);
+        }
         ResetRuntimeColumns(texts, QStringLiteral("0.00%"));
         hosts.push_back(std::move(texts));
     }

@@ -53,27 +53,15 @@ void LogViewCursor::startHosts()
     m_hosts.clear();
     if (!ready())
         return;
-    // The first host is the smallest text (NULL is no host), each next one the
-    // smallest text above the last: one walk down the SERVICE index each,
-    // where GROUP BY HOST would read every row of a host before handing it out.
-    QSqlQuery first(m_db);
-    first.setForwardOnly(true);
-    if (!first.exec(QStringLiteral(
-            "SELECT HOST FROM HISTORY WHERE HOST IS NOT NULL ORDER BY HOST LIMIT 1"))) {
-        fail(first.lastError());
-        return;
-    }
-    if (!first.next()) {
-        if (first.lastError().isValid())
-            fail(first.lastError());
-        return;
-    }
-    m_lastHost = first.value(0).toString();
-    m_hosts.append(m_lastHost);
+    // SERVICES holds each distinct service of HISTORY, kept with the rows by
+    // ResultsDatabase: a few thousand rows at most, where GROUP BY HOST would
+    // walk the whole table. HISTORY is named too, so a missing table is an
+    // error as for the other query.
     m_query = QSqlQuery(m_db);
     m_query.setForwardOnly(true);
-    if (!m_query.prepare(
-            QStringLiteral("SELECT HOST FROM HISTORY WHERE HOST > ? ORDER BY HOST LIMIT 1"))) {
+    if (!m_query.exec(QStringLiteral(
+            "SELECT DISTINCT HOST FROM SERVICES WHERE HOST IS NOT NULL AND "
+            "EXISTS (SELECT 1 FROM HISTORY) ORDER BY HOST"))) {
         fail(m_query.lastError());
         return;
     }
@@ -86,6 +74,7 @@ void LogViewCursor::startService(const QString& host, const QString& protocol, c
     m_log = ServiceLog();
     m_sum = 0.0;
     m_latestStamp.clear();
+    m_zone = {};
     m_outOfOrder = false;
     bool portOk = false;
     const qint64 portNumber = port.trimmed().toLongLong(&portOk);
@@ -125,11 +114,6 @@ bool LogViewCursor::step(std::chrono::steady_clock::duration budget)
 
 bool LogViewCursor::stepHost()
 {
-    m_query.bindValue(0, m_lastHost);
-    if (!m_query.exec()) {
-        fail(m_query.lastError());
-        return false;
-    }
     if (!m_query.next()) {
         const QSqlError error = m_query.lastError();
         if (error.isValid())
@@ -138,9 +122,7 @@ bool LogViewCursor::stepHost()
             cancel();
         return false;
     }
-    m_lastHost = m_query.value(0).toString();
-    m_hosts.append(m_lastHost);
-    m_query.finish();
+    m_hosts.append(m_query.value(0).toString());
     return true;
 }
 
@@ -171,7 +153,7 @@ bool LogViewCursor::stepRow()
     row.failure = failed ? QStringLiteral("error") : QString();
     row.image = failed ? 1 : 0;
     row.stamp = m_query.value(3).toString();
-    row.dateStamp = LogViewQueries::LocalDateText(row.stamp);
+    row.dateStamp = LogViewQueries::LocalDateText(row.stamp, m_zone);
     row.selected = m_log.polls % 2 == 0;
     if (row.stamp < m_latestStamp)
         m_outOfOrder = true;

@@ -21,11 +21,11 @@ class OperatorPrompt;
 // main thread, so a long read can move neither to another thread nor to a
 // second connection. Instead the caller steps the cursor from its event loop
 // and the thread stays free in between. Results recorded on the same
-// connection meanwhile are committed at once: SQLite commits a write while a
-// read statement of the same connection is still open.
+// connection meanwhile are committed by their batch as usual: SQLite commits
+// a write while a read statement of the same connection is still open.
 //
-// No step waits for the whole table: the hosts are found one index seek
-// each, and the rows of a service come straight off the SERVICE index.
+// No step waits for the whole table: the hosts come from the small SERVICES
+// table, and the rows of a service straight off the SERVICE index.
 class LogViewCursor
 {
 public:
@@ -76,10 +76,10 @@ private:
     Mode m_mode = Mode::Idle;
     QSqlQuery m_query;
     QStringList m_hosts;
-    QString m_lastHost;
     ServiceLog m_log;
     double m_sum = 0.0;
     QString m_latestStamp;
+    LogViewQueries::ZoneCache m_zone;
     bool m_outOfOrder = false;
 };
 

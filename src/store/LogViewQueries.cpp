@@ -85,21 +85,49 @@ void LogViewQueries::SortByTime(std::vector<Row>& rows)
 
 QString LogViewQueries::LocalDateText(const QString& stamp)
 {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    const QByteArray text = stamp.toLatin1();
-    if (std::sscanf(text.constData(), "%4d-%2d-%2d %2d:%2d:%2d", &year, &month, &day, &hour,
-                    &minute, &second) != 6)
+    ZoneCache cache;
+    return LocalDateText(stamp, cache);
+}
+
+QString LogViewQueries::LocalDateText(const QString& stamp, ZoneCache& cache)
+{
+    // "YYYY-MM-DD HH:MM:SS", digits at fixed places.
+    int fields[6] = {};
+    static constexpr int kStart[6] = {0, 5, 8, 11, 14, 17};
+    static constexpr int kLength[6] = {4, 2, 2, 2, 2, 2};
+    static constexpr char kAfter[6] = {'-', '-', ' ', ':', ':', 0};
+    if (stamp.size() < 19)
         return stamp;
+    for (int f = 0; f < 6; ++f) {
+        for (int i = kStart[f]; i < kStart[f] + kLength[f]; ++i) {
+            const char16_t c = stamp[i].unicode();
+            if (c < u'0' || c > u'9')
+                return stamp;
+            fields[f] = fields[f] * 10 + (c - u'0');
+        }
+        if (kAfter[f] != 0 && stamp[kStart[f] + kLength[f]] != QLatin1Char(kAfter[f]))
+            return stamp;
+    }
     std::tm utc{};
-    utc.tm_year = year - 1900;
-    utc.tm_mon = month - 1;
-    utc.tm_mday = day;
-    utc.tm_hour = hour;
-    utc.tm_min = minute;
-    utc.tm_sec = second;
+    utc.tm_year = fields[0] - 1900;
+    utc.tm_mon = fields[1] - 1;
+    utc.tm_mday = fields[2];
+    utc.tm_hour = fields[3];
+    utc.tm_min = fields[4];
+    utc.tm_sec = fields[5];
     const std::time_t when = timegm(&utc);
+    const long long hour = static_cast<long long>(when) - static_cast<long long>(when) % 3600;
+    if (hour != cache.hour) {
+        std::tm local{};
+        localtime_r(&when, &local);
+        cache = {hour, local.tm_gmtoff, local.tm_isdst, local.tm_zone};
+    }
+    const std::time_t shifted = when + cache.offset;
     std::tm local{};
-    localtime_r(&when, &local);
+    gmtime_r(&shifted, &local);
+    local.tm_gmtoff = cache.offset;
+    local.tm_isdst = cache.isDst;
+    local.tm_zone = cache.zone;
     char buffer[128];
     const std::size_t n = std::strftime(buffer, sizeof buffer, "%c", &local);
     return QString::fromLocal8Bit(buffer, static_cast<qsizetype>(n));

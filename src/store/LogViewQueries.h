@@ -68,6 +68,18 @@ public:
     // current C locale; a text in another form is returned as it is.
     static QString LocalDateText(const QString& stamp);
 
+    // The local-time offset of the last hour converted: the rows of one read
+    // share it, so each row is a plain conversion instead of a zone look-up.
+    // Offsets change on whole hours (daylight saving), so the hour is the key.
+    struct ZoneCache
+    {
+        long long hour = -1; // UTC seconds of the hour start
+        long offset = 0;     // local minus UTC, in seconds
+        int isDst = 0;
+        const char* zone = nullptr;
+    };
+    static QString LocalDateText(const QString& stamp, ZoneCache& cache);
+
 private:
     QSqlDatabase m_db;
     OperatorPrompt& m_prompt;

@@ -26,6 +26,19 @@ SettingsStore::SettingsStore(const QString& fileName)
         if (fd >= 0)
             ::close(fd);
     }
+
+    // Qt reads some sections only when they are first asked for; reading every
+    // key now finds a malformed file before anything could be written to it.
+    (void)m_settings->allKeys();
+    switch (m_settings->status()) {
+    case QSettings::NoError: break;
+    case QSettings::AccessError:
+        m_loadError = QStringLiteral("cannot read the settings file %1").arg(path);
+        break;
+    case QSettings::FormatError:
+        m_loadError = QStringLiteral("the settings file %1 is not in a readable format").arg(path);
+        break;
+    }
 }
 
 SettingsStore::~SettingsStore()
@@ -56,18 +69,37 @@ QString SettingsStore::readString(const QString& section, const QString& name, c
     return v.isValid() ? v.toString() : defaultValue;
 }
 
+// Qt would rewrite a file it could not parse with only what it understood:
+// a store that was not read whole takes no changes, so nothing is ever synced.
 void SettingsStore::writeInt(const QString& section, const QString& name, int value)
 {
-    m_settings->setValue(key(section, name), value);
+    if (m_loadError.isEmpty())
+        m_settings->setValue(key(section, name), value);
 }
 
 void SettingsStore::writeString(const QString& section, const QString& name, const QString& value)
 {
-    m_settings->setValue(key(section, name), value);
+    if (m_loadError.isEmpty())
+        m_settings->setValue(key(section, name), value);
+}
+
+QStringList SettingsStore::childSections(const QString& section) const
+{
+    QString group = section;
+    group.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    m_settings->beginGroup(group);
+    const QStringList names = m_settings->childGroups();
+    m_settings->endGroup();
+    return names;
 }
 
 bool SettingsStore::sync(QString* error)
 {
+    if (!m_loadError.isEmpty()) {
+        if (error)
+            *error = m_loadError + QStringLiteral("; nothing was saved, the file is left as it is");
+        return false;
+    }
     m_settings->sync();
     restrictPermissions();
     if (m_settings->status() != QSettings::NoError) {
@@ -87,13 +119,23 @@ QString SettingsStore::fileName() const
 
 QString SettingsStore::loadError() const
 {
-    switch (m_settings->status()) {
-    case QSettings::NoError: return {};
-    case QSettings::AccessError: return QStringLiteral("cannot read the settings file %1").arg(fileName());
-    case QSettings::FormatError:
-        return QStringLiteral("the settings file %1 is not in a readable format").arg(fileName());
+    return m_loadError;
+}
+
+QStringList SettingsStore::loadWarnings() const
+{
+    QStringList warnings;
+    if (!m_loadError.isEmpty())
+        warnings << m_loadError + QStringLiteral("; what could be read is used and nothing is saved to it");
+    return warnings + m_warnings;
+}
+
+void SettingsStore::addLoadWarning(const QString& warning) const
+{
+    if (!m_warningSet.contains(warning)) {
+        m_warningSet.insert(warning);
+        m_warnings << warning;
     }
-    return {};
 }
 
 void SettingsStore::restrictPermissions() const

@@ -45,6 +45,29 @@ constexpr std::array<Element, 15> kHostElements{{
     {"enable", ColEnabled},
 }};
 
+// Declares every entity name Escape() writes, so that any XML parser reads
+// the documents: "<!DOCTYPE ROOT [<!ENTITY iexcl "&#161;"> ...]>" on one line.
+QString DoctypeLine(const char* root)
+{
+    QString line = QStringLiteral("<!DOCTYPE %1 [").arg(QLatin1String(root));
+    for (std::size_t i = 0; i < kLatin1Entities.size(); ++i) {
+        const std::string_view name = kLatin1Entities[i];
+        if (i > 0)
+            line += QLatin1Char(' ');
+        line += QStringLiteral("<!ENTITY %1 \"&#%2;\">")
+                    .arg(QLatin1String(name.data(), static_cast<qsizetype>(name.size())))
+                    .arg(0xA1 + i);
+    }
+    return line + QStringLiteral("]>\n");
+}
+
+// Characters XML 1.0 allows: tab, line feed, carriage return, U+0020 up,
+// except U+FFFE and U+FFFF (surrogates are judged in pairs by the caller).
+bool XmlAllows(char16_t u)
+{
+    return u == u'\t' || u == u'\n' || u == u'\r' || (u >= 0x20 && u != 0xFFFE && u != 0xFFFF);
+}
+
 QString ImageLine(int image)
 {
     return QString::asprintf("\t    <image>images/Error_%.02d.gif</image>\n", image);
@@ -65,9 +88,18 @@ QString StatusXml::Escape(const QString& text)
     // replacement produces a character that a later one would replace.
     QString out;
     out.reserve(text.size() + text.size() / 4);
-    for (const QChar c : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
         const char16_t u = c.unicode();
-        if (u == u'&')
+        if (c.isSurrogate()) {
+            // A pair stays whole; half of one is no character at all.
+            if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+                out += c;
+                out += text[++i];
+            }
+        } else if (!XmlAllows(u))
+            continue;
+        else if (u == u'&')
             out += QLatin1String("&amp;");
         else if (u == u'"')
             out += QLatin1String("&quot;");
@@ -88,7 +120,7 @@ QString StatusXml::Escape(const QString& text)
 
 QByteArray StatusXml::ServerDocument(const std::vector<HostRow>& rows)
 {
-    QString out = QStringLiteral("<sessions>\n");
+    QString out = DoctypeLine("sessions") + QStringLiteral("<sessions>\n");
     for (const HostRow& row : rows) {
         out += QLatin1String("\t<session>\n");
         out += ImageLine(row.image);
@@ -102,7 +134,7 @@ QByteArray StatusXml::ServerDocument(const std::vector<HostRow>& rows)
 
 QByteArray StatusXml::MessageDocument(const std::vector<MessageRow>& rows)
 {
-    QString out = QStringLiteral("<messages>\n");
+    QString out = DoctypeLine("messages") + QStringLiteral("<messages>\n");
     for (const MessageRow& row : rows) {
         out += QLatin1String("\t<message>\n");
         out += ImageLine(row.image);

@@ -5,9 +5,11 @@
 #include "support/MaildirSmtpServer.h"
 #include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
+#include "support/RecordingPrompt.h"
 #include "support/TestNamespace.h"
 
 #include "store/HostStore.h"
+#include "store/ResultsDatabase.h"
 #include "store/SettingsStore.h"
 
 #include <QProcess>
@@ -77,6 +79,10 @@ TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
     ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO"}).exitCode, 0);
     const std::string before = settingsBytes();
     ASSERT_FALSE(before.empty());
+    // A file whose third line has a bad port: nothing of it is imported.
+    const QString badFile = m_dir.filePath("bad.csv");
+    WriteFile(badFile.toStdString(),
+              "Protocol,Host,Port\nHTTP,127.0.0.1,80\nHTTP,127.0.0.2,99999\n");
 
     // Each in a namespace of its own: the unresolvable name must not reach
     // a name server.
@@ -99,6 +105,8 @@ TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
          "Can't resolve no-such-host.invalid"},
         {{"hosts", "remove", "7"}, "no host with index \"7\""},
         {{"frobnicate"}, "unknown command \"frobnicate\""},
+        {{"hosts", "import", badFile}, "line 3: port \"99999\""},
+        {{"log", "show", "web"}, "no results database"},
     };
     for (const auto& b : bad) {
         const CliRun r = run(b.args, true);
@@ -410,6 +418,54 @@ TEST_F(MonitorCliTest, DiagnosticsCarryJournalPrioritiesOnlyUnderTheJournal)
     EXPECT_TRUE(plain.err.contains("\nquillmere-monitor: no hosts yet") || plain.err.startsWith("quillmere-monitor: no hosts yet"))
         << plain.err.toStdString();
     EXPECT_FALSE(plain.err.contains("<4>"));
+}
+
+TEST_F(MonitorCliTest, HostsImportAndExportRoundTripAndLogCommandsReadTheDatabase)
+{
+    // Columns in any order, texts that need quoting, the rest from defaults.
+    const QString csv = m_dir.filePath("hosts.csv");
+    WriteFile(csv.toStdString(), "Protocol,Host,Nickname,Port,Freq\r\n"
+                                 "HTTP,127.0.0.1,\"web, \"\"main\"\"\nsite\",8080,30 sec\r\n"
+                                 "\r\n"
+                                 "ECHO,127.0.0.2,,,5\r\n");
+    const CliRun imported = run({"hosts", "import", csv});
+    ASSERT_EQ(imported.exitCode, 0) << imported.err.toStdString();
+    const CliRun exported = run({"hosts", "export"});
+    ASSERT_EQ(exported.exitCode, 0);
+    const QStringList lines = exported.out.split('\n');
+    ASSERT_GE(lines.size(), 4);
+    EXPECT_TRUE(lines[0].startsWith("Host,Address,Nickname,Protocol,Port,Freq,UserID,Password,"));
+    EXPECT_TRUE(lines[1].startsWith("127.0.0.1,127.0.0.1,\"web, \"\"main\"\"")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("site\",HTTP,8080,30 sec,"));
+    EXPECT_TRUE(lines[3].startsWith("127.0.0.2,127.0.0.2,,ECHO,7,5 sec,")) << lines[3].toStdString();
+    // The export reads back as the same hosts, above the ones already there.
+    WriteFile(csv.toStdString(), exported.out.toStdString());
+    ASSERT_EQ(run({"hosts", "import", csv}).exitCode, 0);
+    EXPECT_EQ(run({"hosts", "export"}).out, exported.out + lines.mid(1).join('\n'));
+
+    {
+        ScriptedPrompt prompt;
+        ResultsDatabase db(prompt);
+        ASSERT_TRUE(db.openFile(database()));
+        for (const char* time : {"100", "300", "2147483647"})
+            db.RecordResults("web", "HTTP", "80", "60", time, "m", time[0] == '2' ? "1" : "0");
+        db.RecordResults("old", "FTP", "21", "60", "5", "m", "0");
+        QSqlQuery q(db.GetDatabase());
+        ASSERT_TRUE(q.exec("UPDATE HISTORY SET DATESTAMP = '2001-01-01 00:00:00.000' "
+                           "WHERE HOST = 'old'"));
+    }
+    EXPECT_EQ(run({"log", "hosts"}).out, "old\nweb\n");
+    const CliRun show = run({"log", "show", "web", "HTTP", "80"});
+    EXPECT_EQ(show.exitCode, 0);
+    const QStringList shown = show.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(shown.size(), 6) << show.out.toStdString();
+    EXPECT_TRUE(shown[3].endsWith("\tm\terror\terror")) << shown[3].toStdString();
+    EXPECT_EQ(shown[4], "Average Response Time: 200.00 msec");
+    EXPECT_EQ(shown[5], "# Polls 3");
+    EXPECT_EQ(run({"log", "prune", "--days", "1"}).out, "1 Records Deleted\n");
+    EXPECT_EQ(run({"log", "hosts"}).out, "web\n");
+    EXPECT_EQ(run({"log", "clear"}).out, "3 Records Deleted\n");
+    EXPECT_EQ(run({"log", "hosts"}).out, "");
 }
 
 TEST_F(MonitorCliTest, TraceRoutePrintsTheReport)

@@ -1,5 +1,6 @@
 // The settings store: hosts and preferences survive a round trip, missing
-// values repeat the previous host's, and the file stays private.
+// values repeat the previous host's, the file stays private, and a damaged
+// file is survived without being rewritten.
 
 #include "store/HostStore.h"
 #include "probes/Base64.h"
@@ -21,6 +22,7 @@ HostTexts Host(const QString& name)
     for (const auto& v : kStoredHostValues)
         t[v.column] = QString::fromUtf8("%1 %2 =;, \"q\" \u00e9#").arg(name, v.name.data());
     t[ColPassword] = QString::fromStdString(Base64Encode("s3cret:with=signs"));
+    t[ColFreq] = "45 sec";
     return t;
 }
 
@@ -115,6 +117,67 @@ TEST_F(HostStoreTest, UnreadableFileIsReportedAndUnparsableNumbersFallBack)
     EXPECT_EQ(ColumnNumber(""), 0);
     EXPECT_EQ(ColumnNumber("abc"), 0);
     EXPECT_EQ(ColumnNumber("-3x"), -3);
+}
+
+TEST_F(HostStoreTest, DamagedFilesLoadWhatTheyCanWithWarnings)
+{
+    struct Case
+    {
+        const char* name;
+        const char* file;
+        QStringList hosts;    // "HOST FREQ" of each loaded host
+        QStringList warnings; // a text each warning holds, in order
+        bool malformed = false;
+    };
+    const Case cases[] = {
+        {"absurd count", "[HOSTS]\nCount=2000000000\n0\\HOST=a\n0\\FREQ=60 sec\n7\\HOST=b\n",
+         {"a 60 sec", "b 60 sec"}, {"\"Count\" is \"2000000000\": only the 2 stored"}},
+        {"count not a number", "[HOSTS]\nCount=lots\n1\\HOST=b\n1\\FREQ=5 sec\n",
+         {"b 5 sec"}, {"\"Count\" is \"lots\""}},
+        {"negative count", "[HOSTS]\nCount=-3\n0\\HOST=a\n0\\FREQ=9 sec\n", {"a 9 sec"}, {"is \"-3\""}},
+        {"bad frequencies",
+         "[HOSTS]\nCount=4\n0\\HOST=a\n0\\FREQ=-5 sec\n1\\HOST=b\n1\\FREQ=soon\n"
+         "2\\HOST=c\n2\\FREQ=60\n3\\HOST=d\n3\\FREQ=99999999999 sec\n",
+         {"a 120 sec", "b 120 sec", "c 60 sec", "d 120 sec"},
+         {"host \"a\": frequency \"-5 sec\" is not a number of seconds; 120 sec is used", "host \"b\"",
+          "host \"d\""}},
+        {"no frequency at all", "[HOSTS]\nCount=2\n0\\HOST=a\n1\\HOST=b\n", {"a 120 sec", "b 120 sec"},
+         {"host \"a\"", "host \"b\""}},
+        {"malformed file", "[HOSTS]\nCount=2\n0\\HOST=a\n0\\FREQ=30 sec\n[HOSTS\n1\\HOST=b\n",
+         {"a 30 sec", "b 30 sec"}, {"not in a readable format; what could be read is used"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile f(file());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(c.file);
+        f.close();
+        {
+            SettingsStore store(file());
+            EXPECT_EQ(!store.loadError().isEmpty(), c.malformed);
+            LoadHosts(store); // a second load tells nothing new
+            auto hosts = LoadHosts(store);
+            QStringList loaded;
+            for (const HostTexts& h : hosts)
+                loaded << h[ColHost] + ' ' + h[ColFreq];
+            EXPECT_EQ(loaded, c.hosts);
+            const QStringList warnings = store.loadWarnings();
+            ASSERT_EQ(warnings.size(), c.warnings.size()) << warnings.join('\n').toStdString();
+            for (qsizetype i = 0; i < warnings.size(); ++i)
+                EXPECT_TRUE(warnings[i].contains(c.warnings[i])) << warnings[i].toStdString();
+
+            // A file Qt could not read whole refuses every save and stays as it is.
+            hosts.pop_back();
+            SaveHosts(store, hosts);
+            SaveColumnPreferences(store, {});
+            QString error;
+            EXPECT_EQ(store.sync(&error), !c.malformed);
+            EXPECT_EQ(error.contains("nothing was saved"), c.malformed) << error.toStdString();
+        }
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll() == c.file, c.malformed);
+        f.close();
+    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// The results database: creation, upgrade of older files, recording, clearing
-// and exclusive use of the file.
+// The results database: creation, upgrade of older files, recording, clearing,
+// the services table, retention, what a killed writer leaves, and exclusive
+// use of the file.
 
 #include "StoreTestSupport.h"
 
@@ -7,11 +8,17 @@
 #include "store/SettingsStore.h"
 #include "support/ServerProcess.h"
 
+#include "store/ConfigSections.h"
+
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <csignal>
 
 namespace qm::test {
 namespace {
@@ -258,6 +265,137 @@ TEST_F(ResultsDatabaseTest, UnusableFilesAreShownAndLeftAlone)
     EXPECT_NE(shown[0].text.find("does not exist"), std::string::npos) << shown[0].text;
     EXPECT_EQ(shown[1].icon, OperatorPrompt::Icon::Stop);
     EXPECT_NE(shown[1].text.find("not a database"), std::string::npos) << shown[1].text;
+}
+
+// SERVICES against the services of HISTORY, each "host|protocol|port".
+void ExpectServicesMatchHistory(ResultsDatabase& db, const QString& when)
+{
+    const char* const row = "SELECT coalesce(HOST, 'NULL') || '|' || coalesce(PROTOCOL, 'NULL') "
+                            "|| '|' || coalesce(PORT, 'NULL') AS s FROM %1 ";
+    const QStringList services = Column(db, QString(row).arg("SERVICES") + "ORDER BY s");
+    EXPECT_EQ(services, Column(db, QString(row).arg("HISTORY") +
+                                       "GROUP BY HOST, PROTOCOL, PORT ORDER BY s"))
+        << when.toStdString();
+    EXPECT_EQ(services.size(), QSet<QString>(services.begin(), services.end()).size())
+        << when.toStdString();
+}
+
+TEST_F(ResultsDatabaseTest, ServicesTableFollowsHistoryAndIsRebuiltForOlderFiles)
+{
+    const QString path = m_cwd.path() + "/services.mdb";
+    {
+        ResultsDatabase db(m_prompt);
+        ASSERT_TRUE(db.openFile(path));
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(db.RecordResults("web", "HTTP", "80", "60", "1", "m", "0"));
+            ASSERT_TRUE(db.RecordResults("web", "HTTP", "8080", "60", "1", "m", "0"));
+            ASSERT_TRUE(db.RecordResults(QString(120, 'w'), "HTTP", "80", "60", "1", "m", "0"));
+            ASSERT_TRUE(db.RecordResults("", "", "", "", "", "", ""));
+        }
+        ExpectServicesMatchHistory(db, "recorded");
+        EXPECT_EQ(db.ClearHistory(), 12);
+        ExpectServicesMatchHistory(db, "cleared");
+        ASSERT_TRUE(db.RecordResults("mail", "SMTP", "25", "60", "1", "m", "0"));
+        ASSERT_TRUE(db.RecordResults("web", "HTTP", "80", "60", "1", "m", "0"));
+    }
+    // Rows added by a writer that knows nothing of SERVICES.
+    SeedFile(path, {"INSERT INTO HISTORY (HOST, PROTOCOL, PORT) VALUES ('new', 'ECHO', 0)",
+                    "INSERT INTO HISTORY (HOST, PROTOCOL, PORT) VALUES ('web', 'HTTP', 80)"});
+    {
+        ResultsDatabase db(m_prompt);
+        ASSERT_TRUE(db.openFile(path));
+        ExpectServicesMatchHistory(db, "rows from elsewhere");
+    }
+    // A file from before SERVICES existed.
+    SeedFile(path, {"DROP TABLE SERVICES", "DROP TABLE QUILLMERE_STATE"});
+    ResultsDatabase db(m_prompt);
+    ASSERT_TRUE(db.openFile(path));
+    ExpectServicesMatchHistory(db, "rebuilt");
+    EXPECT_EQ(Column(db, "SELECT count(*) FROM SERVICES"), QStringList({"3"}));
+    EXPECT_EQ(m_prompt.texts(), std::vector<std::string>({"12 Records Deleted"}));
+}
+
+TEST_F(ResultsDatabaseTest, RetentionRemovesExactlyTheOldRows)
+{
+    const QString path = m_cwd.path() + "/retention.mdb";
+    // Stamps relative to now; one old row comes after newer ones, as after
+    // setting the clock back, and one has no stamp at all.
+    const auto stamp = [](int days, int seconds = 0) {
+        return QDateTime::currentDateTimeUtc()
+            .addDays(-days)
+            .addSecs(seconds)
+            .toString("yyyy-MM-dd HH:mm:ss.zzz");
+    };
+    const QList<std::pair<QString, QString>> rows{
+        {"a", stamp(40)},       {"gone", stamp(31)}, {"a", stamp(29)},
+        {"a", stamp(30, 600)}, {"a", stamp(45)},    {"b", stamp(1)},
+        {"a", QString()},
+    };
+    {
+        ResultsDatabase db(m_prompt);
+        ASSERT_TRUE(db.openFile(path));
+        for (const auto& [host, when] : rows) {
+            ASSERT_TRUE(db.RecordResults(host, "HTTP", "80", "60", "1", "m", "0"));
+            QSqlQuery q(db.GetDatabase());
+            ASSERT_TRUE(q.exec(QString("UPDATE HISTORY SET DATESTAMP = %1 WHERE \"INDEX\" = "
+                                       "(SELECT max(\"INDEX\") FROM HISTORY)")
+                                   .arg(when.isEmpty() ? "NULL" : "'" + when + "'")));
+        }
+        // On demand, a slice at a time.
+        ASSERT_TRUE(db.startPrune(30));
+        int slices = 0;
+        while (db.pruneSlice() && slices < 1000)
+            ++slices;
+        EXPECT_EQ(db.prunedRows(), 3);
+        EXPECT_EQ(Column(db, "SELECT HOST FROM HISTORY ORDER BY \"INDEX\""),
+                  QStringList({"a", "a", "b", "a"}));
+        ExpectServicesMatchHistory(db, "pruned");
+    }
+    // Kept days from the settings, pruned by the event loop after opening.
+    SaveKeepDays(m_settings, 2);
+    ResultsDatabase db(m_prompt);
+    ASSERT_TRUE(db.open(m_settings, path));
+    QElapsedTimer clock;
+    clock.start();
+    while (Column(db, "SELECT count(*) FROM HISTORY") != QStringList({"2"}) &&
+           clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(Column(db, "SELECT HOST FROM HISTORY ORDER BY \"INDEX\""),
+              QStringList({"b", "a"}));
+    EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
+}
+
+TEST_F(ResultsDatabaseTest, KilledWriterLeavesAnIntactFileWithAllButTheLastBatch)
+{
+    const QString path = m_cwd.path() + "/killed.mdb";
+    QProcess writer;
+    writer.start(RESULTS_DB_WRITER_BIN, {path});
+    ASSERT_TRUE(writer.waitForStarted(10000));
+    long printed = 0;
+    QByteArray output;
+    QElapsedTimer clock;
+    clock.start();
+    while (printed < 5500 && clock.elapsed() < 30000 && writer.state() == QProcess::Running) {
+        writer.waitForReadyRead(1000);
+        output += writer.readAllStandardOutput();
+        const QList<QByteArray> lines = output.split('\n');
+        if (lines.size() > 1)
+            printed = lines[lines.size() - 2].toLong();
+    }
+    ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
+    ASSERT_TRUE(writer.waitForFinished(10000));
+    ASSERT_GE(printed, 5500) << writer.readAllStandardError().toStdString();
+
+    ResultsDatabase db(m_prompt);
+    ASSERT_TRUE(db.openFile(path)) << Shown(m_prompt);
+    EXPECT_EQ(Column(db, "PRAGMA integrity_check"), QStringList({"ok"}));
+    // The rows kept are the first ones recorded, without a gap.
+    const long kept = Column(db, "SELECT count(*) FROM HISTORY").value(0).toLong();
+    EXPECT_GE(kept, printed - ResultsDatabase::kBatchRows);
+    EXPECT_EQ(Column(db, "SELECT count(*) FROM HISTORY WHERE CAST(MESSAGE AS INTEGER) != "
+                         "\"INDEX\" - 1"),
+              QStringList({"0"}));
+    ExpectServicesMatchHistory(db, "killed");
 }
 
 } // namespace

@@ -1,13 +1,29 @@
-// Byte-exact status documents and their escaping.
+// Byte-exact status documents, their escaping, and a strict XML parser
+// reading them.
 
 #include "store/StatusXml.h"
+#include "support/Command.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace qm::test {
 namespace {
+
+// The document after its first line, which must declare the entities for `root`.
+QByteArray Body(const QByteArray& document, const char* root)
+{
+    const qsizetype end = document.indexOf('\n');
+    const QByteArray doctype = document.left(end + 1);
+    EXPECT_TRUE(doctype.startsWith(QByteArray("<!DOCTYPE ") + root + " [<!ENTITY iexcl \"&#161;\"> "))
+        << doctype.left(80).toStdString();
+    EXPECT_TRUE(doctype.endsWith(" <!ENTITY yuml \"&#255;\">]>\n")) << doctype.right(80).toStdString();
+    return document.mid(end + 1);
+}
 
 TEST(StatusXmlTest, ServerDocumentByteForByte)
 {
@@ -59,8 +75,8 @@ TEST(StatusXmlTest, ServerDocumentByteForByte)
     expected += "\t</session>\n</sessions>\n";
     HostTexts second;
     second[ColHost] = "b";
-    EXPECT_EQ(StatusXml::ServerDocument({{3, first}, {12, second}}), expected);
-    EXPECT_EQ(StatusXml::ServerDocument({}), QByteArray("<sessions>\n</sessions>\n"));
+    EXPECT_EQ(Body(StatusXml::ServerDocument({{3, first}, {12, second}}), "sessions"), expected);
+    EXPECT_EQ(Body(StatusXml::ServerDocument({}), "sessions"), QByteArray("<sessions>\n</sessions>\n"));
 }
 
 TEST(StatusXmlTest, MessageDocumentByteForByte)
@@ -85,8 +101,8 @@ TEST(StatusXmlTest, MessageDocumentByteForByte)
                                 "\t\t<timedate>06 Dec 26 02:35:40</timedate>\n"
                                 "\t</message>\n"
                                 "</messages>\n";
-    EXPECT_EQ(StatusXml::MessageDocument(rows), expected);
-    EXPECT_EQ(StatusXml::MessageDocument({}), QByteArray("<messages>\n</messages>\n"));
+    EXPECT_EQ(Body(StatusXml::MessageDocument(rows), "messages"), expected);
+    EXPECT_EQ(Body(StatusXml::MessageDocument({}), "messages"), QByteArray("<messages>\n</messages>\n"));
 }
 
 TEST(StatusXmlTest, LatinOneEntitiesAcrossTheRange)
@@ -112,10 +128,51 @@ TEST(StatusXmlTest, LatinOneEntitiesAcrossTheRange)
     all.removeDuplicates();
     EXPECT_EQ(all.size(), 0xFF - 0xA1 + 1);
 
-    // Left alone: the apostrophe, control characters, U+0080..U+00A0 and
-    // everything above U+00FF.
-    const QString untouched = QString::fromUtf8("it's\t\x01\u0080\u009f\u00a0\u0100\u20ac");
+    // Left alone: the apostrophe, tab, U+0080..U+00A0 and everything above
+    // U+00FF that XML allows.
+    const QString untouched = QString::fromUtf8("it's\t\u0080\u009f\u00a0\u0100\u20ac\U0001F600");
     EXPECT_EQ(StatusXml::Escape(untouched), untouched);
+}
+
+TEST(StatusXmlTest, StrictXmlParserReadsWhatPeersSent)
+{
+    // Every control character, every Latin-1 letter, the XML markup
+    // characters, non-characters and a lone half of a surrogate pair.
+    QString peer = QString::fromUtf8("caf\u00e9 <&> \"q\" it's ");
+    for (char16_t c = 1; c <= 0xFF; ++c)
+        if (c < 0x20 || c >= 0x7F)
+            peer += QChar(c);
+    peer += QChar(0xFFFE) + QString(QChar(0xD800)) + QChar(0xFFFF) + QString::fromUtf8("\U0001F600");
+    // What a parser gives back: the controls left out but tab and line ends
+    // (a carriage return reads as a line feed), the rest as sent.
+    QString kept = QString::fromUtf8("caf\u00e9 <&> \"q\" it's \t\n\n");
+    for (char16_t c = 0x7F; c <= 0xFF; ++c)
+        kept += QChar(c);
+    kept += QString::fromUtf8("\U0001F600");
+
+    HostTexts row;
+    row[ColMessage] = peer;
+    QTemporaryDir dir;
+    const QString server = dir.filePath("server.xml"), message = dir.filePath("message.xml"),
+                  script = dir.filePath("read.py");
+    const std::pair<QString, QByteArray> files[] = {
+        {server, StatusXml::ServerDocument({{1, row}})},
+        {message, StatusXml::MessageDocument({{1, peer, "5", "06 Dec 26 02:35:40"}})},
+        {script, "import json, sys, xml.etree.ElementTree as ET\n"
+                 "texts = [e.text for e in ET.parse(sys.argv[1]).iter('message')]\n"
+                 "texts += [e.text for e in ET.parse(sys.argv[2]).iter('text')]\n"
+                 "print(json.dumps(texts))\n"}};
+    for (const auto& [path, bytes] : files) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+    const CommandResult r = RunCommand(
+        QStringLiteral("python3 %1 %2 %3").arg(script, server, message).toStdString(), 30);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const QJsonArray texts = QJsonDocument::fromJson(QByteArray::fromStdString(r.output)).array();
+    ASSERT_EQ(texts.size(), 2) << r.output;
+    for (const auto& text : texts)
+        EXPECT_EQ(text.toString(), kept);
 }
 
 } // namespace

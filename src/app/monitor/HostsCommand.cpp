@@ -1,13 +1,17 @@
 #include "app/monitor/HostsCommand.h"
 
 #include "app/monitor/CommandLine.h"
+#include "app/monitor/HostsCsv.h"
 #include "probes/Base64.h"
 #include "probes/ProbeSocket.h"
 #include "probes/ProtocolTable.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
 
+#include <QFile>
 #include <QTextStream>
+
+#include <cstdio>
 
 namespace qm::cli {
 
@@ -223,23 +227,82 @@ int RemoveHost(SettingsStore& store, const QStringList& args)
     return kExitOk;
 }
 
+int ImportHosts(SettingsStore& store, const QStringList& args)
+{
+    if (args.size() != 1) {
+        PrintError(QStringLiteral("hosts import takes one FILE"));
+        return kExitUsage;
+    }
+    QFile file(args.first());
+    if (!file.open(QIODevice::ReadOnly)) {
+        PrintError(QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+        return kExitUsage;
+    }
+    std::vector<HostTexts> imported;
+    QString error;
+    if (!HostsFromCsv(store, QString::fromUtf8(file.readAll()), imported, error)) {
+        PrintError(QStringLiteral("%1: %2; no host was imported").arg(file.fileName(), error));
+        return kExitUsage;
+    }
+    auto hosts = LoadHosts(store);
+    if (hosts.size() + imported.size() > static_cast<std::size_t>(kHostCountLimit)) {
+        PrintError(QStringLiteral("%1 hosts and %2 more would pass the limit of %3; no host was imported")
+                       .arg(hosts.size())
+                       .arg(imported.size())
+                       .arg(kHostCountLimit));
+        return kExitUsage;
+    }
+    // The file's hosts go to the top of the list, in the file's order, as
+    // "hosts add" puts a new host there; one write of the store for all.
+    hosts.insert(hosts.begin(), imported.begin(), imported.end());
+    SaveHosts(store, hosts);
+    if (!store.sync(&error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    PrintOut(QStringLiteral("imported %1 host(s)").arg(imported.size()));
+    return kExitOk;
+}
+
+int ExportHosts(const SettingsStore& store, const QStringList& args)
+{
+    if (!args.isEmpty()) {
+        PrintError(QStringLiteral("unexpected argument %1").arg(args.first()));
+        return kExitUsage;
+    }
+    const QByteArray csv = HostsToCsv(LoadHosts(store)).toUtf8();
+    std::fwrite(csv.constData(), 1, static_cast<std::size_t>(csv.size()), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+}
+
 } // namespace
 
 int RunHostsCommand(SettingsStore& store, const QStringList& args)
 {
     if (args.isEmpty()) {
-        PrintError(QStringLiteral("hosts needs one of: list, add, remove"));
+        PrintError(QStringLiteral("hosts needs one of: list, add, remove, import, export"));
         return kExitUsage;
     }
     const QString verb = args.first();
     const QStringList rest = args.mid(1);
+    // A file Qt could not read whole is never rewritten from the part it read.
+    if ((verb == QLatin1String("add") || verb == QLatin1String("remove") ||
+         verb == QLatin1String("import")) &&
+        !store.loadError().isEmpty()) {
+        PrintError(QStringLiteral("%1; hosts %2 changes nothing").arg(store.loadError(), verb));
+        return kExitUsage;
+    }
     if (verb == QLatin1String("list"))
         return ListHosts(store);
     if (verb == QLatin1String("add"))
         return AddHost(store, rest);
     if (verb == QLatin1String("remove"))
         return RemoveHost(store, rest);
-    PrintError(QStringLiteral("unknown hosts command \"%1\"; use list, add or remove").arg(verb));
+    if (verb == QLatin1String("import"))
+        return ImportHosts(store, rest);
+    if (verb == QLatin1String("export"))
+        return ExportHosts(store, rest);
+    PrintError(QStringLiteral("unknown hosts command \"%1\"; use list, add, remove, import or export").arg(verb));
     return kExitUsage;
 }
 

@@ -8,7 +8,7 @@ class SettingsStore;
 
 namespace qm::cli {
 
-// "hosts list|add|remove": edits the monitored hosts in the settings store.
+// "hosts list|add|remove|import|export": edits the monitored hosts in the settings store.
 int RunHostsCommand(SettingsStore& store, const QStringList& args);
 
 } // namespace qm::cli

@@ -3,6 +3,7 @@
 
 #include "app/monitor/CommandLine.h"
 #include "app/monitor/HostsCommand.h"
+#include "app/monitor/LogCommand.h"
 #include "app/monitor/MonitorRun.h"
 #include "app/monitor/TraceRouteCommand.h"
 #include "store/SettingsStore.h"
@@ -24,6 +25,12 @@ const char kUsage[] =
     "        [--mail-to ADDRESS] [--mail-server SERVER] [--sound FILE] [--pager SEQUENCE]\n"
     "        [--no-notify]\n"
     "  quillmere-monitor [--settings FILE] hosts remove INDEX|--host NAME\n"
+    "  quillmere-monitor [--settings FILE] hosts import FILE\n"
+    "  quillmere-monitor [--settings FILE] hosts export\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE] log hosts\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE] log show HOST PROTOCOL PORT\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE] log clear\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE] log prune --days N\n"
     "  quillmere-monitor traceroute HOST\n"
     "\n"
     "Without a command, starts monitoring every enabled host and prints one line per\n"
@@ -61,6 +68,18 @@ const char kUsage[] =
     "                      name %s\n"
     "  --mail-to, --sound and --pager each switch that notification (and notification\n"
     "  itself) on for the new host; --no-notify keeps notification off.\n"
+    "\n"
+    "hosts import FILE adds the hosts of a CSV file (a header row of column titles\n"
+    "as \"hosts export\" writes them, Host and Protocol required, the others\n"
+    "optional) checked as \"hosts add\" checks them; one bad line rejects the whole\n"
+    "file, naming the line, and leaves the hosts as they were. hosts export\n"
+    "writes every host as CSV to standard output (Password in its Base64 form).\n"
+    "\n"
+    "log hosts lists the hosts of the results database; log show prints one\n"
+    "service's results in time order with their average response time and count;\n"
+    "log clear deletes every result; log prune --days N deletes the results older\n"
+    "than N days (\"KEEP_DAYS\" of \"ConfigDatabase\" does so while monitoring).\n"
+    "The database is held by one program at a time: stop monitoring first.\n"
     "\n"
     "Exit codes: 0 success, 1 a --once poll failed, 2 bad command line or input.\n";
 
@@ -130,6 +149,8 @@ int main(int argc, char** argv)
         return RunMonitor(store, run);
     if (args.first() == QLatin1String("hosts"))
         return RunHostsCommand(store, args.mid(1));
+    if (args.first() == QLatin1String("log"))
+        return RunLogCommand(store, run.databaseFile, args.mid(1));
     if (args.first() == QLatin1String("traceroute"))
         return RunTraceRouteCommand(args.mid(1));
     PrintError(QStringLiteral("unknown command \"%1\" (see --help)").arg(args.first()));
