@@ -1,0 +1,90 @@
+#pragma once
+
+#include "engine/EngineEvents.h"
+#include "engine/HostSession.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qm {
+
+class CancelToken;
+
+// One event from a worker, as it waits for the main thread.
+struct EngineEvent
+{
+    enum Kind : uint8_t { Success, Failure, Syslog, Status, Ended };
+    Kind kind = Status;
+    int code = 0; // the status code of a Status event
+    uint32_t threadId = 0;
+    int64_t postedNs = 0; // steady clock, when the worker posted it
+    std::unique_ptr<ProbeResult> result;
+    std::unique_ptr<HostSession> session;
+};
+
+// The bounded queue from the workers to the main thread. A post that finds it
+// full waits until the main thread has taken a batch, the poster's run was
+// stopped, or kMaxWaitMs have passed: back-pressure slows the producers and
+// never drops an event. Posts from the consumer's own thread never wait.
+// The consumer is woken once per batch through `wake`, called under the
+// queue's lock: it must only queue a call of takeBatch() on the consumer's
+// thread, never run it.
+class EngineEventQueue final : public EngineEvents
+{
+public:
+    static constexpr std::size_t kDefaultCapacity = 4096;
+    static constexpr int kMaxWaitMs = 5000;
+
+    explicit EngineEventQueue(std::function<void()> wake, std::size_t capacity = kDefaultCapacity);
+
+    // The stop token of the calling worker thread: a post that waits on a full
+    // queue ends its wait once the token is cancelled (and releaseWaiters()
+    // was called). Set for the thread's life by the worker's entry function.
+    class WorkerScope
+    {
+    public:
+        explicit WorkerScope(const CancelToken* token);
+        ~WorkerScope();
+        WorkerScope(const WorkerScope&) = delete;
+        WorkerScope& operator=(const WorkerScope&) = delete;
+
+    private:
+        const CancelToken* m_previous;
+    };
+
+    void reportSuccess(uint32_t tid, std::unique_ptr<ProbeResult> r) override;
+    void reportFailure(uint32_t tid, std::unique_ptr<ProbeResult> r) override;
+    void postSyslog(uint32_t tid, std::unique_ptr<ProbeResult> r) override;
+    void postStatus(uint32_t tid, int code) override;
+    void postThreadEnded(uint32_t tid, std::unique_ptr<HostSession> s) override;
+
+    // Moves every queued event into `batch` (cleared first) and lets waiting
+    // posters go on.
+    void takeBatch(std::vector<EngineEvent>& batch);
+    // Wakes waiting posters so that those whose run was stopped go on at once.
+    void releaseWaiters();
+    // No more deliveries: queued and later events are dropped, waiters go on.
+    void detach();
+
+    std::size_t capacity() const { return m_capacity; }
+
+private:
+    void post(EngineEvent event);
+
+    const std::function<void()> m_wake;
+    const std::size_t m_capacity;
+    const std::thread::id m_consumer;
+    std::mutex m_mutex;
+    std::condition_variable m_space;
+    std::vector<EngineEvent> m_queue;
+    bool m_wakePosted = false;
+    bool m_detached = false;
+    int m_waiters = 0;
+};
+
+} // namespace qm
