@@ -61,25 +61,23 @@ void EngineEventQueue::postThreadEnded(uint32_t tid, std::unique_ptr<HostSession
 void EngineEventQueue::post(EngineEvent event)
 {
     std::unique_lock lock(m_mutex);
-    {
-        if (m_queue.size() >= m_capacity && std::this_thread::get_id() != m_consumer) {
-            const CancelToken* stop = t_workerStop;
-            ++m_waiters;
-            m_space.wait_for(lock, std::chrono::milliseconds(kMaxWaitMs), [&] {
-                return m_queue.size() < m_capacity || m_detached || (stop != nullptr && stop->cancelled());
-            });
-            --m_waiters;
-        }
-        if (m_detached)
-            return; // the event and what it carries are freed here
-        event.postedNs = NowNs();
-        m_queue.push_back(std::move(event));
-        // Under the lock, so that detach() cannot pass between the check and
-        // the wake: the wake only queues a call on the consumer's thread.
-        if (!m_wakePosted) {
-            m_wakePosted = true;
-            m_wake();
-        }
+    if (m_queue.size() >= m_capacity && std::this_thread::get_id() != m_consumer) {
+        const CancelToken* stop = t_workerStop;
+        ++m_waiters;
+        m_space.wait_for(lock, std::chrono::milliseconds(kMaxWaitMs), [&] {
+            return m_queue.size() < m_capacity || m_detached || (stop != nullptr && stop->cancelled());
+        });
+        --m_waiters;
+    }
+    if (m_detached)
+        return; // the event and what it carries are freed here
+    event.postedNs = NowNs();
+    m_queue.push_back(std::move(event));
+    // Under the lock, so that detach() cannot pass between the check and the
+    // wake: the wake only queues a call on the consumer's thread.
+    if (!m_wakePosted) {
+        m_wakePosted = true;
+        m_wake();
     }
 }
 
@@ -97,6 +95,12 @@ void EngineEventQueue::takeBatch(std::vector<EngineEvent>& batch)
     }
     if (waiters)
         m_space.notify_all();
+}
+
+int EngineEventQueue::waitingPosters()
+{
+    std::lock_guard lock(m_mutex);
+    return m_waiters;
 }
 
 void EngineEventQueue::releaseWaiters()

@@ -72,6 +72,8 @@ public:
     void detach();
 
     std::size_t capacity() const { return m_capacity; }
+    // Posters waiting for room right now.
+    int waitingPosters();
 
 private:
     void post(EngineEvent event);
