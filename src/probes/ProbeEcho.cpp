@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 namespace qm {
 
@@ -78,7 +79,7 @@ EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_
             result.outcome = EchoExchange::TooLate;
             return result;
         }
-        if (check.kind == EchoReplyCheck::NotMine)
+        if (check.kind == EchoReplyCheck::NotMine || check.sequence != sequence)
             continue;
         result.outcome = EchoExchange::Answered;
         result.echoTimeMs = check.echoTimeMs;
@@ -86,23 +87,62 @@ EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_
     }
 }
 
+namespace {
+// Each thread keeps one echo socket for its life. Opening one per echo costs
+// four system calls, and while raw sockets come and go by the thousand per
+// second the kernel's delivery to raw sockets can pass one by: the reply is on
+// the wire, the prober waits in vain. Late replies of earlier exchanges that
+// wait in the socket are told apart by their sequence number. A thread that
+// moves to another network namespace gets a new socket there.
+class ThreadEchoSocket
+{
+public:
+    // The open socket, or null with the failure text set.
+    IcmpSocket* get(uint16_t identifier, std::string& failure)
+    {
+        struct stat ns{};
+        const ino_t space = ::stat("/proc/thread-self/ns/net", &ns) == 0 ? ns.st_ino : 0;
+        if (m_socket.isOpen() && m_identifier == identifier && m_space == space)
+            return &m_socket;
+        m_socket.close();
+        if (!m_socket.open(identifier)) {
+            failure = FormatTemplate("WSASocket() failed: %1!s!", {SocketErrorText(m_socket.error())});
+            return nullptr;
+        }
+        const timeval tv{0, kEchoTimeoutMs * 1000};
+        if (::setsockopt(m_socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
+            failure = FormatTemplate("Failed to set recv timeout: %1!s!", {SocketErrorText(LastSocketError())});
+            m_socket.close();
+            return nullptr;
+        }
+        if (::setsockopt(m_socket.fd(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) != 0) {
+            failure = FormatTemplate("Failed to set send timeout: %1!s!", {SocketErrorText(LastSocketError())});
+            m_socket.close();
+            return nullptr;
+        }
+        m_identifier = identifier;
+        m_space = space;
+        return &m_socket;
+    }
+
+private:
+    IcmpSocket m_socket;
+    uint16_t m_identifier = 0;
+    ino_t m_space = 0;
+};
+} // namespace
+
 void ProbeSocket::ProbeEcho(const std::string& host)
 {
     const uint16_t identifier = EchoIdentifier();
-    IcmpSocket icmp;
-    if (!icmp.open(identifier)) {
-        ReportFailure(FormatTemplate("WSASocket() failed: %1!s!", {SocketErrorText(icmp.error())}));
+    thread_local ThreadEchoSocket echoSocket;
+    std::string failure;
+    IcmpSocket* socket = echoSocket.get(identifier, failure);
+    if (socket == nullptr) {
+        ReportFailure(failure);
         return;
     }
-    const timeval tv{0, kEchoTimeoutMs * 1000};
-    if (::setsockopt(icmp.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
-        ReportFailure(FormatTemplate("Failed to set recv timeout: %1!s!", {SocketErrorText(LastSocketError())}));
-        return;
-    }
-    if (::setsockopt(icmp.fd(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) != 0) {
-        ReportFailure(FormatTemplate("Failed to set send timeout: %1!s!", {SocketErrorText(LastSocketError())}));
-        return;
-    }
+    IcmpSocket& icmp = *socket;
     sockaddr_in target;
     if (ResolveAddress(host, 0, target) != 0)
         return;
