@@ -21,8 +21,10 @@ uint16_t EchoIdentifier()
     return static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
 }
 
-EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_t identifier,
-                          uint16_t sequence, const Clock& clock, int replyLimitMs, int receiveWaitMs)
+namespace {
+template <typename Channel>
+EchoExchange Exchange(Channel& socket, const sockaddr_in& target, uint16_t identifier, uint16_t sequence,
+                      const Clock& clock, int replyLimitMs, int receiveWaitMs)
 {
     EchoExchange result;
     std::array<uint8_t, kEchoBufferSize> request{};
@@ -86,9 +88,17 @@ EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_
         return result;
     }
 }
+} // namespace
+
+EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_t identifier,
+                          uint16_t sequence, const Clock& clock, int replyLimitMs, int receiveWaitMs)
+{
+    return Exchange(socket, target, identifier, sequence, clock, replyLimitMs, receiveWaitMs);
+}
 
 namespace {
-// Each thread keeps one echo socket for its life. Opening one per echo costs
+// Without the rights for the shared raw socket, each thread keeps one echo
+// socket of its own for its life. Opening one per echo costs
 // four system calls, and while raw sockets come and go by the thousand per
 // second the kernel's delivery to raw sockets can pass one by: the reply is on
 // the wire, the prober waits in vain. Late replies of earlier exchanges that
@@ -135,20 +145,25 @@ private:
 void ProbeSocket::ProbeEcho(const std::string& host)
 {
     const uint16_t identifier = EchoIdentifier();
-    thread_local ThreadEchoSocket echoSocket;
-    std::string failure;
-    IcmpSocket* socket = echoSocket.get(identifier, failure);
-    if (socket == nullptr) {
-        ReportFailure(failure);
-        return;
+    SharedIcmpChannel* shared = SharedIcmpChannel::forThisThread(identifier);
+    IcmpSocket* own = nullptr;
+    if (shared == nullptr) {
+        thread_local ThreadEchoSocket echoSocket;
+        std::string failure;
+        own = echoSocket.get(identifier, failure);
+        if (own == nullptr) {
+            ReportFailure(failure);
+            return;
+        }
     }
-    IcmpSocket& icmp = *socket;
     sockaddr_in target;
     if (ResolveAddress(host, 0, target) != 0)
         return;
 
+    const uint16_t sequence = NextEchoSequence();
     const EchoExchange echo =
-        ExchangeEcho(icmp, target, identifier, NextEchoSequence(), m_clock, kEchoTimeoutMs, kEchoTimeoutMs);
+        shared ? Exchange(*shared, target, identifier, sequence, m_clock, kEchoTimeoutMs, kEchoTimeoutMs)
+               : Exchange(*own, target, identifier, sequence, m_clock, kEchoTimeoutMs, kEchoTimeoutMs);
     switch (echo.outcome) {
     case EchoExchange::Answered:
         ReportSuccess("Success", echo.echoTimeMs);
