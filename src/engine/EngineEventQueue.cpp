@@ -60,6 +60,7 @@ void EngineEventQueue::postThreadEnded(uint32_t tid, std::unique_ptr<HostSession
 
 void EngineEventQueue::post(EngineEvent event)
 {
+    event.postedNs = NowNs(); // before any wait: the latency includes the back-pressure
     std::unique_lock lock(m_mutex);
     if (m_queue.size() >= m_capacity && std::this_thread::get_id() != m_consumer) {
         const CancelToken* stop = t_workerStop;
@@ -71,7 +72,6 @@ void EngineEventQueue::post(EngineEvent event)
     }
     if (m_detached)
         return; // the event and what it carries are freed here
-    event.postedNs = NowNs();
     m_queue.push_back(std::move(event));
     // Under the lock, so that detach() cannot pass between the check and the
     // wake: the wake only queues a call on the consumer's thread.

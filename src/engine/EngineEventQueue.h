@@ -22,7 +22,7 @@ struct EngineEvent
     Kind kind = Status;
     int code = 0; // the status code of a Status event
     uint32_t threadId = 0;
-    int64_t postedNs = 0; // steady clock, when the worker posted it
+    int64_t postedNs = 0; // steady clock, when the worker began to post it
     std::unique_ptr<ProbeResult> result;
     std::unique_ptr<HostSession> session;
 };
