@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <array>
 #include <chrono>
@@ -106,8 +107,14 @@ int main(int argc, char** argv)
     qm::MonitorController controller(model, settings, services);
     long results = 0;
     QObject::connect(&controller, &qm::MonitorController::resultHandled, [&](const qm::PollReport&) { ++results; });
-    LatencyHistogram latency;
-    controller.setLatencyObserver([&](int64_t ns) { latency.add(ns); });
+    LatencyHistogram latency;       // every event
+    LatencyHistogram steadyLatency; // after the first two intervals: the start's burst is over
+    const auto steadyFrom = Clock::now() + std::chrono::seconds(2 * frequency + 2);
+    controller.setLatencyObserver([&](int64_t ns) {
+        latency.add(ns);
+        if (Clock::now() >= steadyFrom)
+            steadyLatency.add(ns);
+    });
 
     const long rssBefore = RssKiB();
     const auto started = Clock::now();
@@ -117,17 +124,22 @@ int main(int argc, char** argv)
     const double startMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
     const long rssRunning = RssKiB();
 
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // The event loop blocks while there is nothing to do, as in the programs.
+    QTimer::singleShot(std::chrono::seconds(seconds), Qt::PreciseTimer, &app, &QCoreApplication::quit);
+    QCoreApplication::exec();
     const double runSeconds = std::chrono::duration<double>(Clock::now() - started).count();
+    const double runCpuMs = ThreadCpuMs() - cpuBefore - startCpuMs;
+    const long eventsInRun = latency.total();
     const long resultsInRun = results;
     const long rssEnd = RssKiB();
 
     const auto stopping = Clock::now();
     controller.OnMonitoringStop();
-    while (controller.liveThreads() > 0 && Clock::now() - stopping < std::chrono::seconds(30))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (controller.liveThreads() > 0) {
+        QObject::connect(&controller, &qm::MonitorController::allThreadsEnded, &app, &QCoreApplication::quit);
+        QTimer::singleShot(std::chrono::seconds(30), &app, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
     const double stopMs = std::chrono::duration<double, std::milli>(Clock::now() - stopping).count();
     QCoreApplication::processEvents(); // what the last workers posted
     const long answered = server.answered();
@@ -136,8 +148,14 @@ int main(int argc, char** argv)
     std::printf("start                 %.1f ms (%.1f ms of main-thread CPU)\n", startMs, startCpuMs);
     std::printf("results handled       %ld in %.1f s (%.0f per second)\n", resultsInRun, runSeconds,
                 resultsInRun / runSeconds);
+    std::printf("main thread           %.1f us of CPU per event while running\n",
+                eventsInRun > 0 ? runCpuMs * 1000.0 / static_cast<double>(eventsInRun) : 0.0);
     std::printf("event latency         p50 %.1f ms, p99 %.1f ms, max %.1f ms over %ld events\n",
                 latency.percentileMs(0.5), latency.percentileMs(0.99), latency.maxMs(), latency.total());
+    if (steadyLatency.total() > 0)
+        std::printf("  after the start     p50 %.1f ms, p99 %.1f ms, max %.1f ms over %ld events\n",
+                    steadyLatency.percentileMs(0.5), steadyLatency.percentileMs(0.99), steadyLatency.maxMs(),
+                    steadyLatency.total());
     std::printf("memory                %ld KiB before, %ld KiB running, %ld KiB at the end, %ld KiB peak "
                 "(%.1f KiB per host)\n",
                 rssBefore, rssRunning, rssEnd, PeakRssKiB(), double(rssEnd - rssBefore) / hosts);
