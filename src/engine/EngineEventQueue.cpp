@@ -30,7 +30,6 @@ EngineEventQueue::WorkerScope::~WorkerScope()
 EngineEventQueue::EngineEventQueue(std::function<void()> wake, std::size_t capacity)
     : m_wake(std::move(wake)), m_capacity(capacity > 0 ? capacity : 1), m_consumer(std::this_thread::get_id())
 {
-    m_queue.reserve(m_capacity);
 }
 
 void EngineEventQueue::reportSuccess(uint32_t tid, std::unique_ptr<ProbeResult> r)
@@ -61,65 +60,84 @@ void EngineEventQueue::postThreadEnded(uint32_t tid, std::unique_ptr<HostSession
 void EngineEventQueue::post(EngineEvent event)
 {
     event.postedNs = NowNs(); // before any wait: the latency includes the back-pressure
-    std::unique_lock lock(m_mutex);
-    if (m_queue.size() >= m_capacity && std::this_thread::get_id() != m_consumer) {
+    if (m_size.load() >= m_capacity && std::this_thread::get_id() != m_consumer) {
         const CancelToken* stop = t_workerStop;
+        std::unique_lock lock(m_waitMutex);
         ++m_waiters;
         m_space.wait_for(lock, std::chrono::milliseconds(kMaxWaitMs), [&] {
-            return m_queue.size() < m_capacity || m_detached || (stop != nullptr && stop->cancelled());
+            return m_size.load() < m_capacity || m_detached.load() || (stop != nullptr && stop->cancelled());
         });
         --m_waiters;
     }
-    if (m_detached)
+    if (m_detached.load())
         return; // the event and what it carries are freed here
-    m_queue.push_back(std::move(event));
-    // Under the lock, so that detach() cannot pass between the check and the
-    // wake: the wake only queues a call on the consumer's thread.
-    if (!m_wakePosted) {
-        m_wakePosted = true;
-        m_wake();
+    Shard& shard = m_shards[event.threadId % kShards];
+    {
+        std::lock_guard lock(shard.mutex);
+        shard.events.push_back(std::move(event));
     }
+    ++m_size;
+    if (!m_wakePosted.exchange(true))
+        wakeConsumer();
+}
+
+void EngineEventQueue::wakeConsumer()
+{
+    // Under the lock detach() takes: the consumer cannot go in between.
+    std::lock_guard lock(m_waitMutex);
+    if (!m_detached.load())
+        m_wake();
 }
 
 void EngineEventQueue::takeBatch(std::vector<EngineEvent>& batch)
 {
     batch.clear();
-    bool waiters = false;
-    {
-        std::lock_guard lock(m_mutex);
-        batch.swap(m_queue);
-        if (m_queue.capacity() < m_capacity)
-            m_queue.reserve(m_capacity);
-        m_wakePosted = false;
-        waiters = m_waiters > 0;
+    m_wakePosted.store(false); // before the reading: a post after it wakes again
+    bool passedBy = false;
+    for (Shard& shard : m_shards) {
+        std::unique_lock lock(shard.mutex, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            passedBy = true;
+            continue;
+        }
+        for (EngineEvent& e : shard.events)
+            batch.push_back(std::move(e));
+        shard.events.clear();
     }
-    if (waiters)
-        m_space.notify_all();
+    m_size -= batch.size();
+    if (passedBy && !m_wakePosted.exchange(true))
+        wakeConsumer();
+    if (m_waiters.load() > 0)
+        releaseWaiters();
 }
 
 int EngineEventQueue::waitingPosters()
 {
-    std::lock_guard lock(m_mutex);
-    return m_waiters;
+    return m_waiters.load();
 }
 
 void EngineEventQueue::releaseWaiters()
 {
     {
-        std::lock_guard lock(m_mutex); // a waiter between its check and its wait sees it
+        std::lock_guard lock(m_waitMutex); // a waiter between its check and its wait sees it
     }
     m_space.notify_all();
 }
 
 void EngineEventQueue::detach()
 {
-    std::vector<EngineEvent> dropped;
     {
-        std::lock_guard lock(m_mutex);
-        m_detached = true;
-        dropped.swap(m_queue);
+        std::lock_guard lock(m_waitMutex);
+        m_detached.store(true);
     }
     m_space.notify_all();
+    std::vector<EngineEvent> dropped;
+    for (Shard& shard : m_shards) {
+        std::lock_guard lock(shard.mutex);
+        for (EngineEvent& e : shard.events)
+            dropped.push_back(std::move(e));
+        shard.events.clear();
+    }
 }
 
 } // namespace qm

@@ -3,6 +3,8 @@
 #include "engine/EngineEvents.h"
 #include "engine/HostSession.h"
 
+#include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -27,13 +29,17 @@ struct EngineEvent
     std::unique_ptr<HostSession> session;
 };
 
-// The bounded queue from the workers to the main thread. A post that finds it
+// The bounded queue from the workers to the main thread, in shards by sender
+// (each sender's order is kept; thousands of workers that wake together do
+// not all queue behind one lock whose holder the scheduler preempted, and the
+// consumer passes a busy shard by, to come back for it). A post that finds it
 // full waits until the main thread has taken a batch, the poster's run was
 // stopped, or kMaxWaitMs have passed: back-pressure slows the producers and
 // never drops an event. Posts from the consumer's own thread never wait.
-// The consumer is woken once per batch through `wake`, called under the
-// queue's lock: it must only queue a call of takeBatch() on the consumer's
-// thread, never run it.
+// The consumer is woken once per batch through `wake`, called under a lock
+// that detach() takes too: it must only queue a call of takeBatch() on the
+// consumer's thread, never run it. The bound may be passed by as many events
+// as there are producers posting at the same moment.
 class EngineEventQueue final : public EngineEvents
 {
 public:
@@ -63,8 +69,9 @@ public:
     void postStatus(uint32_t tid, int code) override;
     void postThreadEnded(uint32_t tid, std::unique_ptr<HostSession> s) override;
 
-    // Moves every queued event into `batch` (cleared first) and lets waiting
-    // posters go on.
+    // Moves the queued events into `batch` (cleared first) and lets waiting
+    // posters go on. A shard being posted to right now is left for the next
+    // batch, which is then woken at once.
     void takeBatch(std::vector<EngineEvent>& batch);
     // Wakes waiting posters so that those whose run was stopped go on at once.
     void releaseWaiters();
@@ -76,17 +83,25 @@ public:
     int waitingPosters();
 
 private:
+    static constexpr std::size_t kShards = 64;
+    struct alignas(64) Shard
+    {
+        std::mutex mutex;
+        std::vector<EngineEvent> events;
+    };
     void post(EngineEvent event);
+    void wakeConsumer();
 
     const std::function<void()> m_wake;
     const std::size_t m_capacity;
     const std::thread::id m_consumer;
-    std::mutex m_mutex;
+    std::array<Shard, kShards> m_shards;
+    std::atomic<std::size_t> m_size{0};
+    std::atomic<bool> m_wakePosted{false};
+    std::atomic<bool> m_detached{false};
+    std::atomic<int> m_waiters{0};
+    std::mutex m_waitMutex; // for the waits on a full queue and the wake
     std::condition_variable m_space;
-    std::vector<EngineEvent> m_queue;
-    bool m_wakePosted = false;
-    bool m_detached = false;
-    int m_waiters = 0;
 };
 
 } // namespace qm
