@@ -9,19 +9,31 @@
 
 namespace qm::bench {
 
-long RssKiB()
+namespace {
+long StatusKiB(const std::string& field)
 {
     std::ifstream status("/proc/self/status");
     std::string key;
     long value = 0;
     while (status >> key) {
-        if (key == "VmRSS:") {
+        if (key == field) {
             status >> value;
             return value;
         }
         status.ignore(4096, '\n');
     }
     return -1;
+}
+} // namespace
+
+long RssKiB()
+{
+    return StatusKiB("VmRSS:");
+}
+
+long PeakRssKiB()
+{
+    return StatusKiB("VmHWM:");
 }
 
 LoopbackHttpServer::LoopbackHttpServer()
@@ -55,6 +67,7 @@ void LoopbackHttpServer::run()
             continue;
         [[maybe_unused]] const ssize_t n = ::send(c, kReply, sizeof kReply - 1, MSG_NOSIGNAL);
         ::close(c);
+        ++m_answered;
     }
 }
 

@@ -5,8 +5,9 @@
 
 namespace qm::bench {
 
-// Resident set size of this process in KiB.
+// Resident set size of this process in KiB, now and at its peak.
 long RssKiB();
+long PeakRssKiB();
 
 // Answers every connection on 127.0.0.1 with an HTTP status line and closes
 // it; runs until destroyed.
@@ -16,12 +17,15 @@ public:
     LoopbackHttpServer();
     ~LoopbackHttpServer();
     int port() const { return m_port; }
+    // Connections answered so far.
+    long answered() const { return m_answered.load(); }
 
 private:
     void run();
     int m_fd = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<long> m_answered{0};
     std::thread m_thread;
 };
 

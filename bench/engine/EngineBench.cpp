@@ -1,9 +1,13 @@
 // Many hosts at once: starts one worker per host against a local TCP server
-// that answers every connection with an HTTP status line, and measures how many
-// results per second the main thread handles, the memory the workers cost, and
-// how long a stop takes until every worker has ended.
+// that answers every connection with an HTTP status line, and measures the
+// main thread's time to start them all, how many results per second it
+// handles, the latency of the events (worker post to handler done), the
+// memory, whether every answered poll became a result, and how long a stop
+// takes until every worker has ended.
 //
-//   engine_bench [HOSTS [SECONDS]]   default: 2000 hosts for 10 seconds
+//   engine_bench [HOSTS [SECONDS [FREQUENCY]]]
+//       default: 2000 hosts for 10 seconds, polled every 1 s (0: back to back)
+//   engine_bench 10000 600 10    the ten-minute run of 10,000 hosts at 10 s
 //
 // Traffic goes to 127.0.0.1 only; the run ends by itself.
 
@@ -16,16 +20,60 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using qm::bench::LoopbackHttpServer;
+using qm::bench::PeakRssKiB;
 using qm::bench::RssKiB;
+
+double ThreadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Event latencies in 0.1 ms steps up to 1 s; the last bucket holds the rest.
+class LatencyHistogram
+{
+public:
+    void add(int64_t ns)
+    {
+        const int64_t bucket = ns / 100000;
+        ++m_counts[static_cast<std::size_t>(bucket < 0 ? 0 : bucket >= kBuckets ? kBuckets - 1 : bucket)];
+        ++m_total;
+        if (ns > m_max)
+            m_max = ns;
+    }
+    double percentileMs(double p) const
+    {
+        const long want = static_cast<long>(p * static_cast<double>(m_total));
+        long seen = 0;
+        for (std::size_t i = 0; i < m_counts.size(); ++i) {
+            seen += m_counts[i];
+            if (seen > want)
+                return static_cast<double>(i + 1) / 10.0;
+        }
+        return maxMs();
+    }
+    double maxMs() const { return static_cast<double>(m_max) / 1e6; }
+    long total() const { return m_total; }
+
+private:
+    static constexpr int64_t kBuckets = 10000;
+    std::array<long, kBuckets> m_counts{};
+    long m_total = 0;
+    int64_t m_max = 0;
+};
 
 } // namespace
 
@@ -34,8 +82,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const int hosts = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
-    if (hosts <= 0 || seconds <= 0) {
-        std::fprintf(stderr, "usage: engine_bench [HOSTS [SECONDS]]\n");
+    const int frequency = argc > 3 ? std::atoi(argv[3]) : 1;
+    if (hosts <= 0 || seconds <= 0 || frequency < 0) {
+        std::fprintf(stderr, "usage: engine_bench [HOSTS [SECONDS [FREQUENCY]]]\n");
         return 2;
     }
 
@@ -49,7 +98,7 @@ int main(int argc, char** argv)
         row[qm::ColHost] = QStringLiteral("127.0.0.1");
         row[qm::ColProtocol] = QStringLiteral("HTTP");
         row[qm::ColPort] = QString::number(server.port());
-        row[qm::ColFreq] = QStringLiteral("1 sec");
+        row[qm::ColFreq] = QStringLiteral("%1 sec").arg(frequency);
         model.insertHost(i, row);
         model.setChecked(i, i % 10 == 0); // some rows feed the message pane
     }
@@ -58,30 +107,59 @@ int main(int argc, char** argv)
     qm::MonitorController controller(model, settings, services);
     long results = 0;
     QObject::connect(&controller, &qm::MonitorController::resultHandled, [&](const qm::PollReport&) { ++results; });
+    LatencyHistogram latency;       // every event
+    LatencyHistogram steadyLatency; // after the first two intervals: the start's burst is over
+    const auto steadyFrom = Clock::now() + std::chrono::seconds(2 * frequency + 2);
+    controller.setLatencyObserver([&](int64_t ns) {
+        latency.add(ns);
+        if (Clock::now() >= steadyFrom)
+            steadyLatency.add(ns);
+    });
 
     const long rssBefore = RssKiB();
     const auto started = Clock::now();
+    const double cpuBefore = ThreadCpuMs();
     controller.OnMonitoringStart();
+    const double startCpuMs = ThreadCpuMs() - cpuBefore;
     const double startMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
     const long rssRunning = RssKiB();
 
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // The event loop blocks while there is nothing to do, as in the programs.
+    QTimer::singleShot(std::chrono::seconds(seconds), Qt::PreciseTimer, &app, &QCoreApplication::quit);
+    QCoreApplication::exec();
     const double runSeconds = std::chrono::duration<double>(Clock::now() - started).count();
-    const long rssPeak = RssKiB();
+    const double runCpuMs = ThreadCpuMs() - cpuBefore - startCpuMs;
+    const long eventsInRun = latency.total();
+    const long resultsInRun = results;
+    const long rssEnd = RssKiB();
 
     const auto stopping = Clock::now();
     controller.OnMonitoringStop();
-    while (controller.liveThreads() > 0 && Clock::now() - stopping < std::chrono::seconds(30))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (controller.liveThreads() > 0) {
+        QObject::connect(&controller, &qm::MonitorController::allThreadsEnded, &app, &QCoreApplication::quit);
+        QTimer::singleShot(std::chrono::seconds(30), &app, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
     const double stopMs = std::chrono::duration<double, std::milli>(Clock::now() - stopping).count();
+    QCoreApplication::processEvents(); // what the last workers posted
+    const long answered = server.answered();
 
-    std::printf("hosts                 %d\n", hosts);
-    std::printf("start                 %.1f ms\n", startMs);
-    std::printf("results handled       %ld in %.1f s (%.0f per second)\n", results, runSeconds, results / runSeconds);
-    std::printf("memory                %ld KiB before, %ld KiB running, %ld KiB at the end (%.1f KiB per host)\n",
-                rssBefore, rssRunning, rssPeak, double(rssPeak - rssBefore) / hosts);
+    std::printf("hosts                 %d, every %d s, for %d s\n", hosts, frequency, seconds);
+    std::printf("start                 %.1f ms (%.1f ms of main-thread CPU)\n", startMs, startCpuMs);
+    std::printf("results handled       %ld in %.1f s (%.0f per second)\n", resultsInRun, runSeconds,
+                resultsInRun / runSeconds);
+    std::printf("main thread           %.1f us of CPU per event while running\n",
+                eventsInRun > 0 ? runCpuMs * 1000.0 / static_cast<double>(eventsInRun) : 0.0);
+    std::printf("event latency         p50 %.1f ms, p99 %.1f ms, max %.1f ms over %ld events\n",
+                latency.percentileMs(0.5), latency.percentileMs(0.99), latency.maxMs(), latency.total());
+    if (steadyLatency.total() > 0)
+        std::printf("  after the start     p50 %.1f ms, p99 %.1f ms, max %.1f ms over %ld events\n",
+                    steadyLatency.percentileMs(0.5), steadyLatency.percentileMs(0.99), steadyLatency.maxMs(),
+                    steadyLatency.total());
+    std::printf("memory                %ld KiB before, %ld KiB running, %ld KiB at the end, %ld KiB peak "
+                "(%.1f KiB per host)\n",
+                rssBefore, rssRunning, rssEnd, PeakRssKiB(), double(rssEnd - rssBefore) / hosts);
+    std::printf("polls answered        %ld, results %ld (%ld not handled)\n", answered, results, answered - results);
     std::printf("stop until all ended  %.1f ms (%d workers left)\n", stopMs, controller.liveThreads());
     std::printf("message pane lines    %d\n", pane.rowCount());
     return controller.liveThreads() == 0 ? 0 : 1;

@@ -1,5 +1,6 @@
 #include "engine/MonitorController.h"
 
+#include "engine/EngineEventQueue.h"
 #include "engine/HostListModel.h"
 #include "engine/HostSession.h"
 #include "engine/MessagePaneModel.h"
@@ -16,64 +17,9 @@
 #include <QMetaObject>
 #include <QStringDecoder>
 
-#include <mutex>
+#include <chrono>
 
 namespace qm {
-
-// Delivers worker events to the controller's thread, in each sender's order.
-// Workers hold it by shared pointer; once the controller is gone, late events
-// are dropped instead of reaching a destroyed object.
-class QueuedEngineEvents final : public EngineEvents
-{
-public:
-    explicit QueuedEngineEvents(MonitorController* controller) : m_controller(controller) {}
-
-    void detach()
-    {
-        std::lock_guard lock(m_mutex);
-        m_controller = nullptr;
-    }
-
-    void reportSuccess(uint32_t tid, std::unique_ptr<ProbeResult> r) override
-    {
-        post([tid, h = hold(std::move(r))](MonitorController* c) { c->OnPollSuccess(tid, std::move(*h)); });
-    }
-    void reportFailure(uint32_t tid, std::unique_ptr<ProbeResult> r) override
-    {
-        post([tid, h = hold(std::move(r))](MonitorController* c) { c->OnPollFailure(tid, std::move(*h)); });
-    }
-    void postSyslog(uint32_t tid, std::unique_ptr<ProbeResult> r) override
-    {
-        post([tid, h = hold(std::move(r))](MonitorController* c) { c->OnSyslogEvent(tid, std::move(*h)); });
-    }
-    void postStatus(uint32_t tid, int code) override
-    {
-        post([tid, code](MonitorController* c) { c->SetThreadStatus(tid, code); });
-    }
-    void postThreadEnded(uint32_t tid, std::unique_ptr<HostSession> s) override
-    {
-        post([tid, h = hold(std::move(s))](MonitorController* c) { c->OnThreadEnded(tid, std::move(*h)); });
-    }
-
-private:
-    // Queued calls must be copyable; the payload travels in a shared holder and
-    // is freed with it if the call is never delivered.
-    template <typename T> static std::shared_ptr<std::unique_ptr<T>> hold(std::unique_ptr<T> p)
-    {
-        return std::make_shared<std::unique_ptr<T>>(std::move(p));
-    }
-    template <typename F> void post(F call)
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_controller == nullptr)
-            return;
-        MonitorController* c = m_controller;
-        QMetaObject::invokeMethod(c, [c, call] { call(c); }, Qt::QueuedConnection);
-    }
-
-    std::mutex m_mutex;
-    MonitorController* m_controller;
-};
 
 namespace {
 const QString kEmpty;
@@ -101,7 +47,9 @@ QString FromStd(const std::string& s)
 
 MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent)
     : QObject(parent), m_hosts(hosts), m_settings(settings), m_services(std::move(services)),
-      m_events(std::make_shared<QueuedEngineEvents>(this))
+      m_events(std::make_shared<EngineEventQueue>([this] {
+          QMetaObject::invokeMethod(this, [this] { handleQueuedEvents(); }, Qt::QueuedConnection);
+      }))
 {
     if (!m_services.startThread)
         m_services.startThread = [](std::function<void()> body) { return StartDetachedThread(std::move(body)); };
@@ -196,6 +144,7 @@ void MonitorController::OnMonitoringStart()
             m_syslogStarted = true;
             started = m_services.startThread([raw, ev = m_events, listen = m_services.syslogListener] {
                 std::unique_ptr<HostSession> owned(raw);
+                const EngineEventQueue::WorkerScope scope(owned->cancelToken().get());
                 listen(*owned, *ev);
                 ev->postThreadEnded(CurrentThreadId(), std::move(owned));
             });
@@ -248,16 +197,61 @@ void MonitorController::OnMonitoringStop()
     if (m_runToken)
         m_runToken->cancel();
     m_runToken.reset();
+    // Workers of this run that wait on a full queue go on at once.
+    m_events->releaseWaiters();
     m_syslogStarted = false;
     Q_EMIT monitoringStopped();
 }
 
 // ---- handlers ---------------------------------------------------------------
 
+void MonitorController::handleQueuedEvents()
+{
+    m_events->takeBatch(m_batch);
+    m_inBatch = true;
+    for (EngineEvent& e : m_batch) {
+        switch (e.kind) {
+        case EngineEvent::Success: OnPollSuccess(e.threadId, std::move(e.result)); break;
+        case EngineEvent::Failure: OnPollFailure(e.threadId, std::move(e.result)); break;
+        case EngineEvent::Syslog: OnSyslogEvent(e.threadId, std::move(e.result)); break;
+        case EngineEvent::Status: SetThreadStatus(e.threadId, e.code); break;
+        case EngineEvent::Ended: OnThreadEnded(e.threadId, std::move(e.session)); break;
+        }
+        if (m_latencyObserver)
+            m_latencyObserver(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count()
+                              - e.postedNs);
+    }
+    m_inBatch = false;
+    flushStatusTexts();
+    m_batch.clear();
+}
+
+void MonitorController::flushStatusTexts()
+{
+    for (auto it = m_statusTexts.cbegin(); it != m_statusTexts.cend(); ++it) {
+        const int row = m_hosts.findByItemData(it.key());
+        if (row >= 0)
+            setCell(row, ColThreadStatus, StatusText(it.value()));
+    }
+    m_statusTexts.clear();
+}
+
 void MonitorController::SetThreadStatus(uint32_t threadId, int code)
 {
     Q_EMIT threadStatusChanged(threadId, code);
-    const int row = threadId == 0 ? -1 : m_hosts.findByItemData(threadId);
+    if (threadId == 0)
+        return;
+    // Within a batch a worker's "Working..." and "Sleeping..." follow each
+    // other faster than anyone can see: only the last one is shown, at the
+    // end of the batch. Any other status is shown at once and replaces it.
+    if (m_inBatch && (code == StatusWorking || code == StatusSleeping)) {
+        m_statusTexts.insert(threadId, code);
+        return;
+    }
+    m_statusTexts.remove(threadId);
+    const int row = m_hosts.findByItemData(threadId);
     if (row < 0)
         return;
     setCell(row, ColThreadStatus, StatusText(code));

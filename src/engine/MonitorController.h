@@ -1,9 +1,10 @@
 #pragma once
 
-#include "engine/EngineEvents.h"
+#include "engine/EngineEventQueue.h"
 #include "engine/EngineServices.h"
 #include "platform/WorkerThread.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -11,6 +12,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <vector>
 
 namespace qm {
 
@@ -20,7 +22,6 @@ class HostSession;
 class MessagePaneModel;
 class OperatorPrompt;
 class SettingsStore;
-class QueuedEngineEvents;
 
 // What the handlers did with one result, for whoever prints or logs it.
 struct PollReport
@@ -80,6 +81,9 @@ public:
 
     // The queue workers post to; shared so that late workers never outlive it.
     std::shared_ptr<EngineEvents> events() const;
+    // Called after each queued event was handled with the time since its
+    // worker posted it, in nanoseconds; for measurements.
+    void setLatencyObserver(std::function<void(int64_t)> observer) { m_latencyObserver = std::move(observer); }
 
 Q_SIGNALS:
     void monitoringStarted();
@@ -90,6 +94,8 @@ Q_SIGNALS:
     void allThreadsEnded();
 
 private:
+    void handleQueuedEvents();
+    void flushStatusTexts();
     void applySuccess(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result);
     void applyFailure(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result);
     void report(uint32_t threadId, int row, bool success, const QString& responseText, const QString& message);
@@ -105,7 +111,11 @@ private:
     HostListModel& m_hosts;
     SettingsStore& m_settings;
     Services m_services;
-    std::shared_ptr<QueuedEngineEvents> m_events;
+    std::shared_ptr<EngineEventQueue> m_events;
+    std::vector<EngineEvent> m_batch;
+    bool m_inBatch = false;
+    QHash<uint32_t, int> m_statusTexts; // thread → status code shown at the end of the batch
+    std::function<void(int64_t)> m_latencyObserver;
     bool m_monitoring = false;
     bool m_syslogStarted = false;
     std::list<HostSession*> m_running; // refers to the sessions, never owns them

@@ -1,6 +1,6 @@
 #include "engine/PollThread.h"
 
-#include "engine/EngineEvents.h"
+#include "engine/EngineEventQueue.h"
 #include "engine/HostSession.h"
 #include "engine/ProbeDispatch.h"
 #include "platform/ThreadId.h"
@@ -16,6 +16,8 @@ void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<Engine
                     std::string dnsQueryName, OperatorPrompt* prompt, int certWarnDays)
 {
     const uint32_t self = CurrentThreadId();
+    const std::shared_ptr<const CancelToken> stop = session->cancelToken();
+    const EngineEventQueue::WorkerScope scope(stop.get());
     {
         ProbeSocket probe(*events);
         probe.setCancelToken(session->cancelToken());

@@ -2,13 +2,24 @@
 
 #include "platform/SocketErrors.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
 #include <linux/errqueue.h>
 #include <linux/filter.h>
 #include <netinet/ip.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qm {
@@ -72,7 +83,24 @@ void IcmpSocket::close()
     m_raw = false;
 }
 
-bool IcmpSocket::attachEchoFilter(uint16_t identifier)
+bool IcmpSocket::openShared()
+{
+    close();
+    m_fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (m_fd < 0) {
+        m_error = WinsockErrorFromErrno(errno);
+        return false;
+    }
+    m_raw = true;
+    attachEchoFilter(0, true);
+    // Room for bursts of replies while every reader is busy.
+    const int bytes = 4 * 1024 * 1024;
+    if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0)
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+    return true;
+}
+
+bool IcmpSocket::attachEchoFilter(uint16_t identifier, bool anyIdentifier)
 {
     // The identifier is written little-endian on the wire; BPF half-word loads
     // are big-endian, so compare against the swapped value.
@@ -91,6 +119,8 @@ bool IcmpSocket::attachEchoFilter(uint16_t identifier)
         BPF_STMT(BPF_RET | BPF_K, 0xFFFF),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
+    if (anyIdentifier) // every reply passes: the identifier test always holds
+        code[9] = BPF_STMT(BPF_JMP | BPF_JA, 0);
     sock_fprog prog{static_cast<unsigned short>(sizeof(code) / sizeof(code[0])), code};
     return ::setsockopt(m_fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof(prog)) == 0;
 }
@@ -176,6 +206,235 @@ ssize_t IcmpSocket::receive(uint8_t* buf, std::size_t cap, sockaddr_in* from, in
         buf[kHeader + 5] = static_cast<uint8_t>(m_identifier >> 8);
     }
     return n + static_cast<ssize_t>(kHeader);
+}
+
+} // namespace qm
+
+// ---- the shared channel -----------------------------------------------------
+
+namespace qm {
+
+namespace {
+
+struct Datagram
+{
+    std::vector<uint8_t> bytes;
+    sockaddr_in from{};
+};
+
+// What waits for one thread: its datagrams and the descriptor that tells it.
+struct ReplySlot
+{
+    int wakeFd = -1; // eventfd
+    std::deque<Datagram> queue;
+};
+
+constexpr std::size_t kSlotLimit = 64; // a thread that stopped reading loses the oldest
+
+// The shared socket of one network namespace.
+class ReplyHub
+{
+public:
+    explicit ReplyHub(ino_t space) : m_space(space) {}
+    bool open() { return m_socket.openShared(); }
+    int fd() const { return m_socket.fd(); }
+
+    void enroll(uint16_t identifier, ReplySlot* slot)
+    {
+        std::lock_guard lock(m_mutex);
+        m_slots[identifier] = slot;
+    }
+    void leave(uint16_t identifier, ReplySlot* slot)
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_slots.find(identifier);
+        if (it != m_slots.end() && it->second == slot)
+            m_slots.erase(it);
+    }
+    // Reads what the socket holds and hands each datagram to its thread.
+    void drain()
+    {
+        uint8_t buf[1024];
+        for (;;) {
+            sockaddr_in from{};
+            socklen_t len = sizeof(from);
+            const ssize_t n = ::recvfrom(fd(), buf, sizeof(buf), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+            if (n < 0)
+                return;
+            dispatch(buf, static_cast<std::size_t>(n), from);
+        }
+    }
+    // Takes the oldest datagram of the slot.
+    bool take(ReplySlot* slot, Datagram& out)
+    {
+        std::lock_guard lock(m_mutex);
+        if (slot->queue.empty())
+            return false;
+        out = std::move(slot->queue.front());
+        slot->queue.pop_front();
+        return true;
+    }
+    ino_t space() const { return m_space; }
+
+private:
+    // The identifier our request carried: of the reply itself, or of the
+    // request quoted by an ICMP error. -1: none to be read.
+    static int Owner(const uint8_t* d, std::size_t n)
+    {
+        const std::size_t hl = n > 0 ? (d[0] & 0x0F) * 4u : 0;
+        if (n < hl + 8)
+            return -1;
+        const uint8_t* icmp = d + hl;
+        if (icmp[0] == 0)
+            return icmp[4] | (icmp[5] << 8);
+        const std::size_t quoted = hl + 8;
+        const std::size_t qhl = n > quoted ? (d[quoted] & 0x0F) * 4u : 0;
+        if (qhl < 20 || n < quoted + qhl + 8 || d[quoted + 9] != IPPROTO_ICMP || d[quoted + qhl] != 8)
+            return -1;
+        return d[quoted + qhl + 4] | (d[quoted + qhl + 5] << 8);
+    }
+    void deliver(ReplySlot* slot, const uint8_t* d, std::size_t n, const sockaddr_in& from)
+    {
+        if (slot->queue.size() >= kSlotLimit)
+            slot->queue.pop_front();
+        slot->queue.push_back({std::vector<uint8_t>(d, d + n), from});
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(slot->wakeFd, &one, sizeof(one));
+    }
+    void dispatch(const uint8_t* d, std::size_t n, const sockaddr_in& from)
+    {
+        const int owner = Owner(d, n);
+        std::lock_guard lock(m_mutex);
+        if (owner >= 0) {
+            auto it = m_slots.find(static_cast<uint16_t>(owner));
+            if (it != m_slots.end())
+                deliver(it->second, d, n, from);
+            if (n > 20 && d[(d[0] & 0x0F) * 4u] == 0)
+                return; // a reply is for its prober alone
+            if (it != m_slots.end())
+                return;
+        }
+        // An error that names no prober of ours: every prober hears of it,
+        // as each would on a socket of its own.
+        for (auto& [id, slot] : m_slots)
+            deliver(slot, d, n, from);
+    }
+
+    const ino_t m_space;
+    IcmpSocket m_socket;
+    std::mutex m_mutex;
+    std::unordered_map<uint16_t, ReplySlot*> m_slots;
+};
+
+std::mutex g_hubsMutex;
+std::map<ino_t, std::weak_ptr<ReplyHub>> g_hubs;
+
+std::shared_ptr<ReplyHub> HubFor(ino_t space)
+{
+    std::lock_guard lock(g_hubsMutex);
+    if (auto hub = g_hubs[space].lock())
+        return hub;
+    auto hub = std::make_shared<ReplyHub>(space);
+    if (!hub->open())
+        return nullptr;
+    g_hubs[space] = hub;
+    return hub;
+}
+
+class ThreadChannel final : public SharedIcmpChannel
+{
+public:
+    ~ThreadChannel() override { reset(); }
+
+    bool bind(uint16_t identifier)
+    {
+        struct stat ns{};
+        const ino_t space = ::stat("/proc/thread-self/ns/net", &ns) == 0 ? ns.st_ino : 0;
+        if (m_hub && m_hub->space() == space && m_identifier == identifier)
+            return true;
+        reset();
+        m_hub = HubFor(space);
+        if (!m_hub)
+            return false;
+        m_slot.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+        epoll_event shared{};
+        shared.events = EPOLLIN | EPOLLEXCLUSIVE;
+        shared.data.u32 = 0;
+        epoll_event own{};
+        own.events = EPOLLIN;
+        own.data.u32 = 1;
+        if (m_slot.wakeFd < 0 || m_epoll < 0 || ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_hub->fd(), &shared) != 0
+            || ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_slot.wakeFd, &own) != 0) {
+            reset();
+            return false;
+        }
+        m_identifier = identifier;
+        m_hub->enroll(identifier, &m_slot);
+        return true;
+    }
+
+    int fd() const override { return m_hub->fd(); }
+
+    ssize_t receive(uint8_t* buf, std::size_t cap, sockaddr_in* from, int waitMs) override
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            Datagram d;
+            if (m_hub->take(&m_slot, d)) {
+                const std::size_t n = std::min(cap, d.bytes.size());
+                std::memcpy(buf, d.bytes.data(), n);
+                *from = d.from;
+                return static_cast<ssize_t>(n);
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            epoll_event events[2];
+            const int ready = ::epoll_wait(m_epoll, events, 2, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+            if (ready < 0 && errno != EINTR)
+                return -1;
+            for (int i = 0; i < ready; ++i) {
+                if (events[i].data.u32 == 0) {
+                    m_hub->drain();
+                } else {
+                    uint64_t count;
+                    [[maybe_unused]] const ssize_t r = ::read(m_slot.wakeFd, &count, sizeof(count));
+                }
+            }
+            if (ready == 0 && left.count() <= 0) {
+                errno = EAGAIN;
+                return -1;
+            }
+        }
+    }
+
+private:
+    void reset()
+    {
+        if (m_hub)
+            m_hub->leave(m_identifier, &m_slot);
+        if (m_epoll >= 0)
+            ::close(m_epoll);
+        if (m_slot.wakeFd >= 0)
+            ::close(m_slot.wakeFd);
+        m_epoll = -1;
+        m_slot.wakeFd = -1;
+        m_slot.queue.clear();
+        m_hub.reset();
+    }
+
+    std::shared_ptr<ReplyHub> m_hub;
+    ReplySlot m_slot;
+    uint16_t m_identifier = 0;
+    int m_epoll = -1;
+};
+
+} // namespace
+
+SharedIcmpChannel* SharedIcmpChannel::forThisThread(uint16_t identifier)
+{
+    thread_local ThreadChannel channel;
+    return channel.bind(identifier) ? &channel : nullptr;
 }
 
 } // namespace qm

@@ -3,7 +3,6 @@
 #include "platform/ThreadId.h"
 
 #include <cstring>
-#include <future>
 #include <memory>
 #include <pthread.h>
 
@@ -13,14 +12,14 @@ namespace {
 struct StartBlock
 {
     std::function<void()> body;
-    std::promise<uint32_t> id;
+    uint32_t id = 0;
 };
 
 void* ThreadEntry(void* arg)
 {
     std::unique_ptr<StartBlock> block(static_cast<StartBlock*>(arg));
+    AdoptThreadId(block->id);
     auto body = std::move(block->body);
-    block->id.set_value(CurrentThreadId());
     block.reset();
     body();
     return nullptr;
@@ -32,7 +31,10 @@ ThreadStart StartDetachedThread(std::function<void()> body, std::size_t stackSiz
     ThreadStart result;
     auto block = std::make_unique<StartBlock>();
     block->body = std::move(body);
-    auto idFuture = block->id.get_future();
+    // The identifier is ours, known before the thread runs: no need to wait
+    // for the new thread to report it.
+    block->id = ReserveThreadId();
+    const uint32_t id = block->id;
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -48,7 +50,7 @@ ThreadStart StartDetachedThread(std::function<void()> body, std::size_t stackSiz
     }
     block.release(); // the thread owns it now
     result.started = true;
-    result.threadId = idFuture.get();
+    result.threadId = id;
     return result;
 }
 

@@ -85,6 +85,7 @@ EchoReplyCheck CheckEchoReply(const uint8_t* bytes, std::size_t count, const soc
         if (ReadLe16(icmp + 4) != identifier)
             return check;
         check.kind = EchoReplyCheck::EchoTime;
+        check.sequence = ReadLe16(icmp + 6);
         // A reply cut short before our timestamp has nothing to measure from:
         // it counts as answered at once rather than reading past its end.
         if (count >= headerLength + 12)

@@ -36,6 +36,7 @@ struct EchoReplyCheck
         Failure,  // an ICMP message or a datagram too short: `failure` says so
     } kind = NotMine;
     uint32_t echoTimeMs = 0;
+    uint16_t sequence = 0; // of an EchoTime reply
     std::string failure;
 };
 // Reads only the `count` bytes given, whatever they hold.
@@ -48,7 +49,9 @@ uint16_t EchoIdentifier();
 // One echo exchange, the one the ECHO probe and trace route share: sends a
 // request stamped with `sequence` and the clock's tick to `target` over an
 // open socket, then classifies what arrives until a datagram settles it or
-// `receiveWaitMs` of real time have passed since the send. A datagram that
+// `receiveWaitMs` of real time have passed since the send. Our replies to
+// other sequence numbers (late answers to earlier exchanges on the same
+// socket) are skipped. A datagram that
 // arrives more than `replyLimitMs` by the clock after the send settles it as
 // TooLate, unless it is an ICMP message to report.
 struct EchoExchange

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 namespace qm {
 
@@ -20,8 +21,10 @@ uint16_t EchoIdentifier()
     return static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
 }
 
-EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_t identifier,
-                          uint16_t sequence, const Clock& clock, int replyLimitMs, int receiveWaitMs)
+namespace {
+template <typename Channel>
+EchoExchange Exchange(Channel& socket, const sockaddr_in& target, uint16_t identifier, uint16_t sequence,
+                      const Clock& clock, int replyLimitMs, int receiveWaitMs)
 {
     EchoExchange result;
     std::array<uint8_t, kEchoBufferSize> request{};
@@ -78,37 +81,89 @@ EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_
             result.outcome = EchoExchange::TooLate;
             return result;
         }
-        if (check.kind == EchoReplyCheck::NotMine)
+        if (check.kind == EchoReplyCheck::NotMine || check.sequence != sequence)
             continue;
         result.outcome = EchoExchange::Answered;
         result.echoTimeMs = check.echoTimeMs;
         return result;
     }
 }
+} // namespace
+
+EchoExchange ExchangeEcho(IcmpSocket& socket, const sockaddr_in& target, uint16_t identifier,
+                          uint16_t sequence, const Clock& clock, int replyLimitMs, int receiveWaitMs)
+{
+    return Exchange(socket, target, identifier, sequence, clock, replyLimitMs, receiveWaitMs);
+}
+
+namespace {
+// Without the rights for the shared raw socket, each thread keeps one echo
+// socket of its own for its life. Opening one per echo costs
+// four system calls, and while raw sockets come and go by the thousand per
+// second the kernel's delivery to raw sockets can pass one by: the reply is on
+// the wire, the prober waits in vain. Late replies of earlier exchanges that
+// wait in the socket are told apart by their sequence number. A thread that
+// moves to another network namespace gets a new socket there.
+class ThreadEchoSocket
+{
+public:
+    // The open socket, or null with the failure text set.
+    IcmpSocket* get(uint16_t identifier, std::string& failure)
+    {
+        struct stat ns{};
+        const ino_t space = ::stat("/proc/thread-self/ns/net", &ns) == 0 ? ns.st_ino : 0;
+        if (m_socket.isOpen() && m_identifier == identifier && m_space == space)
+            return &m_socket;
+        m_socket.close();
+        if (!m_socket.open(identifier)) {
+            failure = FormatTemplate("WSASocket() failed: %1!s!", {SocketErrorText(m_socket.error())});
+            return nullptr;
+        }
+        const timeval tv{0, kEchoTimeoutMs * 1000};
+        if (::setsockopt(m_socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
+            failure = FormatTemplate("Failed to set recv timeout: %1!s!", {SocketErrorText(LastSocketError())});
+            m_socket.close();
+            return nullptr;
+        }
+        if (::setsockopt(m_socket.fd(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) != 0) {
+            failure = FormatTemplate("Failed to set send timeout: %1!s!", {SocketErrorText(LastSocketError())});
+            m_socket.close();
+            return nullptr;
+        }
+        m_identifier = identifier;
+        m_space = space;
+        return &m_socket;
+    }
+
+private:
+    IcmpSocket m_socket;
+    uint16_t m_identifier = 0;
+    ino_t m_space = 0;
+};
+} // namespace
 
 void ProbeSocket::ProbeEcho(const std::string& host)
 {
     const uint16_t identifier = EchoIdentifier();
-    IcmpSocket icmp;
-    if (!icmp.open(identifier)) {
-        ReportFailure(FormatTemplate("WSASocket() failed: %1!s!", {SocketErrorText(icmp.error())}));
-        return;
-    }
-    const timeval tv{0, kEchoTimeoutMs * 1000};
-    if (::setsockopt(icmp.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
-        ReportFailure(FormatTemplate("Failed to set recv timeout: %1!s!", {SocketErrorText(LastSocketError())}));
-        return;
-    }
-    if (::setsockopt(icmp.fd(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) != 0) {
-        ReportFailure(FormatTemplate("Failed to set send timeout: %1!s!", {SocketErrorText(LastSocketError())}));
-        return;
+    SharedIcmpChannel* shared = SharedIcmpChannel::forThisThread(identifier);
+    IcmpSocket* own = nullptr;
+    if (shared == nullptr) {
+        thread_local ThreadEchoSocket echoSocket;
+        std::string failure;
+        own = echoSocket.get(identifier, failure);
+        if (own == nullptr) {
+            ReportFailure(failure);
+            return;
+        }
     }
     sockaddr_in target;
     if (ResolveAddress(host, 0, target) != 0)
         return;
 
+    const uint16_t sequence = NextEchoSequence();
     const EchoExchange echo =
-        ExchangeEcho(icmp, target, identifier, NextEchoSequence(), m_clock, kEchoTimeoutMs, kEchoTimeoutMs);
+        shared ? Exchange(*shared, target, identifier, sequence, m_clock, kEchoTimeoutMs, kEchoTimeoutMs)
+               : Exchange(*own, target, identifier, sequence, m_clock, kEchoTimeoutMs, kEchoTimeoutMs);
     switch (echo.outcome) {
     case EchoExchange::Answered:
         ReportSuccess("Success", echo.echoTimeMs);

@@ -168,7 +168,9 @@ TEST(ProbeEcho, EchoTimeAndTheWaitLimitFollowTheProbesClock)
     EXPECT_EQ(test::ProbeRun(echo, FakeClock(0xFFFFFE00u, 300)).texts, Texts{"fail: Timed out"});
 }
 
-// The second probe goes by name; both are answered by the loopback.
+// The second probe goes by name; both are answered by the loopback. Between
+// them a late reply to the first request waits on the thread's socket: it
+// must not pass for the answer to the second.
 TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
 {
     TestNamespace ns;
@@ -190,6 +192,8 @@ TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
         const FakeClock clock(0x12345678);
         ProbeSocket probe(sink, clock);
         probe.ProbeEcho("127.0.0.1");
+        if (!SendIcmp(IcmpMessage(0, identifier, 0, {0x00, 0x00, 0x34, 0x12})))
+            captureError = "cannot send the late reply";
         probe.ProbeEcho("localhost");
         for (int i = 0; i < 20 && requests.size() < 2; ++i) {
             uint8_t buf[1024];
@@ -205,6 +209,8 @@ TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
     ASSERT_EQ(entered, "");
     ASSERT_EQ(captureError, "");
     EXPECT_EQ(ReportTexts(sink), (Texts{"ok: Success", "ok: Success"}));
+    for (const auto& report : sink.reports())
+        EXPECT_EQ(report.result.responseTime, 0u); // the late reply's stamp would give 0x5678
     ASSERT_EQ(requests.size(), 2u);
     for (uint16_t seq = 0; seq < 2; ++seq) {
         std::vector<uint8_t> request = requests[seq];

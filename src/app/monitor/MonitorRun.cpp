@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -23,14 +24,76 @@ namespace {
 // (every network wait of a probe is bounded well below it).
 constexpr int kStopGraceMs = 12000;
 
-QString ResultLine(const PollReport& r)
+// The result lines on stdout. Lines are collected and written once the
+// event loop has handled the batch at hand (one write for many results); the
+// time text is made once a second.
+class ResultPrinter
 {
-    return QStringLiteral("%1\t%2\t%3//%4:%5\t%6\t%7")
-        .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-             r.success ? QStringLiteral("OK") : QStringLiteral("FAIL"), OneLineField(r.protocol),
-             OneLineField(r.host), OneLineField(r.port), OneLineField(r.responseText),
-             OneLineField(r.message));
-}
+public:
+    ResultPrinter()
+    {
+        m_flush.setSingleShot(true);
+        m_flush.setInterval(0);
+        QObject::connect(&m_flush, &QTimer::timeout, &m_flush, [this] { flush(); });
+    }
+    ~ResultPrinter() { flush(); }
+
+    void print(const PollReport& r)
+    {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        if (now != m_timeSecs) {
+            m_timeSecs = now;
+            m_timeText = QDateTime::fromSecsSinceEpoch(now)
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                             .toUtf8();
+        }
+        m_buffer += m_timeText;
+        m_buffer += r.success ? "\tOK\t" : "\tFAIL\t";
+        append(r.protocol);
+        m_buffer += "//";
+        append(r.host);
+        m_buffer += ':';
+        append(r.port);
+        m_buffer += '\t';
+        append(r.responseText);
+        m_buffer += '\t';
+        append(r.message);
+        m_buffer += '\n';
+        if (m_buffer.size() >= kFlushBytes)
+            flush();
+        else if (!m_flush.isActive())
+            m_flush.start();
+    }
+
+    void flush()
+    {
+        m_flush.stop();
+        if (m_buffer.isEmpty())
+            return;
+        std::fwrite(m_buffer.constData(), 1, static_cast<std::size_t>(m_buffer.size()), stdout);
+        std::fflush(stdout);
+        m_buffer.clear(); // keeps its capacity
+    }
+
+private:
+    static constexpr qsizetype kFlushBytes = 64 * 1024;
+
+    void append(const QString& field)
+    {
+        for (const QChar c : field) {
+            if (c.unicode() < 0x20 || c == u'\\' || (c.unicode() >= 0x7f && c.category() == QChar::Other_Control)) {
+                m_buffer += OneLineField(field).toUtf8();
+                return;
+            }
+        }
+        m_buffer += field.toUtf8();
+    }
+
+    QByteArray m_buffer;
+    QTimer m_flush;
+    qint64 m_timeSecs = -1;
+    QByteArray m_timeText;
+};
 
 void PrintList(void (*print)(const QString&), const QString& title, const QStringList& lines)
 {
@@ -149,8 +212,9 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         if (stopping)
             finishWork(false);
     });
+    ResultPrinter printer;
     QObject::connect(&controller, &MonitorController::resultHandled, qApp, [&](const PollReport& r) {
-        PrintOut(ResultLine(r));
+        printer.print(r);
         auto it = firstPolls.find(r.threadId);
         if (it != firstPolls.end() && it->second.working && !it->second.done && !it->second.reported) {
             it->second.reported = true;
@@ -208,6 +272,7 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
         QTimer::singleShot(options.durationSeconds * 1000, qApp, finish);
 
     const int rc = QCoreApplication::exec();
+    printer.flush();
     system.notifications().stop();
     app::RestoreStopSignals();
     return rc;
