@@ -13,18 +13,20 @@ bash scripts/install-deps.sh
 export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
 
 configure() { # DIR FLAGS
+  # Warnings stay warnings here: GCC's instrumentation hides value ranges from
+  # its own analysis and warns falsely (maybe-uninitialized inside std::regex,
+  # format-truncation), as its manual says; the plain build keeps -Werror.
+  local compile="-O1 -g -DNDEBUG -fno-omit-frame-pointer $2"
   cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG -fno-omit-frame-pointer $2" \
-    -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG -fno-omit-frame-pointer $2" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$compile" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$compile" \
     -DCMAKE_EXE_LINKER_FLAGS="$2" -DCMAKE_SHARED_LINKER_FLAGS="$2" \
-    -DQUILLMERE_FUZZ_TESTS=OFF >/dev/null
+    -DQUILLMERE_WERROR=OFF -DQUILLMERE_FUZZ_TESTS=OFF >/dev/null
 }
 
 run_asan() {
   configure build-asan "-fsanitize=address,undefined -fno-sanitize-recover=all"
   cmake --build build-asan -j"$(nproc)" --target quillmere_test_programs
   export ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1"
-  export LSAN_OPTIONS="suppressions=$root/scripts/sanitizers/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   (cd build-asan && ctest --output-on-failure -j2 --timeout 900)
 }
@@ -32,7 +34,7 @@ run_asan() {
 run_tsan() {
   configure build-tsan "-fsanitize=thread"
   cmake --build build-tsan -j"$(nproc)" --target engine_tests notify_tests
-  export TSAN_OPTIONS="suppressions=$root/scripts/sanitizers/tsan.supp:second_deadlock_stack=1:halt_on_error=0"
+  export TSAN_OPTIONS="suppressions=$root/scripts/sanitizers/tsan.supp:second_deadlock_stack=1:history_size=7:halt_on_error=0"
   # Both suites at once, each reporting on its own; a report fails its suite.
   local pids=() status=0
   for suite in engine/engine_tests notify/notify_tests; do

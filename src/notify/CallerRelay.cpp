@@ -39,7 +39,8 @@ void CallerRelay::Handle::post(std::function<void()> fn) const
     // The lock keeps the context alive while the event is queued.
     std::lock_guard lock(m_shared->mutex);
     if (m_shared->context)
-        QMetaObject::invokeMethod(m_shared->context, std::move(fn), Qt::QueuedConnection);
+        // Taking the lock before the call orders it after this post for ThreadSanitizer too.
+        QMetaObject::invokeMethod(m_shared->context, [s = m_shared, fn = std::move(fn)] { { std::lock_guard sync(s->mutex); } fn(); }, Qt::QueuedConnection);
 }
 
 } // namespace qm
