@@ -48,7 +48,14 @@ QString FromStd(const std::string& s)
 MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent)
     : QObject(parent), m_hosts(hosts), m_settings(settings), m_services(std::move(services)),
       m_events(std::make_shared<EngineEventQueue>([this] {
-          QMetaObject::invokeMethod(this, [this] { handleQueuedEvents(); }, Qt::QueuedConnection);
+          std::lock_guard posting(m_wakeSync);
+          QMetaObject::invokeMethod(
+              this,
+              [this] {
+                  { std::lock_guard posted(m_wakeSync); }
+                  handleQueuedEvents();
+              },
+              Qt::QueuedConnection);
       }))
 {
     if (!m_services.startThread)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace qm {
@@ -111,6 +112,10 @@ private:
     HostListModel& m_hosts;
     SettingsStore& m_settings;
     Services m_services;
+    // Held by a worker while it posts the wake-up and taken by the call on the
+    // main thread: orders the two for ThreadSanitizer, which cannot see the
+    // lock inside Qt's event queue.
+    std::mutex m_wakeSync;
     std::shared_ptr<EngineEventQueue> m_events;
     std::vector<EngineEvent> m_batch;
     bool m_inBatch = false;
