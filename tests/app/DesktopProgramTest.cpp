@@ -5,6 +5,7 @@
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
 #include "support/EventPump.h"
+#include "support/HostRows.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -25,10 +26,7 @@ TEST(DesktopProgramTest, OpensTheGivenFilesAndClosesCleanlyOnSigterm)
     const QString database = dir.filePath("given.db");
     {
         SettingsStore store(settings);
-        HostTexts row = NewHostFromDefaults(store);
-        row[ColHost] = row[ColAddress] = "127.0.0.1";
-        row[ColProtocol] = "HTTP";
-        row[ColPort] = "80";
+        const HostTexts row = MakeRow("127.0.0.1", "HTTP", 80);
         SaveHosts(store, {row, row});
         store.writeInt("PREFERENCES", "ViewColPolls", 0);
         ASSERT_TRUE(store.sync());

@@ -3,18 +3,18 @@
 
 #include "support/EventPump.h"
 #include "support/MaildirSmtpServer.h"
+#include "support/RecordingPrompt.h"
 #include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
-#include "support/RecordingPrompt.h"
 #include "support/TestNamespace.h"
 
 #include "store/HostStore.h"
 #include "store/ResultsDatabase.h"
 #include "store/SettingsStore.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
-
-#include <sys/stat.h>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -22,25 +22,12 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
-#include <sstream>
+#include <sys/stat.h>
 
 namespace qm::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Whether a socket is bound to the UDP port, as the kernel's table shows it.
-bool UdpPortBound(int port)
-{
-    std::istringstream table(ReadFile("/proc/net/udp"));
-    const std::string suffix = QString::asprintf(":%04X", port).toStdString();
-    std::string line, slot, local;
-    std::getline(table, line); // the titles
-    while (table >> slot >> local && std::getline(table, line))
-        if (local.ends_with(suffix))
-            return true;
-    return false;
-}
 
 struct CliRun
 {
@@ -55,19 +42,25 @@ protected:
     QString settings() const { return m_dir.filePath("quillmere.conf"); }
     QString database() const { return m_dir.filePath("results.mdb"); }
 
-    // isolated: in a network namespace of its own, where name look-ups cannot
-    // leave the machine.
-    CliRun run(const QStringList& args, bool isolated = false)
+    // wrapper: a command line the program runs under (a namespace of its
+    // own); settingsFile: another settings file than the test's usual one.
+    CliRun run(const QStringList& args, const QStringList& wrapper = {}, const QString& settingsFile = {})
     {
-        QStringList all = QStringList{"--settings", settings(), "--database", database()} + args;
-        if (isolated)
-            all = QStringList{"--net", QUILLMERE_MONITOR_BIN} + all;
+        const QStringList all = wrapper + QStringList{QUILLMERE_MONITOR_BIN, "--settings",
+                                                      settingsFile.isEmpty() ? settings() : settingsFile,
+                                                      "--database", database()} + args;
         QProcess p;
-        p.start(isolated ? "/usr/bin/unshare" : QUILLMERE_MONITOR_BIN, all);
+        p.start(all.first(), all.mid(1));
         EXPECT_TRUE(p.waitForFinished(60000)) << all.join(' ').toStdString();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromLocal8Bit(p.readAllStandardOutput()),
                 QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+    // hosts add --host HOST --protocol PROTOCOL, which must succeed.
+    void add(const QString& host, const QString& protocol, const QStringList& more = {})
+    {
+        const CliRun r = run(QStringList{"hosts", "add", "--host", host, "--protocol", protocol} + more);
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     }
     std::string settingsBytes() const { return ReadFile(settings().toStdString()); }
 
@@ -76,31 +69,27 @@ protected:
 
 TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
 {
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO"}).exitCode, 0);
+    add("127.0.0.1", "ECHO");
     const std::string before = settingsBytes();
     ASSERT_FALSE(before.empty());
     // A file whose third line has a bad port: nothing of it is imported.
     const QString badFile = m_dir.filePath("bad.csv");
-    WriteFile(badFile.toStdString(),
-              "Protocol,Host,Port\nHTTP,127.0.0.1,80\nHTTP,127.0.0.2,99999\n");
+    WriteFile(badFile.toStdString(), "Protocol,Host,Port\nHTTP,127.0.0.1,80\nHTTP,127.0.0.2,99999\n");
 
     // Each in a namespace of its own: the unresolvable name must not reach
     // a name server.
+    const QStringList add{"hosts", "add", "--host", "127.0.0.1", "--protocol"};
     const struct
     {
         QStringList args;
         QString error; // part of the message on stderr
     } bad[] = {
-        {{"hosts", "add", "--host", "127.0.0.1", "--protocol", "http"},
-         "unknown protocol \"http\""},
-        {{"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", "70000"}, "port"},
+        {add + QStringList{"http"}, "unknown protocol \"http\""},
+        {add + QStringList{"HTTP", "--port", "70000"}, "port"},
         {{"hosts", "add", "--protocol", "HTTP"}, "hosts add needs --host NAME"},
-        {{"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--float-errors", "11"},
-         "--float-errors"},
-        {{"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--bogus"},
-         "unknown option --bogus"},
-        {{"hosts", "add", "--host", "127.0.0.1", "--protocol", "SMTP", "--query-name", "a.test"},
-         "--query-name is for DNS hosts only"},
+        {add + QStringList{"HTTP", "--float-errors", "11"}, "--float-errors"},
+        {add + QStringList{"HTTP", "--bogus"}, "unknown option --bogus"},
+        {add + QStringList{"SMTP", "--query-name", "a.test"}, "--query-name is for DNS hosts only"},
         {{"hosts", "add", "--host", "no-such-host.invalid", "--protocol", "HTTP"},
          "Can't resolve no-such-host.invalid"},
         {{"hosts", "remove", "7"}, "no host with index \"7\""},
@@ -109,7 +98,7 @@ TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
         {{"log", "show", "web"}, "no results database"},
     };
     for (const auto& b : bad) {
-        const CliRun r = run(b.args, true);
+        const CliRun r = run(b.args, {"/usr/bin/unshare", "--net"});
         EXPECT_EQ(r.exitCode, 2) << b.args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(b.error)) << r.err.toStdString();
     }
@@ -134,25 +123,11 @@ TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
     });
     const QString webPort = QString::number(web.port());
     const QString deadPort = QString::number(FreeLoopbackPort());
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "QUOTE OF THE DAY", "--port",
-                   QString::number(quote.port())})
-                  .exitCode,
-              0);
-    ASSERT_EQ(
-        run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO", "--nickname", "loop"})
-            .exitCode,
-        0);
-    ASSERT_EQ(run({"hosts", "add", "--host", "localhost", "--protocol", "HTTP", "--port", webPort,
-                   "--freq", "5", "--user", "admin", "--password", "pw"})
-                  .exitCode,
-              0);
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", deadPort,
-                   "--float-errors", "2"})
-                  .exitCode,
-              0);
-    ASSERT_EQ(
-        run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "TIME", "--disabled"}).exitCode,
-        0);
+    add("127.0.0.1", "QUOTE OF THE DAY", {"--port", QString::number(quote.port())});
+    add("127.0.0.1", "ECHO", {"--nickname", "loop"});
+    add("localhost", "HTTP", {"--port", webPort, "--freq", "5", "--user", "admin", "--password", "pw"});
+    add("127.0.0.1", "HTTP", {"--port", deadPort, "--float-errors", "2"});
+    add("127.0.0.1", "TIME", {"--disabled"});
 
     const CliRun list = run({"hosts", "list"});
     EXPECT_EQ(list.exitCode, 0);
@@ -172,42 +147,22 @@ TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
     EXPECT_TRUE(once.out.contains(QRegularExpression(
         "\tOK\tQUOTE OF THE DAY//127.0.0.1:[0-9]+\t[^\t]+\ta\\\\tb\\\\r\\\\nc\\\\\\\\d\\\\x01\n")))
         << once.out.toStdString();
-    EXPECT_TRUE(once.out.contains(
-        QRegularExpression("\tOK\tHTTP//localhost:" + webPort +
-                           "\t(<10|[0-9]+) msec\tHTTP/1.1 200 OK \\[scripted/2.0\\]")))
+    EXPECT_TRUE(once.out.contains(QRegularExpression(
+        "\tOK\tHTTP//localhost:" + webPort + "\t(<10|[0-9]+) msec\tHTTP/1.1 200 OK \\[scripted/2.0\\]")))
         << once.out.toStdString();
-    EXPECT_TRUE(once.out.contains(
-        "\tFAIL\tHTTP//127.0.0.1:" + deadPort +
-        "\tError\tConnect Failed The attempt to connect was forcefully rejected."));
+    EXPECT_TRUE(once.out.contains("\tFAIL\tHTTP//127.0.0.1:" + deadPort +
+                                  "\tError\tConnect Failed The attempt to connect was forcefully rejected."));
     EXPECT_TRUE(once.out.contains("\tOK\tECHO//127.0.0.1:7\t"));
     EXPECT_FALSE(once.out.contains("TIME//"));
     // The probe sent the credentials and the host text as typed.
     ASSERT_FALSE(web.received().empty());
-    EXPECT_EQ(
-        web.received()[0],
-        "HEAD / HTTP/1.1\r\nAccept: text/html\r\nHOST: localhost\r\nAuthorization: Basic YWRtaW46cHc=\r\n"
+    EXPECT_EQ(web.received()[0], "HEAD / HTTP/1.1\r\nAccept: text/html\r\nHOST: localhost\r\nAuthorization: Basic YWRtaW46cHc=\r\n"
         "Connection: close\r\n\r\n");
 
     ASSERT_EQ(run({"hosts", "remove", "--host", "127.0.0.1"}).exitCode, 0);
     const CliRun good = run({"--once"});
     EXPECT_EQ(good.exitCode, 0) << good.out.toStdString() << good.err.toStdString();
     EXPECT_EQ(good.out.count('\n'), 1);
-}
-
-TEST_F(MonitorCliTest, TerminationStopsMonitoringCleanly)
-{
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port",
-                   QString::number(FreeLoopbackPort()), "--freq", "1"})
-                  .exitCode,
-              0);
-    QProcess p;
-    p.start(QUILLMERE_MONITOR_BIN, {"--settings", settings(), "--database", database()});
-    ASSERT_TRUE(p.waitForStarted());
-    ASSERT_TRUE(p.waitForReadyRead(10000));
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-    ASSERT_TRUE(p.waitForFinished(30000));
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), 0);
 }
 
 // A host that goes down on --once: the runner sends its HOST DOWN mail
@@ -221,16 +176,15 @@ TEST_F(MonitorCliTest, DownMailGoesOutBeforeExitUnlessASignalGivesItUp)
         store.writeString("ConfigNotificationDefaults", "EMAIL_FROM_ADDRESS", "monitor@example.test");
         store.writeInt("ConfigNotificationDefaults", "DESKTOP_NOTIFY", 0);
     }
-    const QStringList addDown{"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port",
-                              QString::number(FreeLoopbackPort()), "--nickname", "web1", "--float-errors",
-                              "0", "--mail-to", "ops@example.test", "--mail-server"};
+    const QStringList addDown{"--port", QString::number(FreeLoopbackPort()), "--nickname", "web1",
+                              "--float-errors", "0", "--mail-to", "ops@example.test", "--mail-server"};
     const QString pending = "  HOST DOWN: web1 (127.0.0.1) (mail to ops@example.test via %1)\n";
     TestNamespace ns;
     ASSERT_EQ(ns.error(), "");
     const std::string entered = ns.runHere([&] {
         MaildirSmtpServer mta(25);
         ASSERT_EQ(mta.error(), "");
-        ASSERT_EQ(run(addDown + QStringList{"127.0.0.1"}).exitCode, 0);
+        add("127.0.0.1", "HTTP", addDown + QStringList{"127.0.0.1"});
         const CliRun once = run({"--once"});
         EXPECT_EQ(once.exitCode, 1);
         EXPECT_TRUE(once.err.contains(pending.arg("127.0.0.1"))) << once.err.toStdString();
@@ -239,7 +193,7 @@ TEST_F(MonitorCliTest, DownMailGoesOutBeforeExitUnlessASignalGivesItUp)
         EXPECT_NE(mails[0].find("Subject: HOST DOWN: web1 (127.0.0.1)\n"), std::string::npos) << mails[0];
 
         ASSERT_EQ(run({"hosts", "remove", "0"}).exitCode, 0);
-        ASSERT_EQ(run(addDown + QStringList{TestNamespace::kSilentAddress}).exitCode, 0);
+        add("127.0.0.1", "HTTP", addDown + QStringList{TestNamespace::kSilentAddress});
         QProcess stuck;
         stuck.start(QUILLMERE_MONITOR_BIN, {"--settings", settings(), "--database", database(), "--once"});
         QString err;
@@ -270,14 +224,8 @@ TEST_F(MonitorCliTest, ResultsAreRecordedAndStatusFilesExported)
         c.close();
     });
     const QString deadPort = QString::number(FreeLoopbackPort());
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port",
-                   QString::number(web.port()), "--freq", "1"})
-                  .exitCode,
-              0);
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", deadPort,
-                   "--freq", "1"})
-                  .exitCode,
-              0);
+    add("127.0.0.1", "HTTP", {"--port", QString::number(web.port()), "--freq", "1"});
+    add("127.0.0.1", "HTTP", {"--port", deadPort, "--freq", "1"});
     {
         SettingsStore store(settings());
         store.writeInt("ConfigXML", "ENABLE", 1);
@@ -322,68 +270,68 @@ TEST_F(MonitorCliTest, ResultsAreRecordedAndStatusFilesExported)
 
 TEST_F(MonitorCliTest, AddOptionsFillTheirColumns)
 {
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--mail-to",
-                   "ops@lan", "--mail-server", "smtp.lan", "--pager", "555,,1#"})
-                  .exitCode,
-              0);
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO", "--sound",
-                   "/tmp/a.wav", "--no-notify"})
-                  .exitCode,
-              0);
+    add("127.0.0.1", "HTTP", {"--mail-to", "ops@lan", "--mail-server", "smtp.lan", "--pager", "555,,1#"});
+    add("127.0.0.1", "ECHO", {"--sound", "/tmp/a.wav", "--no-notify"});
     // A mail domain without its "@" is added with a warning; a DNS entry
     // keeps its query name in the Domain field.
-    const QStringList local{"hosts", "add", "--host", "127.0.0.1", "--protocol"};
-    const CliRun bare = run(local + QStringList{"SMTP", "--domain", "example.org"});
+    const CliRun bare = run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "SMTP", "--domain", "example.org"});
     EXPECT_EQ(bare.exitCode, 0);
     EXPECT_TRUE(bare.err.contains("warning: the e-mail domain \"example.org\" has no \"@\""))
         << bare.err.toStdString();
-    ASSERT_EQ(run(local + QStringList{"DNS", "--query-name", "zone.test"}).exitCode, 0);
+    add("127.0.0.1", "DNS", {"--query-name", "zone.test"});
     SettingsStore store(settings());
-    const auto all = LoadHosts(store);
-    ASSERT_EQ(all.size(), 4u);
-    EXPECT_EQ(all[0][ColDomain], "zone.test");
-    EXPECT_EQ(all[1][ColDomain], "example.org");
-    const std::vector<HostTexts> hosts(all.begin() + 2, all.end());
-    const HostTexts& quiet = hosts[0];
-    EXPECT_EQ(quiet[ColNotifySoundFile], "/tmp/a.wav");
-    EXPECT_EQ(quiet[ColNotifySoundEnable], "1");
-    EXPECT_EQ(quiet[ColNotifyEnable], "0");
-    const HostTexts& loud = hosts[1];
-    EXPECT_EQ(loud[ColNotifyEnable], "1");
-    EXPECT_EQ(loud[ColNotifyMailEnable], "1");
-    EXPECT_EQ(loud[ColNotifyMailAddress], "ops@lan");
-    EXPECT_EQ(loud[ColNotifyMailServer], "smtp.lan");
-    EXPECT_EQ(loud[ColNotifyPagerEnable], "1");
-    EXPECT_EQ(loud[ColNotifyPagerSequence], "555,,1#");
-    EXPECT_EQ(loud[ColNotifySoundEnable], "0");
+    const auto hosts = LoadHosts(store);
+    ASSERT_EQ(hosts.size(), 4u);
+    const struct
+    {
+        std::size_t row;
+        HostColumn column;
+        const char* text;
+    } expected[] = {
+        {0, ColDomain, "zone.test"}, {1, ColDomain, "example.org"},
+        {2, ColNotifySoundFile, "/tmp/a.wav"}, {2, ColNotifySoundEnable, "1"}, {2, ColNotifyEnable, "0"},
+        {3, ColNotifyEnable, "1"}, {3, ColNotifyMailEnable, "1"}, {3, ColNotifyMailAddress, "ops@lan"},
+        {3, ColNotifyMailServer, "smtp.lan"}, {3, ColNotifyPagerEnable, "1"},
+        {3, ColNotifyPagerSequence, "555,,1#"}, {3, ColNotifySoundEnable, "0"},
+    };
+    for (const auto& e : expected)
+        EXPECT_EQ(hosts[e.row][e.column], e.text) << e.row << " " << e.column;
 }
 
-TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
+// Records from the sender a SYSLOG entry names, none from others; SIGTERM
+// then ends monitoring with exit code 0.
+TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnlyUntilTerminated)
 {
     ASSERT_EQ(RequireProgram("/usr/bin/logger", "bsdutils"), "");
     const QString port = QString::number(FreeLoopbackPort(true));
-    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "SYSLOG", "--port", port}).exitCode, 0);
+    add("127.0.0.1", "SYSLOG", {"--port", port});
     QProcess monitor;
-    monitor.start(QUILLMERE_MONITOR_BIN,
-                  {"--settings", settings(), "--database", database(), "--duration", "4"});
+    monitor.start(QUILLMERE_MONITOR_BIN, {"--settings", settings(), "--database", database()});
     ASSERT_TRUE(monitor.waitForStarted());
-    ASSERT_TRUE(PumpEventsUntil([&] { return UdpPortBound(port.toInt()); }, 5s));
-    auto send = [&](const QStringList& extra) {
-        QStringList args{"-n", "127.0.0.1", "-P", port, "-d"};
-        EXPECT_EQ(QProcess::execute("/usr/bin/logger", args + extra), 0);
-    };
-    send({"-p", "user.err", "disk failing"});
-    send({"--rfc3164", "-p", "local7.err", "async line"});
-    send({"-p", "syslog.info", "all good"});
+    ASSERT_TRUE(WaitForUdpPort(port.toInt(), 5s));
     // A sender that no SYSLOG entry names changes nothing.
     const QString stranger = QStringLiteral("import socket; s = socket.socket(socket.AF_INET, "
                                             "socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0)); "
                                             "s.sendto(b'<11>from a stranger', ('127.0.0.1', %1))")
                                  .arg(port);
     EXPECT_EQ(QProcess::execute("/usr/bin/python3", {"-c", stranger}), 0);
-    ASSERT_TRUE(monitor.waitForFinished(15000));
+    for (const QStringList& extra : {QStringList{"-p", "user.err", "disk failing"},
+                                     QStringList{"--rfc3164", "-p", "local7.err", "async line"},
+                                     QStringList{"-p", "syslog.info", "all good"}})
+        EXPECT_EQ(QProcess::execute("/usr/bin/logger", QStringList{"-n", "127.0.0.1", "-P", port, "-d"} + extra), 0);
+    QString out;
+    EXPECT_TRUE(PumpEventsUntil(
+        [&] {
+            out += QString::fromLocal8Bit(monitor.readAllStandardOutput());
+            return out.count('\n') >= 3;
+        },
+        10s))
+        << out.toStdString();
+    ::kill(static_cast<pid_t>(monitor.processId()), SIGTERM);
+    ASSERT_TRUE(monitor.waitForFinished(30000));
+    EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(monitor.exitCode(), 0);
-    const QString out = QString::fromLocal8Bit(monitor.readAllStandardOutput());
+    out += QString::fromLocal8Bit(monitor.readAllStandardOutput());
     EXPECT_TRUE(out.contains(QRegularExpression(
         "\tFAIL\tSYSLOG//127.0.0.1:" + port + "\tError\t\\[3_ERROR\\]\\[USER\\]: .*disk failing")))
         << out.toStdString();
@@ -392,6 +340,61 @@ TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnly)
     EXPECT_TRUE(out.contains(QRegularExpression("\tOK\t.*\\[6_INFO\\]\\[SYSLOGD\\]: .*all good")));
     EXPECT_FALSE(out.contains("stranger"));
     EXPECT_EQ(out.count('\n'), 3);
+}
+
+// A settings file that cannot be read (a folder stands where it should be)
+// is neither listed nor changed: exit 2. One that cannot be written (its
+// folder cannot be made, or is mounted read-only) is listed, but every change
+// fails with exit 1 and leaves the file as it was.
+TEST_F(MonitorCliTest, HostsCommandsFailWhenTheSettingsFileCannotBeReadOrWritten)
+{
+    const QString folder = m_dir.filePath("folder.conf");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    WriteFile(m_dir.filePath("plain").toStdString(), "");
+    const QString orphan = m_dir.filePath("plain/quillmere.conf");
+    const QString readOnly = m_dir.filePath("ro");
+    ASSERT_TRUE(QDir().mkdir(readOnly));
+    const QString frozen = readOnly + "/quillmere.conf";
+    ASSERT_EQ(run({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO"}, {}, frozen).exitCode, 0);
+    const std::string frozenBytes = ReadFile(frozen.toStdString());
+    const QString csv = m_dir.filePath("one.csv");
+    WriteFile(csv.toStdString(), "Protocol,Host,Port\nHTTP,127.0.0.1,80\n");
+    // The program runs in a mount namespace of its own, where the folder is
+    // bound read-only onto itself.
+    const QStringList mountedReadOnly{"/usr/bin/unshare", "--mount", "sh", "-c",
+                                      "mount --bind -o ro \"$0\" \"$0\" && exec \"$@\"", readOnly};
+
+    const QString cannotRead = "cannot read the settings file " + folder;
+    const QStringList addEcho{"add", "--host", "127.0.0.1", "--protocol", "ECHO"};
+    const struct
+    {
+        QString file;
+        QStringList wrapper, args;
+        int exitCode;
+        QString error; // part of the message on stderr
+    } cases[] = {
+        {folder, {}, {"list"}, 2, cannotRead},
+        {folder, {}, addEcho, 2, cannotRead},
+        {folder, {}, {"remove", "0"}, 2, cannotRead},
+        {folder, {}, {"import", csv}, 2, cannotRead},
+        {orphan, {}, {"list"}, 0, ""},
+        {orphan, {}, addEcho, 1, "cannot write the settings file " + orphan},
+        {orphan, {}, {"import", csv}, 1, "cannot write the settings file " + orphan},
+        {frozen, mountedReadOnly, {"list"}, 0, ""},
+        {frozen, mountedReadOnly, addEcho, 1, "cannot write the settings file " + frozen},
+        {frozen, mountedReadOnly, {"remove", "0"}, 1, "cannot write the settings file " + frozen},
+        {frozen, mountedReadOnly, {"import", csv}, 1, "cannot write the settings file " + frozen},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = run(QStringList{"hosts"} + c.args, c.wrapper, c.file);
+        const std::string what = c.file.toStdString() + ": hosts " + c.args.join(' ').toStdString();
+        EXPECT_EQ(r.exitCode, c.exitCode) << what << "\n" << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.error)) << what << "\n" << r.err.toStdString();
+        EXPECT_EQ(r.out.contains("ECHO"), c.file == frozen && c.args == QStringList{"list"}) << what;
+    }
+    EXPECT_TRUE(QDir(folder).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(orphan));
+    EXPECT_EQ(ReadFile(frozen.toStdString()), frozenBytes);
 }
 
 // Under the journal, stderr is the file JOURNAL_STREAM names by device and

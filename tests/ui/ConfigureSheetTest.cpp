@@ -77,15 +77,15 @@ TEST_F(ConfigureSheetTest, OkWritesThePagesShownAndRefusesANonNumber)
     seconds->setText(QStringLiteral("90"));
     Find<QPushButton>(sheet, "okButton")->click();
     EXPECT_EQ(sheet.result(), QDialog::Accepted);
-    EXPECT_EQ(stored("ConfigFloatDefaults", "SENSITIVITY"), QStringLiteral("1"));
-    EXPECT_EQ(stored("ConfigFloatDefaults", "FLOAT_ENABLE"), QStringLiteral("0"));
-    EXPECT_EQ(stored("ConfigFrequency", "FREQUENCY"), QStringLiteral("90"));
-    EXPECT_EQ(stored("ConfigAuthenticationDefaults", "USID"), QString()); // the page it opened on
-    // Pages never shown write nothing.
-    EXPECT_EQ(stored("ConfigXML", "FTP_URL"), QStringLiteral("ftp://x/"));
-    EXPECT_EQ(stored("ConfigXML", "LOCAL_RADIO"), QStringLiteral("unset"));
-    EXPECT_EQ(stored("ConfigDatabase", "DATABASE_FILE"), QStringLiteral("unset"));
-    EXPECT_EQ(stored("ConfigNotificationDefaults", "MODEM_DEVICE"), QStringLiteral("unset"));
+    // The pages shown are written (the first is the one the sheet opened on);
+    // pages never shown write nothing.
+    const char* const written[][3] = {
+        {"ConfigFloatDefaults", "SENSITIVITY", "1"}, {"ConfigFloatDefaults", "FLOAT_ENABLE", "0"},
+        {"ConfigFrequency", "FREQUENCY", "90"}, {"ConfigAuthenticationDefaults", "USID", ""},
+        {"ConfigXML", "FTP_URL", "ftp://x/"}, {"ConfigXML", "LOCAL_RADIO", "unset"},
+        {"ConfigDatabase", "DATABASE_FILE", "unset"}, {"ConfigNotificationDefaults", "MODEM_DEVICE", "unset"}};
+    for (const auto& [section, name, text] : written)
+        EXPECT_EQ(stored(section, name), QLatin1String(text)) << section << "/" << name;
 }
 
 TEST_F(ConfigureSheetTest, XmlPageEnablesByTheCheckAndTheRadios)

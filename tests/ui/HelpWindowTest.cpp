@@ -70,17 +70,28 @@ QString ShownFile(const HelpWindow& window)
 
 } // namespace
 
-// The help directory is found beside the build, or where the variable says;
-// the contents list every page, and every link of every page leads to an
-// existing page and anchor.
+// The help directory is found beside the build, or where the variable says,
+// unless it has no start page; the contents list every page, and every link
+// of every page leads to an existing page and anchor.
 TEST(HelpWindowTest, FindsTheManualAndEveryPageAndLinkResolves)
 {
     const QByteArray saved = qgetenv("QUILLMERE_HELP_DIR");
     const auto restore = qScopeGuard([&] {
         saved.isEmpty() ? qunsetenv("QUILLMERE_HELP_DIR") : qputenv("QUILLMERE_HELP_DIR", saved);
     });
-    QTemporaryDir empty;
-    qputenv("QUILLMERE_HELP_DIR", empty.path().toUtf8()); // no Startup.html: passed over
+    // A folder without Startup.html is passed over, and cannot be shown.
+    QTemporaryDir other;
+    QFile page(other.filePath(QStringLiteral("Other.html")));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("<html><head><title>Other</title></head><body>x</body></html>");
+    page.close();
+    HelpWindow invalid(other.path());
+    EXPECT_FALSE(invalid.isValid());
+    EXPECT_FALSE(invalid.showContents());
+    invalid.showSearch();
+    EXPECT_FALSE(invalid.isVisible());
+    EXPECT_FALSE(HelpWindow(QString()).showContents());
+    qputenv("QUILLMERE_HELP_DIR", other.path().toUtf8());
     const QString built = HelpWindow::helpDirectory();
     EXPECT_TRUE(built.endsWith(QStringLiteral("share/quillmere/help"))) << built.toStdString();
     EXPECT_TRUE(QFileInfo::exists(built + QStringLiteral("/Startup.html")));
@@ -171,20 +182,4 @@ TEST(HelpWindowTest, SearchNeedsEveryWordAndIndexFilterNarrows)
         EXPECT_TRUE(text.contains(QStringLiteral("trace"), Qt::CaseInsensitive)) << text.toStdString();
     Q_EMIT index->itemActivated(index->currentItem());
     EXPECT_EQ(ShownFile(window), index->currentItem()->data(Qt::UserRole).toString().section(QLatin1Char('#'), 0, 0));
-}
-
-TEST(HelpWindowTest, DirectoryWithoutStartPageCannotBeShown)
-{
-    QTemporaryDir dir;
-    QFile other(dir.filePath(QStringLiteral("Other.html")));
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-    other.write("<html><head><title>Other</title></head><body>x</body></html>");
-    other.close();
-
-    HelpWindow window(dir.path());
-    EXPECT_FALSE(window.isValid());
-    EXPECT_FALSE(window.showContents());
-    window.showSearch();
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_FALSE(HelpWindow(QString()).showContents());
 }

@@ -4,6 +4,7 @@
 #include "probes/Base64.h"
 #include "probes/ProtocolTable.h"
 #include "store/HostStore.h"
+#include "support/HostRows.h"
 #include "support/TestNamespace.h"
 #include "support/UiFixture.h"
 #include "ui/HostPageGeneral.h"
@@ -39,6 +40,12 @@ bool NextTo(HostWizard& w, const char* page)
             return false;
     }
     return PageName(w) == QLatin1String(page);
+}
+
+void ExpectColumns(const HostTexts& row, const std::vector<std::pair<int, QString>>& expected)
+{
+    for (const auto& [column, text] : expected)
+        EXPECT_EQ(row[static_cast<std::size_t>(column)], text) << column;
 }
 
 using HostWizardTest = UiTest;
@@ -91,14 +98,10 @@ TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothin
     finish->click();
     EXPECT_EQ(w.QDialog::result(), QDialog::Accepted);
 
-    const std::vector<std::pair<int, QString>> expected{
-        {ColHost, "127.0.0.1"}, {ColAddress, "127.0.0.1"}, {ColProtocol, "HTTP"}, {ColPort, "80"},
-        {ColThreadStatus, "Stopped..."}, {ColPolls, "0"}, {ColFailures, "0"}, {ColPercFailure, "0%"},
-        {ColFreq, "30 sec"}, {ColEnabled, "1"}, {ColPassword, QString::fromStdString(Base64Encode("pw"))},
-        {ColFloatErrsSens, "7"}};
-    const HostTexts row = w.result();
-    for (const auto& [column, text] : expected)
-        EXPECT_EQ(row[column], text) << column;
+    ExpectColumns(w.result(), {{ColHost, "127.0.0.1"}, {ColAddress, "127.0.0.1"}, {ColProtocol, "HTTP"},
+                               {ColPort, "80"}, {ColThreadStatus, "Stopped..."}, {ColPolls, "0"}, {ColFailures, "0"},
+                               {ColPercFailure, "0%"}, {ColFreq, "30 sec"}, {ColEnabled, "1"},
+                               {ColPassword, QString::fromStdString(Base64Encode("pw"))}, {ColFloatErrsSens, "7"}});
 
     HostWizard cancelled(*m_store, NewHostFromDefaults(*m_store), true, nullptr, &m_prompt);
     cancelled.open();
@@ -110,10 +113,7 @@ TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothin
 
 TEST_F(HostWizardTest, PropertiesLoadsTheRowAndTheProtocolDecidesPortAndCredentials)
 {
-    HostTexts row = NewHostFromDefaults(*m_store);
-    row[ColHost] = row[ColAddress] = QStringLiteral("127.0.0.1");
-    row[ColProtocol] = QStringLiteral("HTTP");
-    row[ColPort] = QStringLiteral("8080");
+    HostTexts row = MakeRow(QStringLiteral("127.0.0.1"), QStringLiteral("HTTP"), 8080);
     row[ColPassword] = QString::fromStdString(Base64Encode("s3cret"));
     row[ColFloatErrs] = QStringLiteral("1");
     row[ColFloatErrsSens] = QStringLiteral("3");
@@ -171,12 +171,8 @@ TEST_F(HostWizardTest, PropertiesLoadsTheRowAndTheProtocolDecidesPortAndCredenti
 
     ASSERT_TRUE(NextTo(w, "hostPageEnd"));
     w.button(QWizard::FinishButton)->click();
-    const HostTexts out = w.result();
-    EXPECT_EQ(out[ColPort], QStringLiteral("8081"));
-    EXPECT_EQ(out[ColFloatErrsSens], QStringLiteral("0"));
-    EXPECT_EQ(out[ColFloatErrs], QStringLiteral("0"));
-    EXPECT_EQ(out[ColPassword], QString::fromStdString(Base64Encode("n3w pass")));
-    EXPECT_EQ(out[ColPolls], QStringLiteral("0"));
+    ExpectColumns(w.result(), {{ColPort, "8081"}, {ColFloatErrsSens, "0"}, {ColFloatErrs, "0"},
+                               {ColPassword, QString::fromStdString(Base64Encode("n3w pass"))}, {ColPolls, "0"}});
     EXPECT_TRUE(m_prompt.texts().empty());
 }
 

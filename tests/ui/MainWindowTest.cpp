@@ -80,6 +80,14 @@ protected:
             out << m_system->hosts().text(r, ColHost);
         return out;
     }
+    // The texts of one row's columns.
+    QStringList texts(int row, std::initializer_list<HostColumn> columns) const
+    {
+        QStringList out;
+        for (HostColumn c : columns)
+            out << m_system->hosts().text(row, c);
+        return out;
+    }
 
     void select(const std::vector<int>& rows)
     {
@@ -140,13 +148,16 @@ TEST_F(MainWindowTest, CommandsFollowMonitoringAndKeysObeyThem)
     EXPECT_EQ(hostColumn(), expected);
 }
 
-TEST_F(MainWindowTest, RowCommandsActOnTheSelection)
+// Delete, Clear Statistics and polling on/off act on the selected rows;
+// closing saves the rows and the columns for the next start.
+TEST_F(MainWindowTest, RowCommandsActOnTheSelectionAndCloseSavesThem)
 {
     open(hosts(10));
     select({2, 5, 7});
     m_window->action(ui::MainWindow::Delete)->trigger();
-    EXPECT_EQ(hostColumn(), (QStringList{"host0.test", "host1.test", "host3.test", "host4.test", "host6.test",
-                                         "host8.test", "host9.test"}));
+    const QStringList kept{"host0.test", "host1.test", "host3.test", "host4.test", "host6.test", "host8.test",
+                           "host9.test"};
+    EXPECT_EQ(hostColumn(), kept);
 
     HostListModel& model = m_system->hosts();
     model.setText(1, ColPolls, QStringLiteral("9"));
@@ -155,16 +166,28 @@ TEST_F(MainWindowTest, RowCommandsActOnTheSelection)
     model.setImage(1, 11);
     select({1});
     m_window->action(ui::MainWindow::ClearStats)->trigger();
-    EXPECT_EQ(model.text(1, ColPolls), "0");
-    EXPECT_EQ(model.text(1, ColFailures), "0");
-    EXPECT_EQ(model.text(1, ColPercFailure), "0%");
-    EXPECT_EQ(model.text(1, ColFloatStat), "1");
+    EXPECT_EQ(texts(1, {ColPolls, ColFailures, ColPercFailure, ColFloatStat}), (QStringList{"0", "0", "0%", "1"}));
     EXPECT_EQ(model.image(1), 12);
 
     m_window->action(ui::MainWindow::DisablePolling)->trigger();
     EXPECT_EQ(model.text(1, ColEnabled), "0");
     m_window->action(ui::MainWindow::EnablePolling)->trigger();
     EXPECT_EQ(model.text(1, ColEnabled), "1");
+
+    m_window->columnAction(ColPolls)->trigger();
+    m_window->hostList()->setColumnWidth(ColProtocol, 90);
+    m_window->close();
+    ASSERT_TRUE(PumpEventsUntil([&] { return !m_window->isVisible(); }, 20s));
+    SettingsStore saved(settingsFile());
+    EXPECT_EQ(saved.readInt(QStringLiteral("HOSTS"), QStringLiteral("Count"), -1), 7);
+    EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPolls"), -1), 0);
+    EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPort"), -1), 1);
+
+    reopen();
+    EXPECT_EQ(hostColumn(), kept);
+    EXPECT_EQ(m_window->hostList()->columnWidth(ColPolls), 0);
+    EXPECT_FALSE(m_window->columnAction(ColPolls)->isChecked());
+    EXPECT_EQ(m_window->hostList()->columnWidth(ColProtocol), 90);
 }
 
 TEST_F(MainWindowTest, InsertAddsTheWizardsHostOnTopAndCancelChangesNothing)
@@ -188,8 +211,7 @@ TEST_F(MainWindowTest, InsertAddsTheWizardsHostOnTopAndCancelChangesNothing)
     ASSERT_TRUE(PumpEventsUntil([&] { return !Find<QLineEdit>(*wizard, "addressEdit")->text().isEmpty(); }, 10s));
     Finish(*wizard);
     ASSERT_EQ(model.rowCount(), 3);
-    EXPECT_EQ(model.text(0, ColHost), "127.0.0.1");
-    EXPECT_EQ(model.text(0, ColThreadStatus), "Stopped...");
+    EXPECT_EQ(texts(0, {ColHost, ColThreadStatus}), (QStringList{"127.0.0.1", "Stopped..."}));
     EXPECT_EQ(model.image(0), 12);
 
     // Properties with no row selected does nothing.
@@ -205,8 +227,7 @@ TEST_F(MainWindowTest, InsertAddsTheWizardsHostOnTopAndCancelChangesNothing)
     ASSERT_NE(wizard, nullptr);
     EXPECT_FALSE(m_window->action(ui::MainWindow::Start)->isEnabled());
     Finish(*wizard);
-    EXPECT_EQ(model.text(2, ColHost), "host1.test");
-    EXPECT_EQ(model.text(2, ColPolls), "0");
+    EXPECT_EQ(texts(2, {ColHost, ColPolls}), (QStringList{"host1.test", "0"}));
     EXPECT_EQ(model.image(2), 12);
     EXPECT_TRUE(m_window->action(ui::MainWindow::Start)->isEnabled());
 }
@@ -282,7 +303,7 @@ TEST_F(MainWindowTest, HeaderClickSortsOnceAndFloatingStillWorks)
     }
 }
 
-TEST_F(MainWindowTest, CheckedHostsResultsReachTheMessagePane)
+TEST_F(MainWindowTest, CheckedHostsResultsReachTheMessagePaneUntilTheLogsAreCleared)
 {
     open(hosts(2));
     HostListModel& model = m_system->hosts();
@@ -295,11 +316,11 @@ TEST_F(MainWindowTest, CheckedHostsResultsReachTheMessagePane)
     controller.OnPollFailure(101, Result("Connection refused", 0));
 
     QAbstractItemModel* pane = m_window->messagePane()->model();
-    ASSERT_EQ(pane->rowCount(), 2);
-    EXPECT_EQ(pane->index(0, 0).data().toString(), "HTTP//host0.test:80 Connection refused");
-    EXPECT_EQ(pane->index(0, 1).data().toString(), "Error");
-    EXPECT_EQ(pane->index(1, 0).data().toString(), "HTTP//host0.test:80 HTTP/1.1 200 OK [test]");
-    EXPECT_EQ(pane->index(1, 1).data().toString(), "42");
+    QStringList shown;
+    for (int row = 0; row < pane->rowCount(); ++row)
+        shown << pane->index(row, 0).data().toString() << pane->index(row, 1).data().toString();
+    ASSERT_EQ(shown, (QStringList{"HTTP//host0.test:80 Connection refused", "Error",
+                                  "HTTP//host0.test:80 HTTP/1.1 200 OK [test]", "42"}));
     const auto icon = [&](int row) { return pane->index(row, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey(); };
     EXPECT_EQ(icon(0), ui::HealthIcons::icon(ui::HealthIcons::kRed).cacheKey());
     EXPECT_EQ(icon(1), ui::HealthIcons::icon(ui::HealthIcons::kGreen).cacheKey());
@@ -312,51 +333,23 @@ TEST_F(MainWindowTest, CheckedHostsResultsReachTheMessagePane)
     auto* paneView = m_window->messagePane();
     EXPECT_EQ(paneView->columnWidth(0), paneView->viewport()->width() - 140);
     EXPECT_EQ(paneView->columnWidth(1), 70);
-}
 
-TEST_F(MainWindowTest, ClearTheLogsAsksFirst)
-{
-    open(hosts(1));
-    m_system->database().RecordResults("host0.test", "HTTP", "80", "60", "12", "ok", "0");
-    m_system->pane().addLine({QStringLiteral("HTTP//host0.test:80 ok"), 0, QStringLiteral("12"), QStringLiteral("x")});
-    auto rows = [&] {
+    // Clear Logs asks first, then empties the database (the three results)
+    // and the pane.
+    auto recorded = [&] {
         QSqlQuery q(m_system->database().GetDatabase());
         q.exec(QStringLiteral("SELECT COUNT(*) FROM HISTORY"));
         return q.next() ? q.value(0).toInt() : -1;
     };
-
     m_window->action(ui::MainWindow::ClearLogs)->trigger();
     answer(QMessageBox::No);
-    EXPECT_EQ(rows(), 1);
-    EXPECT_EQ(m_system->pane().rowCount(), 1);
-
+    EXPECT_EQ(recorded(), 3);
+    EXPECT_EQ(m_system->pane().rowCount(), 2);
     m_window->action(ui::MainWindow::ClearLogs)->trigger();
     answer(QMessageBox::Yes);
-    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(recorded(), 0);
     EXPECT_EQ(m_system->pane().rowCount(), 0);
-    EXPECT_EQ(m_prompt.texts(), std::vector<std::string>{"1 Records Deleted"});
-}
-
-TEST_F(MainWindowTest, CloseSavesRowsAndColumnsForTheNextStart)
-{
-    open(hosts(3));
-    select({0});
-    m_window->action(ui::MainWindow::Delete)->trigger();
-    m_window->columnAction(ColPolls)->trigger();
-    m_window->hostList()->setColumnWidth(ColProtocol, 90);
-    m_window->close();
-    ASSERT_TRUE(PumpEventsUntil([&] { return !m_window->isVisible(); }, 20s));
-
-    SettingsStore saved(settingsFile());
-    EXPECT_EQ(saved.readInt(QStringLiteral("HOSTS"), QStringLiteral("Count"), -1), 2);
-    EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPolls"), -1), 0);
-    EXPECT_EQ(saved.readInt(QStringLiteral("PREFERENCES"), QStringLiteral("ViewColPort"), -1), 1);
-
-    reopen();
-    EXPECT_EQ(hostColumn(), (QStringList{"host1.test", "host2.test"}));
-    EXPECT_EQ(m_window->hostList()->columnWidth(ColPolls), 0);
-    EXPECT_FALSE(m_window->columnAction(ColPolls)->isChecked());
-    EXPECT_EQ(m_window->hostList()->columnWidth(ColProtocol), 90);
+    EXPECT_EQ(m_prompt.texts(), std::vector<std::string>{"3 Records Deleted"});
 }
 
 } // namespace
