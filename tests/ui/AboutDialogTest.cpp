@@ -30,26 +30,22 @@ TEST(AboutDialog, ShowsTheDiskOfTheDatabaseAndTheMemoryFigures)
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("About Velk"));
     const auto* version = Find<QLabel>(dialog, "versionLabel");
     ASSERT_NE(version, nullptr);
-    EXPECT_TRUE(version->text().contains(QStringLiteral("Quillmere 4.5.6")))
-        << version->text().toStdString();
+    EXPECT_TRUE(version->text().contains(QStringLiteral("Quillmere 4.5.6"))) << version->text().toStdString();
 
     const auto field = [&dialog](const char* name) {
         const auto* edit = Find<QLineEdit>(dialog, name);
-        return edit ? edit->text().toStdString() : std::string();
+        return edit ? edit->text() : QString();
     };
     SystemStats stats;
     ASSERT_TRUE(stats.queryDisk(database.toStdString())) << stats.diskError();
 
-    static const QRegularExpression disk(QStringLiteral("^(\\d+) MB$"));
-    const auto freeMatch = disk.match(QString::fromStdString(field("diskFreeEdit")));
-    ASSERT_TRUE(freeMatch.hasMatch()) << field("diskFreeEdit");
+    const auto freeMatch = QRegularExpression(QStringLiteral("^(\\d+) MB$")).match(field("diskFreeEdit"));
+    ASSERT_TRUE(freeMatch.hasMatch()) << field("diskFreeEdit").toStdString();
     // Others may write to the disk meanwhile.
     EXPECT_NEAR(freeMatch.captured(1).toDouble(), double(stats.diskFreeBytes() / 1048576), 64.0);
-
-    static const QRegularExpression memory(QStringLiteral("^\\d+\\.\\d\\d Mb$"));
     for (const char* name : {"availPhysicalEdit", "availVirtualEdit", "availPageFileEdit"})
-        EXPECT_TRUE(memory.match(QString::fromStdString(field(name))).hasMatch())
-            << name << ": " << field(name);
+        EXPECT_TRUE(field(name).contains(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d Mb$"))))
+            << name << ": " << field(name).toStdString();
     // The totals do not change while the test runs: each shows its own figure.
     const std::pair<const char*, std::string> totals[] = {
         {"diskTotalEdit", SystemStats::DiskMegabytesText(stats.diskTotalBytes())},
@@ -57,7 +53,7 @@ TEST(AboutDialog, ShowsTheDiskOfTheDatabaseAndTheMemoryFigures)
         {"totalPhysicalEdit", SystemStats::MemoryMegabytesText(stats.totalPhysical())},
         {"totalVirtualEdit", SystemStats::MemoryMegabytesText(stats.totalVirtual())}};
     for (const auto& [name, text] : totals)
-        EXPECT_EQ(field(name), text) << name;
+        EXPECT_EQ(field(name).toStdString(), text) << name;
 
     auto* close = Find<QPushButton>(dialog, "closeButton");
     ASSERT_NE(close, nullptr);

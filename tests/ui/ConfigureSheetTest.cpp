@@ -100,25 +100,26 @@ TEST_F(ConfigureSheetTest, XmlPageEnablesByTheCheckAndTheRadios)
     auto* enable = Find<QCheckBox>(sheet, "xmlEnableCheck");
     auto* local = Find<QRadioButton>(sheet, "localRadio");
     auto* ftp = Find<QRadioButton>(sheet, "ftpRadio");
-    const std::vector<QWidget*> localFields{Find<QWidget>(sheet, "localFolderEdit"),
-                                            Find<QWidget>(sheet, "folderBrowseButton")};
-    const std::vector<QWidget*> ftpFields{Find<QWidget>(sheet, "ftpUrlEdit"), Find<QWidget>(sheet, "ftpUserEdit"),
-                                          Find<QWidget>(sheet, "ftpPasswordEdit")};
-    auto enabled = [](const std::vector<QWidget*>& ws) {
-        return std::count_if(ws.begin(), ws.end(), [](QWidget* w) { return w->isEnabled(); });
+    // Which of the radios, the frequency, the local and the FTP fields are enabled.
+    const std::vector<QWidget*> fields{local, ftp, Find<QWidget>(sheet, "xmlFrequencyEdit"),
+                                       Find<QWidget>(sheet, "localFolderEdit"), Find<QWidget>(sheet, "folderBrowseButton"),
+                                       Find<QWidget>(sheet, "ftpUrlEdit"), Find<QWidget>(sheet, "ftpUserEdit"),
+                                       Find<QWidget>(sheet, "ftpPasswordEdit")};
+    auto enabled = [&] {
+        QString out;
+        for (QWidget* w : fields)
+            out += w->isEnabled() ? u'1' : u'0';
+        return out;
     };
-    EXPECT_FALSE(local->isEnabled() || ftp->isEnabled() || Find<QWidget>(sheet, "xmlFrequencyEdit")->isEnabled());
+    EXPECT_EQ(enabled(), "00000000");
     enable->setChecked(true);
-    EXPECT_TRUE(local->isEnabled() && ftp->isEnabled());
-    EXPECT_EQ(enabled(localFields) + enabled(ftpFields), 0);
+    EXPECT_EQ(enabled(), "11100000");
     local->setChecked(true);
-    EXPECT_EQ(enabled(localFields), 2);
-    EXPECT_EQ(enabled(ftpFields), 0);
+    EXPECT_EQ(enabled(), "11111000");
     ftp->setChecked(true);
-    EXPECT_EQ(enabled(localFields), 0);
-    EXPECT_EQ(enabled(ftpFields), 3);
+    EXPECT_EQ(enabled(), "11100111");
     enable->setChecked(false);
-    EXPECT_EQ(enabled(ftpFields), 0);
+    EXPECT_EQ(enabled(), "00000000");
 
     // The folder browser starts on the current folder and tells it, cut.
     enable->setChecked(true);
