@@ -29,6 +29,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A web server's answer to any request.
+void AnswerOk(ScriptedConnection& c)
+{
+    c.receiveUntil("\r\n\r\n", 3s);
+    c.send("HTTP/1.1 200 OK\r\nServer: scripted/2.0\r\nContent-Length: 0\r\n\r\n");
+    c.close();
+}
+
 struct CliRun
 {
     int exitCode = -1;
@@ -111,11 +119,7 @@ TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
 
 TEST_F(MonitorCliTest, OncePollsEveryHostAndExitCodeTellsWhetherAllSucceeded)
 {
-    ScriptedServer web([](ScriptedConnection& c) {
-        c.receiveUntil("\r\n\r\n", 3s);
-        c.send("HTTP/1.1 200 OK\r\nServer: scripted/2.0\r\nContent-Length: 0\r\n\r\n");
-        c.close();
-    });
+    ScriptedServer web(AnswerOk);
     // Peer text with line breaks, a tab, a backslash and a control byte.
     ScriptedServer quote([](ScriptedConnection& c) {
         c.send("a\tb\r\nc\\d\x01");
@@ -218,11 +222,7 @@ TEST_F(MonitorCliTest, DownMailGoesOutBeforeExitUnlessASignalGivesItUp)
 
 TEST_F(MonitorCliTest, ResultsAreRecordedAndStatusFilesExported)
 {
-    ScriptedServer web([](ScriptedConnection& c) {
-        c.receiveUntil("\r\n\r\n", 3s);
-        c.send("HTTP/1.1 200 OK\r\nServer: rec/1\r\n\r\n");
-        c.close();
-    });
+    ScriptedServer web(AnswerOk);
     const QString deadPort = QString::number(FreeLoopbackPort());
     add("127.0.0.1", "HTTP", {"--port", QString::number(web.port()), "--freq", "1"});
     add("127.0.0.1", "HTTP", {"--port", deadPort, "--freq", "1"});
