@@ -40,6 +40,6 @@ for scale in 1 2; do
   rm -rf "$out" && mkdir -p "$out"
   rm -f "$work/results.db"
   QT_SCALE_FACTOR=$scale QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 2600x1800x24" \
-    "$build/tests/ui/quillmere_screenshot_tour" --settings "$conf" --database "$work/results.db" --out "$out"
+    "$build/scripts/screenshots/quillmere_screenshot_tour" --settings "$conf" --database "$work/results.db" --out "$out"
 done
 echo "screenshots in $build/screenshots"

@@ -445,6 +445,10 @@ TEST_F(MonitorCliTest, HostsImportAndExportRoundTripAndLogCommandsReadTheDatabas
     WriteFile(csv.toStdString(), exported.out.toStdString());
     ASSERT_EQ(run({"hosts", "import", csv}).exitCode, 0);
     EXPECT_EQ(run({"hosts", "export"}).out, exported.out + lines.mid(1).join('\n'));
+    // Without a Port column each host gets its protocol's port.
+    WriteFile(csv.toStdString(), "Host,Protocol\n127.0.0.3,SMTP\n");
+    ASSERT_EQ(run({"hosts", "import", csv}).exitCode, 0);
+    EXPECT_TRUE(run({"hosts", "export"}).out.split('\n').value(1).startsWith("127.0.0.3,127.0.0.3,,SMTP,25,"));
 
     {
         ScriptedPrompt prompt;

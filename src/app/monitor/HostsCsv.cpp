@@ -207,7 +207,10 @@ bool HostsFromCsv(const SettingsStore& store, const QString& text, std::vector<H
         return false;
     }
 
-    const HostTexts defaults = NewHostFromDefaults(store);
+    HostTexts defaults = NewHostFromDefaults(store);
+    // Without a Port column each host gets its protocol's port, not the
+    // defaults' placeholder.
+    defaults[ColPort].clear();
     CapturingSink sink;
     ProbeSocket resolver(sink);
     std::vector<HostTexts> rows;

@@ -81,7 +81,8 @@ const char kUsage[] =
     "than N days (\"KEEP_DAYS\" of \"ConfigDatabase\" does so while monitoring).\n"
     "The database is held by one program at a time: stop monitoring first.\n"
     "\n"
-    "Exit codes: 0 success, 1 a --once poll failed, 2 bad command line or input.\n";
+    "Exit codes: 0 success, 1 a --once poll failed or the settings file\n"
+    "could not be written, 2 bad command line or input.\n";
 
 } // namespace
 

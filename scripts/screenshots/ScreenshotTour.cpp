@@ -7,7 +7,6 @@
 // Run it under a display (Xvfb) with QT_SCALE_FACTOR for other scales.
 
 #include "engine/MonitorSystem.h"
-#include "support/EventPump.h"
 #include "store/SettingsStore.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConfigureSheet.h"
@@ -22,10 +21,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QThread>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -33,9 +34,17 @@
 
 namespace {
 
+// Runs the event loop until `done` holds or `ms` have passed.
 bool Pump(const std::function<bool()>& done, int ms)
 {
-    return qm::test::PumpEventsUntil(done, std::chrono::milliseconds(ms));
+    const QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1); // leave the core to the monitor's threads
+    }
+    return true;
 }
 
 // Lets layouts and pending paints settle, then saves the widget's picture.
