@@ -9,9 +9,9 @@ namespace qm {
 
 namespace {
 
-void AppendLabels(QByteArray& out, const MetricsLabels& l)
+QByteArray LabelBlock(const MetricsLabels& l)
 {
-    out += "{host=\"";
+    QByteArray out = "{host=\"";
     out += EscapeLabelValue(l.host);
     out += "\",protocol=\"";
     out += EscapeLabelValue(l.protocol);
@@ -20,6 +20,7 @@ void AppendLabels(QByteArray& out, const MetricsLabels& l)
     out += "\",nickname=\"";
     out += EscapeLabelValue(l.nickname);
     out += "\"} ";
+    return out;
 }
 
 void AppendHeader(QByteArray& out, const char* name, const char* type, const char* help)
@@ -36,17 +37,18 @@ void AppendHeader(QByteArray& out, const char* name, const char* type, const cha
 }
 
 // One family of per-entry samples; entries for which value() gives NaN have no
-// sample.
-void AppendFamily(QByteArray& out, const MetricsSnapshot& s, const char* name, const char* type,
-                  const char* help, const std::function<double(const MetricsEntry&)>& value)
+// sample. labels[i] is the label set of entry i, escaped once for all families.
+void AppendFamily(QByteArray& out, const MetricsSnapshot& s, const std::vector<QByteArray>& labels,
+                  const char* name, const char* type, const char* help,
+                  const std::function<double(const MetricsEntry&)>& value)
 {
     AppendHeader(out, name, type, help);
-    for (const MetricsEntry& e : s.entries) {
-        const double v = value(e);
+    for (std::size_t i = 0; i < s.entries.size(); ++i) {
+        const double v = value(s.entries[i]);
         if (std::isnan(v))
             continue;
         out += name;
-        AppendLabels(out, e.labels);
+        out += labels[i];
         out += QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
         out += '\n';
     }
@@ -82,22 +84,29 @@ QByteArray EscapeLabelValue(const QString& value)
 
 QByteArray RenderMetrics(const MetricsSnapshot& s)
 {
+    std::vector<QByteArray> labels;
+    labels.reserve(s.entries.size());
+    qsizetype size = 1024;
+    for (const MetricsEntry& e : s.entries) {
+        labels.push_back(LabelBlock(e.labels));
+        size += 6 * (labels.back().size() + 40);
+    }
     QByteArray out;
-    out.reserve(static_cast<qsizetype>(s.entries.size()) * 6 * 120 + 1024);
-    AppendFamily(out, s, "quillmere_up", "gauge", "Whether the last poll of the entry succeeded (1) or failed (0).",
+    out.reserve(size);
+    AppendFamily(out, s, labels, "quillmere_up", "gauge", "Whether the last poll of the entry succeeded (1) or failed (0).",
                  [](const MetricsEntry& e) { return e.up ? 1.0 : 0.0; });
-    AppendFamily(out, s, "quillmere_down", "gauge", "Whether the entry is floated down (1) or not (0).",
+    AppendFamily(out, s, labels, "quillmere_down", "gauge", "Whether the entry is floated down (1) or not (0).",
                  [](const MetricsEntry& e) { return e.down ? 1.0 : 0.0; });
-    AppendFamily(out, s, "quillmere_health_level", "gauge",
+    AppendFamily(out, s, labels, "quillmere_health_level", "gauge",
                  "Health level of the entry: 0 green to 11 red, 12 no result.",
                  [](const MetricsEntry& e) { return double(e.health); });
-    AppendFamily(out, s, "quillmere_response_time_seconds", "gauge",
+    AppendFamily(out, s, labels, "quillmere_response_time_seconds", "gauge",
                  "Response time of the last successful poll of the entry.", [](const MetricsEntry& e) {
                      return e.responseSeconds < 0 ? std::nan("") : e.responseSeconds;
                  });
-    AppendFamily(out, s, "quillmere_polls_total", "counter", "Polls of the entry since the program started.",
+    AppendFamily(out, s, labels, "quillmere_polls_total", "counter", "Polls of the entry since the program started.",
                  [](const MetricsEntry& e) { return double(e.polls); });
-    AppendFamily(out, s, "quillmere_failures_total", "counter",
+    AppendFamily(out, s, labels, "quillmere_failures_total", "counter",
                  "Failed polls of the entry since the program started.",
                  [](const MetricsEntry& e) { return double(e.failures); });
     AppendProcessFigure(out, "quillmere_results_handled_total", "counter",
