@@ -2,13 +2,12 @@
 
 #include "engine/SyslogThread.h"
 #include "platform/OperatorPrompt.h"
+#include "platform/WorkerThread.h"
 #include "store/ConfigSections.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
 
 #include <QCoreApplication>
-
-#include <thread>
 
 namespace qm {
 
@@ -167,7 +166,8 @@ void MonitorSystem::applyMetricsSettings()
     // A name may wait on the resolver: looked up off the main thread, the
     // answer comes back through the event loop.
     const int generation = ++m_metricsGeneration;
-    std::thread([this, alive = std::weak_ptr<int>(m_alive), generation, address = *address] {
+    const ThreadStart started = StartDetachedThread([this, alive = std::weak_ptr<int>(m_alive), generation,
+                                                     address = *address] {
         QString error;
         auto resolved = ResolveListenAddress(address, &error);
         QCoreApplication* app = QCoreApplication::instance();
@@ -182,7 +182,12 @@ void MonitorSystem::applyMetricsSettings()
             m_prompt.inform(OperatorPrompt::Icon::Warning,
                             QStringLiteral("Prometheus metrics cannot listen on %1: %2").arg(text, error).toStdString());
         });
-    }).detach();
+    });
+    if (!started.started) {
+        m_metricsListen.clear();
+        m_prompt.inform(OperatorPrompt::Icon::Warning,
+                        "Prometheus metrics are off: cannot start a thread: " + started.error);
+    }
 }
 
 void MonitorSystem::loadHosts()
