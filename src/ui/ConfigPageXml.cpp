@@ -42,6 +42,7 @@ ConfigPageXml::ConfigPageXml(QWidget* parent)
     m_ftpPassword = NewTextEdit(QStringLiteral("ftpPasswordEdit"), this, true);
     auto* metrics = new QGroupBox(QStringLiteral("Prometheus Metrics"), this);
     metrics->setObjectName(QStringLiteral("metricsGroup"));
+    metrics->setToolTip(QStringLiteral("Takes effect at the next Start of monitoring."));
     m_metricsEnable = new QCheckBox(QStringLiteral("Serve Metrics at /metrics"), metrics);
     m_metricsEnable->setObjectName(QStringLiteral("metricsEnableCheck"));
     m_metricsListen = NewTextEdit(QStringLiteral("metricsListenEdit"), metrics);
