@@ -48,6 +48,10 @@ PACKAGES=(
   vsftpd
   # a library the unpacked exim binary (below) needs
   libidn12
+  # the HTTP server of the Prometheus metrics endpoint
+  libmicrohttpd-dev
+  # promtool and a Prometheus server for the metrics tests
+  prometheus
 )
 
 # Servers that conflict with one installed above (exim4-daemon-light with

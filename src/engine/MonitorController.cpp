@@ -5,6 +5,7 @@
 #include "engine/HostSession.h"
 #include "engine/MessagePaneModel.h"
 #include "engine/PollThread.h"
+#include "metrics/MetricsRegistry.h"
 #include "platform/CancelToken.h"
 #include "platform/ThreadId.h"
 #include "platform/TimeText.h"
@@ -215,6 +216,8 @@ void MonitorController::OnMonitoringStop()
 void MonitorController::handleQueuedEvents()
 {
     m_events->takeBatch(m_batch);
+    if (m_services.metrics != nullptr)
+        m_services.metrics->setQueueDepth(m_batch.size());
     m_inBatch = true;
     for (EngineEvent& e : m_batch) {
         switch (e.kind) {
@@ -313,6 +316,7 @@ void MonitorController::applySuccess(uint32_t threadId, int row, std::unique_ptr
     setCell(row, ColPolls, QString::number(ColumnNumber(cell(row, ColPolls)) + 1));
     updateFailurePercent(row);
 
+    publishMetrics(row, true, responseTime);
     report(threadId, row, true, responseText, message);
     if (!record(row, QString::number(responseTime), message, false))
         return;
@@ -348,6 +352,7 @@ void MonitorController::applyFailure(uint32_t threadId, int row, std::unique_ptr
         m_hosts.setChecked(row, true);
     }
 
+    publishMetrics(row, false, 0);
     report(threadId, row, false, QStringLiteral("Error"), message);
     if (!record(row, QStringLiteral("2147483647"), message, true))
         return;
@@ -442,9 +447,12 @@ bool MonitorController::record(int row, const QString& time, const QString& mess
     if (m_services.recorder == nullptr)
         return true;
     const QString freq = cell(row, ColFreq).left(11);
-    return m_services.recorder->RecordResults(cell(row, ColHost).left(95), cell(row, ColProtocol).left(11),
+    const bool recorded = m_services.recorder->RecordResults(cell(row, ColHost).left(95), cell(row, ColProtocol).left(11),
                                               cell(row, ColPort).left(11), freq.left(std::max<qsizetype>(0, freq.size() - 4)),
                                               time, message, failure ? QStringLiteral("1") : QStringLiteral("0"));
+    if (!recorded && m_services.metrics != nullptr)
+        m_services.metrics->countDatabaseWriteError();
+    return recorded;
 }
 
 void MonitorController::addPaneLine(int row, const QString& message, bool success, const QString& respTime)
@@ -457,6 +465,19 @@ void MonitorController::addPaneLine(int row, const QString& message, bool succes
     line.respTime = respTime;
     line.timeStamp = QString::fromStdString(FormatLocalTime("%d %b %y %H:%M:%S"));
     m_services.pane->addLine(std::move(line));
+}
+
+void MonitorController::publishMetrics(int row, bool success, int responseMs)
+{
+    MetricsRegistry* metrics = m_services.metrics;
+    if (metrics == nullptr)
+        return;
+    if (row < 0) {
+        metrics->countUnmatchedResult();
+        return;
+    }
+    metrics->recordResult({cell(row, ColHost), cell(row, ColProtocol), cell(row, ColPort), cell(row, ColNickname)},
+                          success, ColumnNumber(cell(row, ColFloatStat)) != 0, m_hosts.image(row), responseMs);
 }
 
 void MonitorController::report(uint32_t threadId, int row, bool success, const QString& responseText, const QString& message)

@@ -21,6 +21,7 @@ class CancelToken;
 class HostListModel;
 class HostSession;
 class MessagePaneModel;
+class MetricsRegistry;
 class OperatorPrompt;
 class SettingsStore;
 
@@ -57,6 +58,8 @@ public:
         SyslogListener syslogListener;
         // Operator messages from worker threads; must be safe from any thread.
         OperatorPrompt* workerPrompt = nullptr;
+        // Gets the figures of every handled result; may be null.
+        MetricsRegistry* metrics = nullptr;
         // Creates the worker and listener threads; tests replace it.
         std::function<ThreadStart(std::function<void()>)> startThread;
     };
@@ -100,6 +103,7 @@ private:
     void applySuccess(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result);
     void applyFailure(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result);
     void report(uint32_t threadId, int row, bool success, const QString& responseText, const QString& message);
+    void publishMetrics(int row, bool success, int responseMs);
     QString cell(int row, int column) const;
     void setCell(int row, int column, const QString& value);
     void stepHealth(int row, bool success);

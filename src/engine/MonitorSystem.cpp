@@ -1,8 +1,13 @@
 #include "engine/MonitorSystem.h"
 
 #include "engine/SyslogThread.h"
+#include "platform/OperatorPrompt.h"
+#include "platform/WorkerThread.h"
+#include "store/ConfigSections.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
+
+#include <QCoreApplication>
 
 namespace qm {
 
@@ -13,7 +18,7 @@ constexpr int kPendingPollMs = 100;
 
 MonitorSystem::MonitorSystem(SettingsStore& store, Prompts prompts, const QString& databaseFile,
                              NotificationQueueOptions notificationOptions)
-    : m_store(store), m_database(*prompts.main)
+    : m_store(store), m_prompt(*prompts.main), m_database(*prompts.main)
 {
     // A copy that cannot have the file (another one runs) monitors on
     // without it, as the prompt said.
@@ -23,6 +28,7 @@ MonitorSystem::MonitorSystem(SettingsStore& store, Prompts prompts, const QStrin
     services.pane = &m_pane;
     services.recorder = m_database.isOpen() ? &m_database : nullptr;
     services.workerPrompt = prompts.worker;
+    services.metrics = &m_metrics;
     services.syslogListener = [prompt = prompts.worker](HostSession& session, EngineEvents& events) {
         RunSyslogListener(session, events, *prompt);
     };
@@ -40,6 +46,16 @@ MonitorSystem::MonitorSystem(SettingsStore& store, Prompts prompts, const QStrin
                      [this] { m_exporter->start(m_store); });
     QObject::connect(m_controller.get(), &MonitorController::monitoringStopped, m_exporter.get(),
                      &ExportScheduler::stop);
+
+    // Entries removed or edited since the last run leave the metrics.
+    QObject::connect(m_controller.get(), &MonitorController::monitoringStarted, m_controller.get(), [this] {
+        std::vector<MetricsLabels> current;
+        current.reserve(static_cast<std::size_t>(m_hosts.rowCount()));
+        for (int row = 0; row < m_hosts.rowCount(); ++row)
+            current.push_back({m_hosts.text(row, ColHost), m_hosts.text(row, ColProtocol),
+                               m_hosts.text(row, ColPort), m_hosts.text(row, ColNickname)});
+        m_metrics.retainOnly(current);
+    });
 
     m_pendingPoll.setInterval(kPendingPollMs);
     QObject::connect(&m_pendingPoll, &QTimer::timeout, &m_pendingPoll,
@@ -113,6 +129,65 @@ void MonitorSystem::endPendingWork(bool complete)
     m_pendingChanged = nullptr;
     if (done)
         done(complete, abandoned);
+}
+
+bool MonitorSystem::serveMetrics(const ListenAddress& address, QString* error)
+{
+    ++m_metricsGeneration; // a look-up under way no longer counts
+    const auto resolved = ResolveListenAddress(address, error);
+    return resolved && m_metricsServer.listen(*resolved, error);
+}
+
+void MonitorSystem::stopMetrics()
+{
+    ++m_metricsGeneration;
+    m_metricsServer.stop();
+    m_metricsListen.clear();
+}
+
+void MonitorSystem::applyMetricsSettings()
+{
+    const MetricsSettings settings = LoadMetricsSettings(m_store);
+    if (!settings.enabled) {
+        stopMetrics();
+        return;
+    }
+    if (settings.listen == m_metricsListen)
+        return; // serving there, or being looked up
+    stopMetrics();
+    m_metricsListen = settings.listen;
+    QString error;
+    const auto address = ParseListenAddress(settings.listen, &error);
+    if (!address) {
+        m_metricsListen.clear(); // told again on the next Start until mended
+        m_prompt.inform(OperatorPrompt::Icon::Warning, ("Prometheus metrics are off: " + error).toStdString());
+        return;
+    }
+    // A name may wait on the resolver: looked up off the main thread, the
+    // answer comes back through the event loop.
+    const int generation = ++m_metricsGeneration;
+    const ThreadStart started = StartDetachedThread([this, alive = std::weak_ptr<int>(m_alive), generation,
+                                                     address = *address] {
+        QString error;
+        auto resolved = ResolveListenAddress(address, &error);
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app == nullptr)
+            return;
+        QMetaObject::invokeMethod(app, [this, alive, generation, resolved, error, text = address.text()]() mutable {
+            if (alive.expired() || generation != m_metricsGeneration)
+                return;
+            if (resolved && m_metricsServer.listen(*resolved, &error))
+                return;
+            m_metricsListen.clear();
+            m_prompt.inform(OperatorPrompt::Icon::Warning,
+                            QStringLiteral("Prometheus metrics cannot listen on %1: %2").arg(text, error).toStdString());
+        });
+    });
+    if (!started.started) {
+        m_metricsListen.clear();
+        m_prompt.inform(OperatorPrompt::Icon::Warning,
+                        "Prometheus metrics are off: cannot start a thread: " + started.error);
+    }
 }
 
 void MonitorSystem::loadHosts()

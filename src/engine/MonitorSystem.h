@@ -4,6 +4,9 @@
 #include "engine/HostListModel.h"
 #include "engine/MessagePaneModel.h"
 #include "engine/MonitorController.h"
+#include "metrics/ListenAddress.h"
+#include "metrics/MetricsRegistry.h"
+#include "metrics/MetricsServer.h"
 #include "notify/NotificationQueue.h"
 #include "store/ResultsDatabase.h"
 
@@ -69,6 +72,17 @@ public:
     // Writes the rows back to the store (not synced to disk).
     void saveHosts();
 
+    // Serves the Prometheus metrics on the address until the system goes or
+    // stopMetrics(); looks a name up on the calling thread (the runner does
+    // so at start-up). On failure `error` says why.
+    bool serveMetrics(const ListenAddress& address, QString* error);
+    void stopMetrics();
+    // The desktop program's "ConfigMetrics" settings: serves, moves or stops
+    // the metrics endpoint as they say, looking a name up on a thread of its
+    // own; problems go to the operator.
+    void applyMetricsSettings();
+    int metricsPort() const { return m_metricsServer.port(); }
+
     SettingsStore& store() { return m_store; }
     HostListModel& hosts() { return m_hosts; }
     MessagePaneModel& pane() { return m_pane; }
@@ -76,12 +90,19 @@ public:
     MonitorController& controller() { return *m_controller; }
     NotificationQueue& notifications() { return *m_notifications; }
     ExportScheduler& exporter() { return *m_exporter; }
+    MetricsRegistry& metrics() { return m_metrics; }
 
 private:
     void checkPendingWork();
     void endPendingWork(bool complete);
 
     SettingsStore& m_store;
+    OperatorPrompt& m_prompt;
+    MetricsRegistry m_metrics;
+    MetricsServer m_metricsServer{m_metrics};
+    QString m_metricsListen;      // what the settings asked for last
+    int m_metricsGeneration = 0;  // the look-up whose answer counts
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0); // look-ups' view of this object
     HostListModel m_hosts;
     MessagePaneModel m_pane;
     ResultsDatabase m_database;

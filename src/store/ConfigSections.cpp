@@ -167,4 +167,22 @@ QString FolderStatusText(const QString& path)
     return path.size() > kShown ? path.left(kShown) + QStringLiteral("...") : path;
 }
 
+MetricsSettings LoadMetricsSettings(const SettingsStore& store)
+{
+    const QString section = QStringLiteral("ConfigMetrics");
+    MetricsSettings m;
+    m.enabled = ReadFlag(store, section, "ENABLE");
+    const QString listen = ReadText(store, section, "LISTEN").trimmed();
+    if (!listen.isEmpty())
+        m.listen = listen;
+    return m;
+}
+
+void SaveMetricsSettings(SettingsStore& store, const MetricsSettings& m)
+{
+    const QString section = QStringLiteral("ConfigMetrics");
+    WriteFlag(store, section, "ENABLE", m.enabled);
+    WriteText(store, section, "LISTEN", m.listen);
+}
+
 } // namespace qm

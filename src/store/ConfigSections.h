@@ -84,4 +84,16 @@ int LoadCertWarnDays(const SettingsStore& store);
 // cut to its first 35 followed by "...".
 QString FolderStatusText(const QString& path);
 
+// "ConfigMetrics": the desktop program's Prometheus metrics endpoint,
+// "ENABLE" (off when unset) and "LISTEN" (ADDRESS:PORT; loopback when unset
+// or empty).
+inline constexpr char kDefaultMetricsListen[] = "127.0.0.1:9464";
+struct MetricsSettings
+{
+    bool enabled = false;
+    QString listen = QString::fromLatin1(kDefaultMetricsListen);
+};
+MetricsSettings LoadMetricsSettings(const SettingsStore& store);
+void SaveMetricsSettings(SettingsStore& store, const MetricsSettings& values);
+
 } // namespace qm

@@ -1,5 +1,6 @@
 #include "ui/ConfigPageXml.h"
 
+#include "metrics/ListenAddress.h"
 #include "store/ConfigSections.h"
 #include "ui/HostPageSupport.h"
 
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -38,6 +40,17 @@ ConfigPageXml::ConfigPageXml(QWidget* parent)
     m_ftpUrl = NewTextEdit(QStringLiteral("ftpUrlEdit"), this);
     m_ftpUser = NewTextEdit(QStringLiteral("ftpUserEdit"), this);
     m_ftpPassword = NewTextEdit(QStringLiteral("ftpPasswordEdit"), this, true);
+    auto* metrics = new QGroupBox(QStringLiteral("Prometheus Metrics"), this);
+    metrics->setObjectName(QStringLiteral("metricsGroup"));
+    metrics->setToolTip(QStringLiteral("Takes effect at the next Start of monitoring."));
+    m_metricsEnable = new QCheckBox(QStringLiteral("Serve Metrics at /metrics"), metrics);
+    m_metricsEnable->setObjectName(QStringLiteral("metricsEnableCheck"));
+    m_metricsListen = NewTextEdit(QStringLiteral("metricsListenEdit"), metrics);
+    m_metricsListen->setPlaceholderText(QString::fromLatin1(kDefaultMetricsListen));
+    auto* metricsGrid = new QGridLayout(metrics);
+    metricsGrid->addWidget(m_metricsEnable, 0, 0, 1, 2);
+    metricsGrid->addWidget(new QLabel(QStringLiteral("Listen Address (ADDRESS:PORT):"), metrics), 1, 0);
+    metricsGrid->addWidget(m_metricsListen, 1, 1);
     auto* radios = new QButtonGroup(this);
     radios->addButton(m_localRadio);
     radios->addButton(m_ftpRadio);
@@ -55,11 +68,13 @@ ConfigPageXml::ConfigPageXml(QWidget* parent)
     grid->addWidget(m_ftpUser, 6, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("Password:"), this), 7, 0);
     grid->addWidget(m_ftpPassword, 7, 1, 1, 2);
-    grid->setRowStretch(8, 1);
+    grid->addWidget(metrics, 8, 0, 1, 3);
+    grid->setRowStretch(9, 1);
 
     connect(m_enable, &QCheckBox::toggled, this, &ConfigPageXml::applyEnabling);
     connect(m_localRadio, &QRadioButton::toggled, this, &ConfigPageXml::applyEnabling);
     connect(m_ftpRadio, &QRadioButton::toggled, this, &ConfigPageXml::applyEnabling);
+    connect(m_metricsEnable, &QCheckBox::toggled, m_metricsListen, &QLineEdit::setEnabled);
     connect(m_browse, &QPushButton::clicked, this, &ConfigPageXml::browseFolder);
     applyEnabling();
 }
@@ -75,6 +90,10 @@ void ConfigPageXml::load(const SettingsStore& store)
     m_ftpUrl->setText(x.ftpUrl);
     m_ftpUser->setText(x.ftpUserId);
     m_ftpPassword->setText(x.ftpPassword);
+    const MetricsSettings m = LoadMetricsSettings(store);
+    m_metricsEnable->setChecked(m.enabled);
+    m_metricsListen->setText(m.listen);
+    m_metricsListen->setEnabled(m.enabled);
     applyEnabling();
 }
 
@@ -90,10 +109,19 @@ void ConfigPageXml::save(SettingsStore& store) const
     x.ftpUserId = m_ftpUser->text();
     x.ftpPassword = m_ftpPassword->text();
     SaveXmlExportSettings(store, x);
+    MetricsSettings m;
+    m.enabled = m_metricsEnable->isChecked();
+    if (const QString listen = m_metricsListen->text().trimmed(); !listen.isEmpty())
+        m.listen = listen;
+    SaveMetricsSettings(store, m);
 }
 
 QString ConfigPageXml::problem() const
 {
+    QString error;
+    const QString listen = m_metricsListen->text().trimmed();
+    if (m_metricsEnable->isChecked() && !listen.isEmpty() && !ParseListenAddress(listen, &error))
+        return error;
     return ParseWholeNumber(m_frequency->text(), kMaxSeconds)
                ? QString()
                : WholeNumberMessage(QStringLiteral("update frequency in seconds"), kMaxSeconds);

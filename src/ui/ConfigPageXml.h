@@ -13,7 +13,8 @@ namespace qm::ui {
 // "XML Configuration": the status export. "Enable XML Updates" enables the
 // update frequency and the two destination radios; each radio enables its own
 // fields (the local folder with its Browse, or the FTP URL, user id and
-// password).
+// password). Below, the Prometheus metrics endpoint ("ConfigMetrics"): its
+// switch and listen address, used from the next Start on.
 class ConfigPageXml : public ConfigPage
 {
     Q_OBJECT
@@ -38,6 +39,8 @@ private:
     QLineEdit* m_ftpUrl;
     QLineEdit* m_ftpUser;
     QLineEdit* m_ftpPassword;
+    QCheckBox* m_metricsEnable;
+    QLineEdit* m_metricsListen;
 };
 
 } // namespace qm::ui

@@ -83,6 +83,10 @@ int main(int argc, char** argv)
     {
         qm::MonitorSystem system(store, {&prompt, &prompt}, positional.value(0));
         system.loadHosts();
+        // The metrics endpoint follows its settings at start-up and at every Start.
+        system.applyMetricsSettings();
+        QObject::connect(&system.controller(), &qm::MonitorController::monitoringStarted, &app,
+                         [&system] { system.applyMetricsSettings(); });
         qm::ui::MainWindow window(system, prompt);
         prompt.setWindow(&window);
         // Dialogs and the help window may still be open: the main window's

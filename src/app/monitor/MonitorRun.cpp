@@ -128,6 +128,14 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
     StderrPrompt prompt(false, app::StderrIsJournal()); // writes to stderr: safe from any thread
     MonitorSystem system(store, {&prompt, &prompt}, options.databaseFile);
     system.loadHosts();
+    if (options.metricsListen) {
+        QString error;
+        if (!system.serveMetrics(*options.metricsListen, &error)) {
+            PrintError(QStringLiteral("--metrics-listen %1: %2").arg(options.metricsListen->text(), error));
+            return kExitUsage;
+        }
+        PrintNote(QStringLiteral("serving Prometheus metrics on http://%1/metrics").arg(options.metricsListen->text()));
+    }
     HostListModel& hosts = system.hosts();
     MonitorController& controller = system.controller();
     ExportScheduler& exporter = system.exporter();

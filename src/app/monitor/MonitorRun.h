@@ -1,6 +1,10 @@
 #pragma once
 
+#include "metrics/ListenAddress.h"
+
 #include <QString>
+
+#include <optional>
 
 namespace qm {
 class SettingsStore;
@@ -13,6 +17,7 @@ struct RunOptions
     bool once = false;      // poll each enabled host once, then stop
     int durationSeconds = 0; // 0: until SIGINT/SIGTERM
     QString databaseFile;    // results database instead of the configured one
+    std::optional<ListenAddress> metricsListen; // serve Prometheus metrics there
 };
 
 // Loads the hosts, monitors them and prints one line per result. At the end

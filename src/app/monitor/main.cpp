@@ -18,6 +18,7 @@ namespace {
 const char kUsage[] =
     "Usage:\n"
     "  quillmere-monitor [--settings FILE] [--database FILE] [--once] [--duration SECONDS]\n"
+    "        [--metrics-listen ADDRESS:PORT]\n"
     "  quillmere-monitor [--settings FILE] hosts list\n"
     "  quillmere-monitor [--settings FILE] hosts add --host NAME --protocol PROTOCOL [--port N]\n"
     "        [--freq SECONDS] [--nickname TEXT] [--user ID] [--password TEXT] [--domain DOMAIN]\n"
@@ -50,6 +51,10 @@ const char kUsage[] =
     "  --once              poll each enabled host once; exit 0 when every first\n"
     "                      result succeeded, 1 otherwise\n"
     "  --duration SECONDS  stop monitoring after this many seconds\n"
+    "  --metrics-listen ADDRESS:PORT\n"
+    "                      serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
+    "                      (an IPv4 address, [IPv6 address] or host name; use a\n"
+    "                      loopback address unless others must scrape it)\n"
     "  --help              show this text\n"
     "  --version           show the version\n"
     "\n"
@@ -117,7 +122,7 @@ int main(int argc, char** argv)
             continue;
         }
         if (opt != QLatin1String("--settings") && opt != QLatin1String("--duration")
-            && opt != QLatin1String("--database")) {
+            && opt != QLatin1String("--database") && opt != QLatin1String("--metrics-listen")) {
             PrintError(QStringLiteral("unknown option %1 (see --help)").arg(opt));
             return kExitUsage;
         }
@@ -130,6 +135,13 @@ int main(int argc, char** argv)
             settingsFile = value;
         } else if (opt == QLatin1String("--database")) {
             run.databaseFile = value;
+        } else if (opt == QLatin1String("--metrics-listen")) {
+            QString error;
+            run.metricsListen = qm::ParseListenAddress(value, &error);
+            if (!run.metricsListen) {
+                PrintError(QStringLiteral("--metrics-listen: ") + error);
+                return kExitUsage;
+            }
         } else {
             const auto seconds = ParseNumber(value, 1, 365 * 86400);
             if (!seconds) {

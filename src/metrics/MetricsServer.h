@@ -1,0 +1,41 @@
+#pragma once
+
+#include "metrics/ListenAddress.h"
+
+#include <QString>
+
+struct MHD_Daemon;
+
+namespace qm {
+
+class MetricsRegistry;
+
+// Serves GET /metrics from the registry over HTTP (libmicrohttpd, on its own
+// thread, so a busy main thread never stalls a scrape). Any other path gets
+// 404, any other method 405. Connections idle for kIdleTimeoutSeconds are
+// closed; at most kMaxConnections are open at once.
+class MetricsServer
+{
+public:
+    static constexpr unsigned kIdleTimeoutSeconds = 10;
+    static constexpr unsigned kMaxConnections = 32;
+
+    explicit MetricsServer(const MetricsRegistry& registry);
+    ~MetricsServer();
+    MetricsServer(const MetricsServer&) = delete;
+    MetricsServer& operator=(const MetricsServer&) = delete;
+
+    // Starts listening (stopping a previous listener first); on failure
+    // `error` says why.
+    bool listen(const ResolvedListenAddress& address, QString* error = nullptr);
+    void stop();
+    bool isListening() const { return m_daemon != nullptr; }
+    // The port listened on (useful after asking for port 0).
+    int port() const;
+
+private:
+    const MetricsRegistry& m_registry;
+    MHD_Daemon* m_daemon = nullptr;
+};
+
+} // namespace qm

@@ -1,0 +1,228 @@
+// Prometheus metrics: the exposition checked by promtool, then a running
+// quillmere-monitor scraped by a real Prometheus on loopback.
+
+#include "support/Command.h"
+#include "support/EventPump.h"
+#include "support/ServerProcess.h"
+
+#include "metrics/MetricsText.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qm::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const char kPromtool[] = "/usr/bin/promtool";
+const char kPrometheus[] = "/usr/bin/prometheus";
+
+struct HttpReply
+{
+    int status = 0;
+    std::string body;
+};
+
+// One GET on 127.0.0.1 with Connection: close; every wait bounded to 5 s.
+HttpReply HttpGet(int port, const std::string& target)
+{
+    HttpReply reply;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string raw;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            char buf[8192];
+            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+                raw.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    const auto head = raw.find("\r\n\r\n");
+    if (raw.rfind("HTTP/1.", 0) == 0 && head != std::string::npos) {
+        reply.status = std::stoi(raw.substr(9, 3));
+        reply.body = raw.substr(head + 4);
+    }
+    return reply;
+}
+
+// promtool's verdict on an exposition: empty when it is accepted.
+std::string PromtoolProblems(const QByteArray& text, const QTemporaryDir& dir)
+{
+    const std::string file = dir.filePath("exposition.txt").toStdString();
+    WriteFile(file, text.toStdString());
+    const CommandResult r = RunCommand(std::string(kPromtool) + " check metrics < " + file, 30);
+    return r.status == 0 ? std::string() : r.output + "\n" + text.toStdString();
+}
+
+TEST(MetricsText, OddLabelValuesAreEscapedAndTheExpositionStaysParseable)
+{
+    ASSERT_EQ(RequireProgram(kPromtool, "prometheus"), "");
+    const struct
+    {
+        QString value;
+        QByteArray escaped;
+    } cases[] = {
+        {"plain", "plain"},
+        {"say \"hi\"", "say \\\"hi\\\""},
+        {"C:\\path\\", "C:\\\\path\\\\"},
+        {"two\nlines", "two\\nlines"},
+        {QString::fromUtf8("bücher.例え.jp"), "b\xc3\xbc" "cher.\xe4\xbe\x8b\xe3\x81\x88.jp"},
+        {"", ""},
+    };
+    MetricsSnapshot s;
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeLabelValue(c.value), c.escaped) << c.value.toStdString();
+        // The odd value in every label at once, each entry distinct by its port.
+        MetricsEntry e{{c.value, c.value, QString::number(s.entries.size()), c.value}};
+        e.up = s.entries.size() % 2 == 0;
+        e.polls = 5;
+        e.failures = 2;
+        e.responseSeconds = s.entries.size() == 1 ? -1 : 0.25;
+        s.entries.push_back(e);
+    }
+    s.resultsHandled = 30;
+    const QByteArray text = RenderMetrics(s);
+    QTemporaryDir dir;
+    EXPECT_EQ(PromtoolProblems(text, dir), "");
+    EXPECT_TRUE(text.contains("quillmere_up{host=\"say \\\"hi\\\"\",protocol=\"say \\\"hi\\\"\",port=\"1\","
+                              "nickname=\"say \\\"hi\\\"\"} 0\n"));
+    EXPECT_TRUE(text.contains("quillmere_response_time_seconds{host=\"plain\",protocol=\"plain\",port=\"0\","
+                              "nickname=\"plain\"} 0.25\n"));
+    // No response time before a success.
+    EXPECT_FALSE(text.contains("quillmere_response_time_seconds{host=\"say"));
+    EXPECT_TRUE(text.contains("\nquillmere_results_handled_total 30\n"));
+    EXPECT_EQ(text.count("\nquillmere_failures_total{"), qsizetype(std::size(cases)));
+}
+
+class MetricsEndToEnd : public ::testing::Test
+{
+protected:
+    int runMonitor(const QStringList& args, QString* err = nullptr)
+    {
+        QProcess p;
+        p.start(QUILLMERE_MONITOR_BIN, QStringList{"--settings", m_dir.filePath("quillmere.conf")} + args);
+        EXPECT_TRUE(p.waitForFinished(30000)) << args.join(' ').toStdString();
+        if (err)
+            *err = QString::fromLocal8Bit(p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+    // Waits, asking at most five times a second, until `done` holds.
+    static bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+    {
+        QElapsedTimer since;
+        bool first = true;
+        return PumpEventsUntil(
+            [&] {
+                if (!first && since.elapsed() < 200)
+                    return false;
+                first = false;
+                since.start();
+                return done();
+            },
+            timeout);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(MetricsEndToEnd, PrometheusScrapesTheRunnerAndSeesEachEntryUpOrDown)
+{
+    ASSERT_EQ(RequireProgram(kPromtool, "prometheus"), "");
+    ASSERT_EQ(RequireProgram(kPrometheus, "prometheus"), "");
+
+    QString err;
+    for (const QString bad : {"127.0.0.1", "::1:9464", "127.0.0.1:0", "[::1]:http"}) {
+        EXPECT_EQ(runMonitor({"--metrics-listen", bad}, &err), 2) << bad.toStdString();
+        EXPECT_TRUE(err.contains("--metrics-listen")) << err.toStdString();
+    }
+
+    const QString refused = QString::number(FreeLoopbackPort());
+    ASSERT_EQ(runMonitor({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO", "--freq", "1",
+                          "--nickname", "echo \"q\""}),
+              0);
+    ASSERT_EQ(runMonitor({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", refused,
+                          "--freq", "1"}),
+              0);
+
+    const int metricsPort = FreeLoopbackPort();
+    ServerProcess monitor;
+    ASSERT_TRUE(monitor.start({QUILLMERE_MONITOR_BIN, "--settings", m_dir.filePath("quillmere.conf").toStdString(),
+                               "--database", m_dir.filePath("results.mdb").toStdString(), "--metrics-listen",
+                               "127.0.0.1:" + std::to_string(metricsPort)},
+                              m_dir.filePath("monitor.log").toStdString()));
+    ASSERT_TRUE(WaitForTcpPort(metricsPort, 10s)) << monitor.log();
+
+    HttpReply metrics;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            metrics = HttpGet(metricsPort, "/metrics");
+            return metrics.body.find("quillmere_up{host=\"127.0.0.1\",protocol=\"HTTP\"") != std::string::npos
+                && metrics.body.find("quillmere_up{host=\"127.0.0.1\",protocol=\"ECHO\"") != std::string::npos;
+        },
+        15s))
+        << metrics.body << monitor.log();
+    EXPECT_EQ(metrics.status, 200);
+    EXPECT_EQ(PromtoolProblems(QByteArray::fromStdString(metrics.body), m_dir), "");
+    EXPECT_EQ(HttpGet(metricsPort, "/").status, 404);
+    EXPECT_EQ(HttpGet(metricsPort, "/metrics/x").status, 404);
+
+    const int webPort = FreeLoopbackPort();
+    const std::string config = m_dir.filePath("prometheus.yml").toStdString();
+    WriteFile(config, "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+                      "scrape_configs:\n  - job_name: quillmere\n    static_configs:\n"
+                      "      - targets: ['127.0.0.1:" + std::to_string(metricsPort) + "']\n");
+    ServerProcess prometheus;
+    ASSERT_TRUE(prometheus.start({kPrometheus, "--config.file=" + config,
+                                  "--storage.tsdb.path=" + m_dir.filePath("tsdb").toStdString(),
+                                  "--web.listen-address=127.0.0.1:" + std::to_string(webPort)},
+                                 m_dir.filePath("prometheus.log").toStdString()));
+    ASSERT_TRUE(WaitForTcpPort(webPort, 20s)) << prometheus.log();
+
+    // Each entry's quillmere_up as Prometheus stores it, by protocol.
+    std::map<QString, QJsonObject> up;
+    HttpReply query;
+    const bool scraped = WaitFor(
+        [&] {
+            query = HttpGet(webPort, "/api/v1/query?query=quillmere_up");
+            up.clear();
+            const QJsonArray result = QJsonDocument::fromJson(QByteArray::fromStdString(query.body))
+                                          .object()["data"].toObject()["result"].toArray();
+            for (const QJsonValue& series : result)
+                up[series["metric"]["protocol"].toString()] = series.toObject();
+            return up.size() == 2;
+        },
+        30s);
+    ASSERT_TRUE(scraped) << query.body << prometheus.log();
+    auto label = [&](const char* protocol, const char* name) {
+        return up[protocol]["metric"].toObject()[name].toString();
+    };
+    EXPECT_EQ(up["ECHO"]["value"].toArray()[1].toString(), "1");
+    EXPECT_EQ(label("ECHO", "nickname"), "echo \"q\"");
+    EXPECT_EQ(label("ECHO", "job"), "quillmere");
+    EXPECT_EQ(up["HTTP"]["value"].toArray()[1].toString(), "0");
+    EXPECT_EQ(label("HTTP", "port"), refused);
+    EXPECT_EQ(label("HTTP", "nickname"), "");
+}
+
+} // namespace
+} // namespace qm::test
