@@ -49,15 +49,22 @@ std::string PtyModem::received() const
 
 bool PtyModem::waitForCommand(const std::string& prefix, std::chrono::milliseconds timeout) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        for (const auto& c : commands())
+    std::unique_lock lock(m_mutex);
+    return m_commandSeen.wait_for(lock, timeout, [&] {
+        for (const auto& c : m_commands)
             if (c.rfind(prefix, 0) == 0)
                 return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return false;
+    });
+}
+
+void PtyModem::addCommand(const std::string& line)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_commands.push_back(line);
     }
+    m_commandSeen.notify_all();
 }
 
 void PtyModem::reply(const std::string& text)
@@ -87,8 +94,7 @@ void PtyModem::run()
         for (;;) {
             if (pending.rfind("+++", 0) == 0) {
                 pending.erase(0, 3);
-                std::lock_guard lock(m_mutex);
-                m_commands.push_back("+++");
+                addCommand("+++");
                 reply("OK");
                 continue;
             }
@@ -99,10 +105,7 @@ void PtyModem::run()
             pending.erase(0, end + 1);
             if (line.empty())
                 continue;
-            {
-                std::lock_guard lock(m_mutex);
-                m_commands.push_back(line);
-            }
+            addCommand(line);
             std::string upper = line;
             for (char& c : upper)
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,6 +35,7 @@ public:
 
 private:
     void run();
+    void addCommand(const std::string& line);
     void reply(const std::string& text);
 
     std::string m_dialReply;
@@ -43,6 +45,7 @@ private:
     std::atomic<bool> m_answering{true};
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_commandSeen;
     std::vector<std::string> m_commands;
     std::string m_received;
     std::thread m_thread;
