@@ -15,7 +15,6 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -30,48 +29,38 @@ using namespace std::chrono_literals;
 class PrivateBus
 {
 public:
-    PrivateBus()
+    PrivateBus() : m_address("unix:path=" + m_dir.filePath("bus"))
     {
+        const std::string config = m_dir.filePath("bus.conf").toStdString();
+        test::WriteFile(config, "<busconfig><type>session</type><listen>" + m_address.toStdString() +
+                                    "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                                    "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                                    "<allow own=\"*\"/></policy></busconfig>");
         m_error = test::RequireProgram("/usr/bin/dbus-daemon", "dbus-daemon");
-        if (!m_error.empty())
-            return;
-        const QString socket = m_dir.filePath(QStringLiteral("bus"));
-        const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
-        test::WriteFile(
-            config.toStdString(),
-            "<busconfig><type>session</type><listen>unix:path=" + socket.toStdString() +
-                "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                "<allow own=\"*\"/></policy></busconfig>");
-        if (!m_daemon.start(
-                {"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + config.toStdString()},
-                m_dir.filePath(QStringLiteral("daemon.log")).toStdString()) ||
-            !test::PumpEventsUntil([&] { return QFileInfo::exists(socket) && Accepts(socket); }, 5s)) {
+        if (m_error.empty() &&
+            !(m_daemon.start({"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + config},
+                             m_dir.filePath("daemon.log").toStdString()) &&
+              test::PumpEventsUntil([&] { return Accepts(); }, 5s)))
             m_error = "dbus-daemon did not start: " + m_daemon.log();
-            return;
-        }
-        m_address = QStringLiteral("unix:path=") + socket;
     }
 
     const std::string& error() const { return m_error; }
     const QString& address() const { return m_address; }
 
 private:
-    // The socket file exists from the daemon's bind on; a connection that is
-    // taken tells that it listens too.
-    static bool Accepts(const QString& socket)
+    // Started once it takes a connection: its socket exists from the bind on.
+    bool Accepts() const
     {
         const QString name = QStringLiteral("bus-ready-check");
-        const bool connected =
-            QDBusConnection::connectToBus(QStringLiteral("unix:path=") + socket, name).isConnected();
+        const bool connected = QDBusConnection::connectToBus(m_address, name).isConnected();
         QDBusConnection::disconnectFromBus(name);
         return connected;
     }
 
     QTemporaryDir m_dir;
+    QString m_address;
     test::ServerProcess m_daemon;
     std::string m_error;
-    QString m_address;
 };
 
 // The notification service: records the calls it gets (on the main thread)
