@@ -29,11 +29,12 @@ public:
     {
         std::lock_guard lock(g_statusMutex);
         g_statuses.clear();
-        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-            std::lock_guard lock(g_statusMutex);
-            if (type == QtDebugMsg && qstrcmp(context.category, "quillmere.pager") == 0)
-                g_statuses.push_back(text.toStdString());
-        });
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                std::lock_guard lock(g_statusMutex);
+                if (type == QtDebugMsg && qstrcmp(context.category, "quillmere.pager") == 0)
+                    g_statuses.push_back(text.toStdString());
+            });
     }
     ~StatusCapture() { qInstallMessageHandler(m_previous); }
     std::vector<std::string> lines() const
@@ -99,9 +100,10 @@ TEST(PagerDialerTest, CallIsHeldUntilHangUp)
     dialer.HangUp();
     EXPECT_TRUE(modem.sawCommand("ATH0"));
     const auto lines = capture.lines();
-    EXPECT_EQ(std::vector<std::string>(std::find(lines.begin(), lines.end(), "Stopping Call in progress..."), lines.end()),
-              (std::vector<std::string>{"Stopping Call in progress...", "Call Dropped...", "Call deallocated...",
-                                        "Line Closed...", "Call stopped..."}));
+    const auto stop = std::find(lines.begin(), lines.end(), "Stopping Call in progress...");
+    EXPECT_EQ(std::vector<std::string>(stop, lines.end()),
+              (std::vector<std::string>{"Stopping Call in progress...", "Call Dropped...",
+                                        "Call deallocated...", "Line Closed...", "Call stopped..."}));
 
     // A second page on the same dialer opens the line again.
     EXPECT_EQ(dialer.Dial("0800999"), 2);

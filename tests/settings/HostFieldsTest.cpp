@@ -94,9 +94,10 @@ TEST(HostFields, ANewHostStartsFromTheConfiguredDefaults)
     const HostTexts t = NewHostFromDefaults(store);
     // The password is stored as typed and held encoded; the sensitivity is
     // 11 minus the slider position.
-    ExpectColumns(t, {{ColFreq, "45 sec"}, {ColUserId, "ops"}, {ColPassword, "cHc="}, {ColFloatErrs, "1"},
-                      {ColFloatErrsSens, "3"}, {ColNotifyEnable, "1"}, {ColNotifyMailEnable, "1"},
-                      {ColNotifySoundEnable, "0"}, {ColNotifyMailAddress, "ops@lan"}, {ColNotifyMailServer, "mx"}});
+    ExpectColumns(t, {{ColFreq, "45 sec"}, {ColUserId, "ops"}, {ColPassword, "cHc="},
+                      {ColFloatErrs, "1"}, {ColFloatErrsSens, "3"}, {ColNotifyEnable, "1"},
+                      {ColNotifyMailEnable, "1"}, {ColNotifySoundEnable, "0"},
+                      {ColNotifyMailAddress, "ops@lan"}, {ColNotifyMailServer, "mx"}});
     const HostFields f = HostFieldsFromRow(t);
     EXPECT_EQ(f.password, "pw");
     EXPECT_EQ(f.sensitivitySlider, 8);
