@@ -112,19 +112,21 @@ TEST(NotificationQueueTest, NotifyReturnsAtOnceAndUpNeverPages)
 {
     test::PtyModem modem;
     test::ScriptedPrompt prompt;
-    // Slow on purpose: the later notifications queue up behind the first.
-    ScriptedServer slowSmtp(ScriptedSmtp(SmtpAccepting(), [] { std::this_thread::sleep_for(300ms); }));
+    // Every mail is held until the test has seen all three queued.
+    std::counting_semaphore<3> release{0};
+    ScriptedServer smtp(ScriptedSmtp(SmtpAccepting(), [&] { release.try_acquire_for(10s); }));
     test::RecordingSink sink;
-    NotificationQueue queue(sink, prompt, QuickOptions(slowSmtp.port()));
+    NotificationQueue queue(sink, prompt, QuickOptions(smtp.port()));
 
     const auto start = SteadyClock::now();
     for (const char* subject : {"HOST UP: a", "HOST UP: b", "HOST UP: c"})
         queue.notify(Paging(Mail(Notification::Up, subject), modem));
     EXPECT_LT(SteadyClock::now() - start, 200ms);
     EXPECT_EQ(queue.backlog(), 3u);
+    release.release(3);
 
-    ASSERT_TRUE(PumpEventsUntil([&] { return slowSmtp.received().size() == 3; }, 30s));
-    const auto mails = slowSmtp.received();
+    ASSERT_TRUE(PumpEventsUntil([&] { return smtp.received().size() == 3; }, 30s));
+    const auto mails = smtp.received();
     for (std::size_t i = 0; i < 3; ++i) // in the order queued
         EXPECT_NE(mails[i].find(std::string("Subject: HOST UP: ") + "abc"[i] + "\n"), std::string::npos) << i;
     EXPECT_TRUE(PumpEventsUntil([&] { return queue.backlog() == 0; }, 2s));
