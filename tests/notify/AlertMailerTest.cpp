@@ -2,7 +2,6 @@
 
 #include "ScriptedSmtp.h"
 #include "mailprobes/MailDaemon.h"
-#include "platform/ThreadId.h"
 #include "probes/ProbeSocket.h"
 #include "support/EventPump.h"
 #include "support/RecordingSink.h"
@@ -163,21 +162,14 @@ TEST(AlertMailerTest, StrictMtaTakesTheAlertInTheStandardForm)
     EXPECT_EQ(entered, "");
 }
 
-TEST(AlertMailerTest, UnreachableServerEndsSilentlyAndReceiveFailuresCarryTheCallersThreadId)
+// No report for a refused connection; a failed read is reported (the
+// notification queue's test has it, with the thread that sent the mail).
+TEST(AlertMailerTest, UnreachableServerEndsSilently)
 {
     test::RecordingSink sink;
     ProbeSocket probe(sink);
     Send(probe, test::FreeLoopbackPort(), "monitor@example.test");
     EXPECT_TRUE(sink.results().empty());
-
-    // A server that resets the connection makes the reply read fail.
-    ScriptedServer reset(test::ResetAfterHelo);
-    Send(probe, reset.port(), "monitor@example.test");
-    const auto results = sink.results();
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].kind, test::RecordingSink::Report::Failure);
-    EXPECT_EQ(results[0].result.message.rfind("Recvfrom failed: ", 0), 0u) << results[0].result.message;
-    EXPECT_EQ(results[0].threadId, CurrentThreadId());
 }
 
 // A server that never completes a reply: the mail ends "Timed out" within
