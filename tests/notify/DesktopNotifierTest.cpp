@@ -15,7 +15,6 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -30,48 +29,38 @@ using namespace std::chrono_literals;
 class PrivateBus
 {
 public:
-    PrivateBus()
+    PrivateBus() : m_address("unix:path=" + m_dir.filePath("bus"))
     {
+        const std::string config = m_dir.filePath("bus.conf").toStdString();
+        test::WriteFile(config, "<busconfig><type>session</type><listen>" + m_address.toStdString() +
+                                    "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                                    "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                    "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
         m_error = test::RequireProgram("/usr/bin/dbus-daemon", "dbus-daemon");
-        if (!m_error.empty())
-            return;
-        const QString socket = m_dir.filePath(QStringLiteral("bus"));
-        const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
-        test::WriteFile(
-            config.toStdString(),
-            "<busconfig><type>session</type><listen>unix:path=" + socket.toStdString() +
-                "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                "<allow own=\"*\"/></policy></busconfig>");
-        if (!m_daemon.start(
-                {"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + config.toStdString()},
-                m_dir.filePath(QStringLiteral("daemon.log")).toStdString()) ||
-            !test::PumpEventsUntil([&] { return QFileInfo::exists(socket) && Accepts(socket); }, 5s)) {
+        if (m_error.empty() &&
+            !(m_daemon.start({"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + config},
+                             m_dir.filePath("daemon.log").toStdString()) &&
+              test::PumpEventsUntil([&] { return Accepts(); }, 5s)))
             m_error = "dbus-daemon did not start: " + m_daemon.log();
-            return;
-        }
-        m_address = QStringLiteral("unix:path=") + socket;
     }
 
     const std::string& error() const { return m_error; }
     const QString& address() const { return m_address; }
 
 private:
-    // The socket file exists from the daemon's bind on; a connection that is
-    // taken tells that it listens too.
-    static bool Accepts(const QString& socket)
+    // Started once it takes a connection: its socket exists from the bind on.
+    bool Accepts() const
     {
         const QString name = QStringLiteral("bus-ready-check");
-        const bool connected =
-            QDBusConnection::connectToBus(QStringLiteral("unix:path=") + socket, name).isConnected();
+        const bool connected = QDBusConnection::connectToBus(m_address, name).isConnected();
         QDBusConnection::disconnectFromBus(name);
         return connected;
     }
 
     QTemporaryDir m_dir;
+    QString m_address;
     test::ServerProcess m_daemon;
     std::string m_error;
-    QString m_address;
 };
 
 // The notification service: records the calls it gets (on the main thread)
@@ -162,13 +151,13 @@ TEST_F(DesktopNotifierTest, DownAndUpReachTheServiceOfTheSessionBusAndUnsetSends
     {
         NotificationQueue queue(m_sink, m_prompt);
         queue.setDesktopFallback(fallback.function());
-        queue.notify(Desktop(Notification::Down, QStringLiteral("HOST DOWN: web (10.0.0.8)"),
-                             QStringLiteral("HTTP port 80\n<title> & more")));
-        Notification off = Desktop(Notification::Down, QStringLiteral("HOST DOWN: quiet"), {});
+        queue.notify(Desktop(Notification::Down, "HOST DOWN: web (10.0.0.8)",
+                             "HTTP port 80\n<title> & more"));
+        Notification off = Desktop(Notification::Down, "HOST DOWN: quiet", {});
         off.desktop = false; // as the controller builds it with "DESKTOP_NOTIFY" 0
         queue.notify(off);
-        queue.notify(Desktop(Notification::Up, QStringLiteral("HOST UP: web (10.0.0.8)"),
-                             QStringLiteral("HTTP port 80\nHTTP/1.1 200 OK")));
+        queue.notify(Desktop(Notification::Up, "HOST UP: web (10.0.0.8)",
+                             "HTTP port 80\nHTTP/1.1 200 OK"));
         EXPECT_TRUE(test::PumpEventsUntil(
             [&] { return queue.backlog() == 0 && service.notifyCalls.size() >= 2; }, 10s));
     }
@@ -177,16 +166,16 @@ TEST_F(DesktopNotifierTest, DownAndUpReachTheServiceOfTheSessionBusAndUnsetSends
     ASSERT_EQ(service.notifyCalls.size(), 2u);
     const QVariantList& down = service.notifyCalls[0];
     ASSERT_EQ(down.size(), 8);
-    EXPECT_EQ(down[0].toString(), QStringLiteral("Quillmere"));
-    EXPECT_EQ(down[2].toString(), QStringLiteral("quillmere"));
-    EXPECT_EQ(down[3].toString(), QStringLiteral("HOST DOWN: web (10.0.0.8)"));
+    EXPECT_EQ(down[0].toString(), "Quillmere");
+    EXPECT_EQ(down[2].toString(), "quillmere");
+    EXPECT_EQ(down[3].toString(), "HOST DOWN: web (10.0.0.8)");
     // The service reads markup, so the message's own "<" and "&" are escaped.
-    EXPECT_EQ(down[4].toString(), QStringLiteral("HTTP port 80\n&lt;title&gt; &amp; more"));
+    EXPECT_EQ(down[4].toString(), "HTTP port 80\n&lt;title&gt; &amp; more");
     const QVariantMap downHints = qdbus_cast<QVariantMap>(down[6]);
-    EXPECT_EQ(downHints.value(QStringLiteral("urgency")).toInt(), 2);
+    EXPECT_EQ(downHints.value("urgency").toInt(), 2);
     const QVariantList& up = service.notifyCalls[1];
-    EXPECT_EQ(up[3].toString(), QStringLiteral("HOST UP: web (10.0.0.8)"));
-    EXPECT_EQ(qdbus_cast<QVariantMap>(up[6]).value(QStringLiteral("urgency")).toInt(), 1);
+    EXPECT_EQ(up[3].toString(), "HOST UP: web (10.0.0.8)");
+    EXPECT_EQ(qdbus_cast<QVariantMap>(up[6]).value("urgency").toInt(), 1);
     EXPECT_TRUE(fallback.shown.empty());
 }
 
@@ -198,17 +187,14 @@ TEST_F(DesktopNotifierTest, SilentOrMissingServiceOrNoBusFallsBackWithoutHolding
     service.silent = true;
     const QString address = m_bus.address();
     NotificationQueueOptions options;
-    options.makeDesktopNotifier = [address] {
-        return std::make_unique<DesktopNotifierDbus>(address, 400);
-    };
+    options.makeDesktopNotifier = [address] { return std::make_unique<DesktopNotifierDbus>(address, 400); };
     NotificationQueue queue(m_sink, m_prompt, options);
     Fallback fallback;
     queue.setDesktopFallback(fallback.function());
 
     QElapsedTimer clock;
     clock.start();
-    queue.notify(Desktop(Notification::Down, QStringLiteral("HOST DOWN: a"),
-                         QStringLiteral("ECHO port 7\nTimed out")));
+    queue.notify(Desktop(Notification::Down, "HOST DOWN: a", "ECHO port 7\nTimed out"));
     EXPECT_LT(clock.elapsed(), 300); // less than the notifier's wait
     // The service, served by this thread's event loop, gets the call while the
     // notification thread waits for its answer.
@@ -216,29 +202,25 @@ TEST_F(DesktopNotifierTest, SilentOrMissingServiceOrNoBusFallsBackWithoutHolding
     EXPECT_TRUE(fallback.shown.empty());
     // No answer in time: the tray's message shows it, on this thread.
     ASSERT_TRUE(test::PumpEventsUntil([&] { return fallback.shown.size() == 1; }, 5s));
-    EXPECT_EQ(fallback.shown[0], std::make_pair(QStringLiteral("HOST DOWN: a"),
-                                                QStringLiteral("ECHO port 7\nTimed out")));
+    EXPECT_EQ(fallback.shown[0], (std::pair<QString, QString>{"HOST DOWN: a", "ECHO port 7\nTimed out"}));
     EXPECT_EQ(fallback.thread, CurrentThreadId());
 
     // No service on the bus.
     service.unregister();
-    queue.notify(Desktop(Notification::Up, QStringLiteral("HOST UP: a"),
-                         QStringLiteral("ECHO port 7\nSuccess")));
+    queue.notify(Desktop(Notification::Up, "HOST UP: a", "ECHO port 7\nSuccess"));
     ASSERT_TRUE(test::PumpEventsUntil([&] { return fallback.shown.size() == 2; }, 5s));
-    EXPECT_EQ(fallback.shown[1].first, QStringLiteral("HOST UP: a"));
+    EXPECT_EQ(fallback.shown[1].first, "HOST UP: a");
     EXPECT_EQ(service.notifyCalls.size(), 1u);
 
     // No bus at all.
     const QTemporaryDir empty;
-    const QString nowhere = QStringLiteral("unix:path=") + empty.filePath(QStringLiteral("none"));
-    options.makeDesktopNotifier = [nowhere] {
-        return std::make_unique<DesktopNotifierDbus>(nowhere, 400);
-    };
+    const QString nowhere = "unix:path=" + empty.filePath("none");
+    options.makeDesktopNotifier = [nowhere] { return std::make_unique<DesktopNotifierDbus>(nowhere, 400); };
     NotificationQueue busless(m_sink, m_prompt, options);
     busless.setDesktopFallback(fallback.function());
-    busless.notify(Desktop(Notification::Down, QStringLiteral("HOST DOWN: b"), {}));
+    busless.notify(Desktop(Notification::Down, "HOST DOWN: b", {}));
     ASSERT_TRUE(test::PumpEventsUntil([&] { return fallback.shown.size() == 3; }, 5s));
-    EXPECT_EQ(fallback.shown[2].first, QStringLiteral("HOST DOWN: b"));
+    EXPECT_EQ(fallback.shown[2].first, "HOST DOWN: b");
 }
 
 } // namespace

@@ -14,14 +14,15 @@
 #include <atomic>
 #include <chrono>
 #include <regex>
+#include <semaphore>
 #include <thread>
+#include <utility>
 
 namespace qm {
 namespace {
 
 using namespace std::chrono_literals;
 using test::PumpEventsUntil;
-using test::ScriptedConnection;
 using test::ScriptedServer;
 using test::ScriptedSmtp;
 using test::SmtpAccepting;
@@ -37,6 +38,14 @@ Notification Mail(Notification::Kind kind, const std::string& subject)
     n.mailFrom = "monitor@example.test";
     n.subject = QString::fromStdString(subject);
     n.body = "Host: web1\n";
+    return n;
+}
+
+Notification Paging(Notification n, const test::PtyModem& modem)
+{
+    n.page = true;
+    n.pagerSequence = "5551234";
+    n.modemDevice = QString::fromStdString(modem.slavePath());
     return n;
 }
 
@@ -56,50 +65,37 @@ void ExpectShownHere(const test::ScriptedPrompt& prompt)
         EXPECT_EQ(m.thread, std::this_thread::get_id()) << "shown off the main thread: " << m.text;
 }
 
-// Holds a connection until `release` is set (at most 10 s).
-std::function<void()> HoldUntil(const std::atomic<bool>& release)
-{
-    return [&release] {
-        const auto deadline = SteadyClock::now() + 10s;
-        while (!release && SteadyClock::now() < deadline)
-            std::this_thread::sleep_for(10ms);
-    };
-}
-
 TEST(NotificationQueueTest, DownRunsPagerThenSoundThenMail)
 {
     test::PtyModem modem;
     test::ScriptedPrompt prompt;
+    std::binary_semaphore promptShown{0};
     std::atomic<bool> promptBeforeMail{false}, hungUpBeforeMail{false};
     // The mail waits for the prompt: had the sound come after the mail, the
     // prompt could not appear and the wait would run out.
     ScriptedServer smtp(ScriptedSmtp(SmtpAccepting(), [&] {
         hungUpBeforeMail = modem.sawCommand("ATH0");
-        const auto deadline = SteadyClock::now() + 5s;
-        while (prompt.messages().empty() && SteadyClock::now() < deadline)
-            std::this_thread::sleep_for(5ms);
-        promptBeforeMail = !prompt.messages().empty();
+        promptBeforeMail = promptShown.try_acquire_for(5s);
     }));
     test::RecordingSink sink;
     NotificationQueue queue(sink, prompt, QuickOptions(smtp.port()));
-    test::ScratchDir dir;
+    QTemporaryDir dir;
 
-    Notification n = Mail(Notification::Down, "HOST DOWN: web1");
-    n.page = true;
-    n.pagerSequence = "5551234";
-    n.modemDevice = QString::fromStdString(modem.slavePath());
+    Notification n = Paging(Mail(Notification::Down, "HOST DOWN: web1"), modem);
     n.sound = true;
-    n.soundFile = QString::fromStdString(dir.path() + "/missing.wav");
+    n.soundFile = dir.filePath("missing.wav");
     const auto start = SteadyClock::now();
     queue.notify(n);
     EXPECT_LT(SteadyClock::now() - start, 200ms);
 
     // Whether the modem had hung up when the prompt came.
-    bool hungUpBeforePrompt = false;
+    bool hungUpBeforePrompt = false, shown = false;
     ASSERT_TRUE(PumpEventsUntil(
         [&] {
             if (prompt.messages().empty())
                 hungUpBeforePrompt = modem.sawCommand("ATH0");
+            else if (!std::exchange(shown, true))
+                promptShown.release();
             return smtp.received().size() == 1;
         },
         30s));
@@ -107,7 +103,7 @@ TEST(NotificationQueueTest, DownRunsPagerThenSoundThenMail)
     EXPECT_TRUE(hungUpBeforePrompt);
     EXPECT_TRUE(hungUpBeforeMail);
     EXPECT_TRUE(promptBeforeMail);
-    EXPECT_EQ(prompt.texts(), std::vector<std::string>{"Error playing sound file: " + dir.path() + "/missing.wav"});
+    EXPECT_EQ(prompt.texts(), std::vector<std::string>{"Error playing sound file: " + n.soundFile.toStdString()});
     ExpectShownHere(prompt);
     EXPECT_NE(smtp.received()[0].find("Subject: HOST DOWN: web1\n"), std::string::npos);
 }
@@ -116,23 +112,21 @@ TEST(NotificationQueueTest, NotifyReturnsAtOnceAndUpNeverPages)
 {
     test::PtyModem modem;
     test::ScriptedPrompt prompt;
-    ScriptedServer slowSmtp(ScriptedSmtp(SmtpAccepting(), [] { std::this_thread::sleep_for(300ms); }));
+    // Every mail is held until the test has seen all three queued.
+    std::counting_semaphore<3> release{0};
+    ScriptedServer smtp(ScriptedSmtp(SmtpAccepting(), [&] { release.try_acquire_for(10s); }));
     test::RecordingSink sink;
-    NotificationQueue queue(sink, prompt, QuickOptions(slowSmtp.port()));
+    NotificationQueue queue(sink, prompt, QuickOptions(smtp.port()));
 
     const auto start = SteadyClock::now();
-    for (const char* subject : {"HOST UP: a", "HOST UP: b", "HOST UP: c"}) {
-        Notification n = Mail(Notification::Up, subject);
-        n.page = true;
-        n.pagerSequence = "5551234";
-        n.modemDevice = QString::fromStdString(modem.slavePath());
-        queue.notify(n);
-    }
+    for (const char* subject : {"HOST UP: a", "HOST UP: b", "HOST UP: c"})
+        queue.notify(Paging(Mail(Notification::Up, subject), modem));
     EXPECT_LT(SteadyClock::now() - start, 200ms);
     EXPECT_EQ(queue.backlog(), 3u);
+    release.release(3);
 
-    ASSERT_TRUE(PumpEventsUntil([&] { return slowSmtp.received().size() == 3; }, 30s));
-    const auto mails = slowSmtp.received();
+    ASSERT_TRUE(PumpEventsUntil([&] { return smtp.received().size() == 3; }, 30s));
+    const auto mails = smtp.received();
     for (std::size_t i = 0; i < 3; ++i) // in the order queued
         EXPECT_NE(mails[i].find(std::string("Subject: HOST UP: ") + "abc"[i] + "\n"), std::string::npos) << i;
     EXPECT_TRUE(PumpEventsUntil([&] { return queue.backlog() == 0; }, 2s));
@@ -142,9 +136,9 @@ TEST(NotificationQueueTest, NotifyReturnsAtOnceAndUpNeverPages)
 
 TEST(NotificationQueueTest, ReportsCarryTheQueueThreadAndNoAudioIsToldOnce)
 {
-    test::ScratchDir dir;
-    const std::string wav = dir.file("alert.wav", test::WaveFile(8000, 1, 800));
-    ScriptedServer reset(test::ResetConnection); // the mailer reports the failed greeting read
+    QTemporaryDir dir;
+    const std::string wav = test::ScratchFile(dir, "alert.wav", test::WaveFile(8000, 1, 800));
+    ScriptedServer reset(test::ResetAfterHelo); // the mailer reports the failed read
     test::ScriptedPrompt prompt;
     test::RecordingSink sink;
     NotificationQueueOptions options = QuickOptions(reset.port());
@@ -160,7 +154,7 @@ TEST(NotificationQueueTest, ReportsCarryTheQueueThreadAndNoAudioIsToldOnce)
     Notification bad;
     bad.kind = Notification::Up;
     bad.sound = true;
-    bad.soundFile = QString::fromStdString(dir.path() + "/missing.wav");
+    bad.soundFile = dir.filePath("missing.wav");
     queue.notify(bad);
     queue.notify(bad);
 
@@ -169,7 +163,7 @@ TEST(NotificationQueueTest, ReportsCarryTheQueueThreadAndNoAudioIsToldOnce)
     const auto texts = prompt.texts();
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0].rfind("Error playing sound file: " + wav + ": no audio output (", 0), 0u) << texts[0];
-    EXPECT_EQ(texts[1], "Error playing sound file: " + dir.path() + "/missing.wav");
+    EXPECT_EQ(texts[1], "Error playing sound file: " + bad.soundFile.toStdString());
     EXPECT_EQ(texts[2], texts[1]);
     ExpectShownHere(prompt);
 
@@ -185,9 +179,9 @@ TEST(NotificationQueueTest, StopAndFinishAreBounded)
     test::ScriptedPrompt prompt;
     test::RecordingSink sink;
     {
-        // The pager's hold is cut short and the call still hung up. Dial
-        // returns once the number is sent, so the hold has begun by the time
-        // the modem has read it.
+        // The pager's hold is cut short and the call still hung up. The hold
+        // looks for the stop before it waits, so a stop that comes before
+        // the hold has begun cuts it short too.
         test::PtyModem modem;
         NotificationQueueOptions options = QuickOptions(25);
         options.pagerHoldMs = 60000;
@@ -195,10 +189,7 @@ TEST(NotificationQueueTest, StopAndFinishAreBounded)
         NotificationQueue queue(sink, prompt, options);
         Notification n;
         n.kind = Notification::Down;
-        n.page = true;
-        n.pagerSequence = "5551234";
-        n.modemDevice = QString::fromStdString(modem.slavePath());
-        queue.notify(n);
+        queue.notify(Paging(n, modem));
         ASSERT_TRUE(modem.waitForCommand("ATD", 5s));
         const auto start = SteadyClock::now();
         EXPECT_TRUE(queue.stop());
@@ -207,10 +198,10 @@ TEST(NotificationQueueTest, StopAndFinishAreBounded)
     }
     {
         // A mail stuck on a silent server is left behind, cut off from the sink.
-        std::atomic<bool> release{false};
-        ScriptedServer stuck([&](ScriptedConnection& c) {
-            HoldUntil(release)();
-            test::ResetConnection(c); // the mailer's read fails and would be reported
+        std::binary_semaphore release{0};
+        ScriptedServer stuck([&](test::ScriptedConnection& c) {
+            release.try_acquire_for(10s);
+            test::ResetAfterHelo(c); // the mailer's read fails and would be reported
         });
         NotificationQueue queue(sink, prompt, QuickOptions(stuck.port()));
         queue.notify(Mail(Notification::Up, "HOST UP: web1"));
@@ -220,7 +211,7 @@ TEST(NotificationQueueTest, StopAndFinishAreBounded)
         EXPECT_LT(SteadyClock::now() - start, 1s);
         queue.notify(Mail(Notification::Up, "HOST UP: ignored"));
         EXPECT_EQ(queue.backlog(), 1u); // only the stuck one
-        release = true;
+        release.release();
         // Once the server lets go, the stuck mail ends and its report goes nowhere.
         EXPECT_TRUE(PumpEventsUntil([&] { return queue.backlog() == 0; }, 5s));
         EXPECT_EQ(stuck.connections(), 1);
@@ -228,8 +219,8 @@ TEST(NotificationQueueTest, StopAndFinishAreBounded)
     {
         // A server that holds the first mail: finish gives up at its grace and
         // the second mail is dropped.
-        std::atomic<bool> release{false};
-        ScriptedServer slow(ScriptedSmtp(SmtpAccepting(), HoldUntil(release)));
+        std::binary_semaphore release{0};
+        ScriptedServer slow(ScriptedSmtp(SmtpAccepting(), [&] { release.try_acquire_for(10s); }));
         NotificationQueue queue(sink, prompt, QuickOptions(slow.port()));
         queue.notify(Mail(Notification::Up, "HOST UP: held"));
         Notification dropped = Mail(Notification::Up, "HOST UP: dropped");
@@ -247,7 +238,7 @@ TEST(NotificationQueueTest, StopAndFinishAreBounded)
         const auto spent = SteadyClock::now() - start;
         EXPECT_GE(spent, 350ms);
         EXPECT_LT(spent, 1s);
-        release = true;
+        release.release();
         ASSERT_TRUE(PumpEventsUntil([&] { return queue.backlog() == 0 && slow.received().size() == 1; }, 10s));
         EXPECT_EQ(slow.connections(), 1);
         EXPECT_NE(slow.received()[0].find("Subject: HOST UP: held\n"), std::string::npos);
@@ -281,33 +272,25 @@ TEST(NotificationQueueTest, DownAndUpMailsThroughARealSmtpServerBeforeTheDrainEn
 
     const auto messages = mta.waitForMessages(2, 10s);
     ASSERT_EQ(messages.size(), 2u) << mta.log();
-    bool sawDown = false, sawUp = false;
-    for (const auto& message : messages) {
+    const std::pair<std::string, std::string> expected[] = { // subject, body; in the order queued
+        {"HOST DOWN: Web front (127.0.0.1)",
+         "Host: 127\\.0\\.0\\.1\nNickname: Web front\nTime: Error\n\n\nTracing Route to \\[127\\.0\\.0\\.1\\]\n"
+         "={59}\n(TTL_\\d\\d\t[^\n]*\t\t\\[[^\n]*\\]\n)+\\s*"},
+        {"HOST UP: Web front (127.0.0.1)", "Host: 127\\.0\\.0\\.1\nNickname: Web front\n\\s*"}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string& message = messages[i];
         const std::size_t blank = message.find("\n\n");
         ASSERT_NE(blank, std::string::npos) << message;
         const std::string headers = "\n" + message.substr(0, blank + 1);
-        const std::string body = message.substr(blank + 2);
-        const auto has = [&](const std::string& line) { return headers.find("\n" + line + "\n") != std::string::npos; };
-        EXPECT_TRUE(has("From: monitor@example.test")) << message;
-        EXPECT_TRUE(has("To: ops@example.test")) << message;
-        EXPECT_TRUE(has("X-mailer: Kestrune")) << message;
-        // The envelope as the server understood the bare MAIL FROM and RCPT TO.
-        EXPECT_TRUE(has("X-MailFrom: monitor@example.test")) << message;
-        EXPECT_TRUE(has("X-RcptTo: ops@example.test")) << message;
-        if (has("Subject: HOST DOWN: Web front (127.0.0.1)")) {
-            sawDown = true;
-            const std::regex report("Host: 127\\.0\\.0\\.1\nNickname: Web front\nTime: Error\n\n\n"
-                                    "Tracing Route to \\[127\\.0\\.0\\.1\\]\n={59}\n"
-                                    "(TTL_\\d\\d\t[^\n]*\t\t\\[[^\n]*\\]\n)+\\s*");
-            EXPECT_TRUE(std::regex_match(body, report)) << body;
-        } else {
-            sawUp = has("Subject: HOST UP: Web front (127.0.0.1)");
-            EXPECT_TRUE(std::regex_match(body, std::regex("Host: 127\\.0\\.0\\.1\nNickname: Web front\n\\s*")))
-                << body;
-        }
+        // X-MailFrom and X-RcptTo: the envelope as the server understood the
+        // bare MAIL FROM and RCPT TO.
+        const std::string lines[] = {"From: monitor@example.test", "To: ops@example.test", "X-mailer: Kestrune",
+                                     "X-MailFrom: monitor@example.test", "X-RcptTo: ops@example.test",
+                                     "Subject: " + expected[i].first};
+        for (const std::string& line : lines)
+            EXPECT_NE(headers.find("\n" + line + "\n"), std::string::npos) << line << "\n" << message;
+        EXPECT_TRUE(std::regex_match(message.substr(blank + 2), std::regex(expected[i].second))) << message;
     }
-    EXPECT_TRUE(sawDown);
-    EXPECT_TRUE(sawUp);
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qm {
@@ -19,49 +18,39 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
+std::mutex g_statusMutex;
+std::vector<std::string> g_statuses;
+
 // Records the status texts the dialer writes to its debug category.
 class StatusCapture
 {
 public:
     StatusCapture()
     {
-        std::lock_guard lock(s_mutex);
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&StatusCapture::handle);
+        std::lock_guard lock(g_statusMutex);
+        g_statuses.clear();
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                std::lock_guard lock(g_statusMutex);
+                if (type == QtDebugMsg && qstrcmp(context.category, "quillmere.pager") == 0)
+                    g_statuses.push_back(text.toStdString());
+            });
     }
     ~StatusCapture() { qInstallMessageHandler(m_previous); }
-
-    static std::vector<std::string> lines()
+    std::vector<std::string> lines() const
     {
-        std::lock_guard lock(s_mutex);
-        return s_lines;
+        std::lock_guard lock(g_statusMutex);
+        return g_statuses;
     }
 
 private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        if (type != QtDebugMsg || qstrcmp(context.category, "quillmere.pager") != 0)
-            return;
-        std::lock_guard lock(s_mutex);
-        s_lines.push_back(text.toStdString());
-    }
-
     QtMessageHandler m_previous = nullptr;
-    static inline std::mutex s_mutex;
-    static inline std::vector<std::string> s_lines;
 };
 
 // Short waits: the behaviour is the same, the test is quicker.
 PagerTimings QuickTimings(int callSetupMs = 1500)
 {
     return PagerTimings{callSetupMs, 50, 2000};
-}
-
-// The texts from the first `first` on.
-std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& first)
-{
-    const auto at = std::find(lines.begin(), lines.end(), first);
-    return {at, lines.end()};
 }
 
 const std::vector<std::string> kCallerHangUp = {"Stopping Call in progress...",
@@ -110,10 +99,11 @@ TEST(PagerDialerTest, CallIsHeldUntilHangUp)
 
     dialer.HangUp();
     EXPECT_TRUE(modem.sawCommand("ATH0"));
-    const std::vector<std::string> expected = {"Stopping Call in progress...", "Call Dropped...",
-                                               "Call deallocated...", "Line Closed...",
-                                               "Call stopped..."};
-    EXPECT_EQ(From(capture.lines(), "Stopping Call in progress..."), expected);
+    const auto lines = capture.lines();
+    const auto stop = std::find(lines.begin(), lines.end(), "Stopping Call in progress...");
+    EXPECT_EQ(std::vector<std::string>(stop, lines.end()),
+              (std::vector<std::string>{"Stopping Call in progress...", "Call Dropped...",
+                                        "Call deallocated...", "Line Closed...", "Call stopped..."}));
 
     // A second page on the same dialer opens the line again.
     EXPECT_EQ(dialer.Dial("0800999"), 2);

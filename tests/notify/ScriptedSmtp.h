@@ -2,11 +2,9 @@
 
 #include "support/ScriptedServer.h"
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 #include <vector>
 
 namespace qm::test {
@@ -39,10 +37,12 @@ inline ScriptedServer::Script ScriptedSmtp(std::vector<std::string> replies, std
     };
 }
 
-// A mail server that resets every connection: reading the greeting fails.
-inline void ResetConnection(ScriptedConnection& c)
+// A mail server that greets, reads HELO and resets the connection: the client
+// is past its connect for sure, and reading the reply to HELO fails.
+inline void ResetAfterHelo(ScriptedConnection& c)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let the client's connect complete first
+    c.send("220 mx\r\n");
+    c.receiveUntil("\r\n");
     const linger hard{1, 0};
     ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     c.close();

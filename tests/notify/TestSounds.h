@@ -2,9 +2,10 @@
 
 #include "support/ServerProcess.h"
 
+#include <QTemporaryDir>
+
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
 namespace qm::test {
@@ -39,44 +40,12 @@ inline std::string WaveFile(int sampleRate, int channels, int frames)
     return bytes;
 }
 
-// True when this machine has a sound card to play on.
-inline bool MachineHasAudioOutput()
+// Writes a file into the scratch folder; its path.
+inline std::string ScratchFile(const QTemporaryDir& dir, const char* name, const std::string& content)
 {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/snd", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("pcmC", 0) == 0 && name.back() == 'p')
-            return true;
-    }
-    return false;
+    const std::string path = dir.filePath(QString::fromUtf8(name)).toStdString();
+    WriteFile(path, content);
+    return path;
 }
-
-// A scratch directory removed with the object.
-class ScratchDir
-{
-public:
-    ScratchDir()
-    {
-        char tmpl[] = "/tmp/qm-notify-test.XXXXXX";
-        if (::mkdtemp(tmpl))
-            m_path = tmpl;
-    }
-    ~ScratchDir()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ec);
-    }
-    std::string file(const std::string& name, const std::string& content) const
-    {
-        const std::string path = m_path + "/" + name;
-        WriteFile(path, content);
-        return path;
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 } // namespace qm::test

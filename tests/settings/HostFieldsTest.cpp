@@ -15,25 +15,26 @@
 namespace qm::test {
 namespace {
 
+// Each listed column of the row holds its text.
+void ExpectColumns(const HostTexts& row, std::initializer_list<std::pair<int, QString>> expected)
+{
+    for (const auto& [column, text] : expected)
+        EXPECT_EQ(row[column], text) << "column " << column;
+}
+
 TEST(HostFields, RowLoadsByTheColumnRulesAndWritesBackAStoppedRow)
 {
     HostTexts row;
-    row[ColHost] = "www.lan";
-    row[ColProtocol] = "HTTP";
-    row[ColPort] = "8080x";
-    row[ColFreq] = "45 sec";
+    const std::pair<int, const char*> stored[] = {
+        {ColHost, "www.lan"},          {ColProtocol, "HTTP"},          {ColPort, "8080x"},
+        {ColFreq, "45 sec"},           {ColFloatErrs, "1"},            {ColFloatErrsSens, "3"},
+        {ColEnabled, "0"},             {ColNotifyPagerEnable, "junk"}, {ColThreadStatus, "Sleeping..."},
+        {ColResponseTime, "<10 msec"}, {ColMessage, "200 OK [srv]"},   {ColPolls, "12"},
+        {ColFailures, "3"},            {ColPercFailure, "25.00%"},     {ColFloatStat, "2"},
+    };
+    for (const auto& [column, text] : stored)
+        row[column] = QString::fromUtf8(text);
     row[ColPassword] = QString::fromStdString(Base64Encode("p@ss:w=rd"));
-    row[ColFloatErrs] = "1";
-    row[ColFloatErrsSens] = "3";
-    row[ColEnabled] = "0";
-    row[ColNotifyPagerEnable] = "junk";
-    row[ColThreadStatus] = "Sleeping...";
-    row[ColResponseTime] = "<10 msec";
-    row[ColMessage] = "200 OK [srv]";
-    row[ColPolls] = "12";
-    row[ColFailures] = "3";
-    row[ColPercFailure] = "25.00%";
-    row[ColFloatStat] = "2";
 
     HostFields f = HostFieldsFromRow(row);
     EXPECT_EQ(f.port, 8080);
@@ -47,18 +48,12 @@ TEST(HostFields, RowLoadsByTheColumnRulesAndWritesBackAStoppedRow)
     f.sensitivitySlider = 11;
     f.password = "n3w pass";
     const HostTexts written = HostRowFromFields(f, row);
-    EXPECT_EQ(written[ColFloatErrsSens], "0");
     EXPECT_EQ(written[ColPassword], QString::fromStdString(Base64Encode("n3w pass")));
-    EXPECT_EQ(written[ColPort], "8080");
-    EXPECT_EQ(written[ColFreq], "45 sec");
-    EXPECT_EQ(written[ColNotifyPagerEnable], "0");
-    EXPECT_EQ(written[ColThreadStatus], "Stopped...");
-    EXPECT_EQ(written[ColPolls], "0");
-    EXPECT_EQ(written[ColFailures], "0");
-    EXPECT_EQ(written[ColPercFailure], "0%");
-    EXPECT_EQ(written[ColFloatStat], "0");
-    EXPECT_EQ(written[ColResponseTime], row[ColResponseTime]);
-    EXPECT_EQ(written[ColMessage], row[ColMessage]);
+    // The run-time columns are a stopped host's; the last reply stays.
+    ExpectColumns(written, {{ColFloatErrsSens, "0"}, {ColPort, "8080"}, {ColFreq, "45 sec"},
+                            {ColNotifyPagerEnable, "0"}, {ColThreadStatus, "Stopped..."}, {ColPolls, "0"},
+                            {ColFailures, "0"}, {ColPercFailure, "0%"}, {ColFloatStat, "0"},
+                            {ColResponseTime, row[ColResponseTime]}, {ColMessage, row[ColMessage]}});
 
     // A sensitivity outside 0..10 still puts the slider on its scale.
     row[ColFloatErrsSens] = "-4";
@@ -75,11 +70,8 @@ TEST(HostFields, ANewHostStartsFromTheConfiguredDefaults)
     EXPECT_EQ(LoadNotificationDefaults(store).modemDevice, "/dev/ttyACM0");
     EXPECT_EQ(LoadFloatDefaults(store).sensitivity, 0);
     const HostTexts plain = NewHostFromDefaults(store);
-    EXPECT_EQ(plain[ColFreq], "120 sec");
-    EXPECT_EQ(plain[ColFloatErrs], "0");
-    EXPECT_EQ(plain[ColEnabled], "1");
-    EXPECT_EQ(plain[ColPercFailure], "0%");
-    EXPECT_EQ(plain[ColThreadStatus], "Stopped...");
+    ExpectColumns(plain, {{ColFreq, "120 sec"}, {ColFloatErrs, "0"}, {ColEnabled, "1"}, {ColPercFailure, "0%"},
+                          {ColThreadStatus, "Stopped..."}});
     EXPECT_EQ(HostFieldsFromRow(plain).sensitivitySlider, 1);
 
     SaveAuthenticationDefaults(store, {"ops", "pw", "lan"});
@@ -100,16 +92,12 @@ TEST(HostFields, ANewHostStartsFromTheConfiguredDefaults)
     store.writeInt("ConfigNotificationDefaults", "EMAIL_ENABLE", 5);
 
     const HostTexts t = NewHostFromDefaults(store);
-    EXPECT_EQ(t[ColFreq], "45 sec");
-    EXPECT_EQ(t[ColUserId], "ops");
-    EXPECT_EQ(t[ColPassword], "cHc="); // stored as typed, held encoded
-    EXPECT_EQ(t[ColFloatErrs], "1");
-    EXPECT_EQ(t[ColFloatErrsSens], "3"); // 11 minus the slider position
-    EXPECT_EQ(t[ColNotifyEnable], "1");
-    EXPECT_EQ(t[ColNotifyMailEnable], "1");
-    EXPECT_EQ(t[ColNotifySoundEnable], "0");
-    EXPECT_EQ(t[ColNotifyMailAddress], "ops@lan");
-    EXPECT_EQ(t[ColNotifyMailServer], "mx");
+    // The password is stored as typed and held encoded; the sensitivity is
+    // 11 minus the slider position.
+    ExpectColumns(t, {{ColFreq, "45 sec"}, {ColUserId, "ops"}, {ColPassword, "cHc="},
+                      {ColFloatErrs, "1"}, {ColFloatErrsSens, "3"}, {ColNotifyEnable, "1"},
+                      {ColNotifyMailEnable, "1"}, {ColNotifySoundEnable, "0"},
+                      {ColNotifyMailAddress, "ops@lan"}, {ColNotifyMailServer, "mx"}});
     const HostFields f = HostFieldsFromRow(t);
     EXPECT_EQ(f.password, "pw");
     EXPECT_EQ(f.sensitivitySlider, 8);
@@ -119,12 +107,16 @@ TEST(HostFields, ANewHostStartsFromTheConfiguredDefaults)
     EXPECT_EQ(store.readString("ConfigDatabase", "DATABASE_FILE", "unset"), "unset");
 }
 
-TEST(HostFields, IntegerFieldsTakeDigitsOnlyAndTheStatusLineIsCut)
+TEST(HostFields, IntegerFieldsTakeDigitsOnlyColumnNumbersTheLeadingOneAndTheStatusLineIsCut)
 {
     for (const char* refused : {"", "12a", "-1", "+5", " 1", "65536", "99999999999999999999"})
         EXPECT_FALSE(ParseWholeNumber(QString::fromLatin1(refused), 65535)) << refused;
     EXPECT_EQ(ParseWholeNumber("0065535", 65535), 65535);
     EXPECT_EQ(ParseWholeNumber("2147483647", 2147483647), 2147483647);
+    EXPECT_EQ(ColumnNumber("60 sec"), 60);
+    EXPECT_EQ(ColumnNumber("-3x"), -3);
+    EXPECT_EQ(ColumnNumber(""), 0);
+    EXPECT_EQ(ColumnNumber("abc"), 0);
 
     const QString exact(35, 'a');
     EXPECT_EQ(FolderStatusText(exact), exact);

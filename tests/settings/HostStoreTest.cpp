@@ -6,11 +6,13 @@
 #include "probes/Base64.h"
 #include "store/SettingsStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#include <filesystem>
 
 namespace qm::test {
 namespace {
@@ -69,11 +71,8 @@ TEST_F(HostStoreTest, HostsAndPreferencesRoundTrip)
     EXPECT_EQ(back.shown, prefs.shown);
 
     // The file holds passwords: owner only.
-    struct stat st
-    {
-    };
-    ASSERT_EQ(::stat(QFile::encodeName(file()).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::filesystem::status(file().toStdString()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(HostStoreTest, MissingValuesRepeatThePreviousHostAndShrinkingKeepsOldSections)
@@ -103,20 +102,34 @@ TEST_F(HostStoreTest, MissingValuesRepeatThePreviousHostAndShrinkingKeepsOldSect
     EXPECT_EQ(LoadHosts(store).size(), 1u);
 }
 
-TEST_F(HostStoreTest, UnreadableFileIsReportedAndUnparsableNumbersFallBack)
+TEST_F(HostStoreTest, FileThatCannotBeReadOrWrittenIsTold)
 {
-    QFile f(file());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[ConfigXML]\nFREQUENCY=soon\n");
-    f.close();
-    SettingsStore store(file());
-    EXPECT_TRUE(store.loadError().isEmpty());
-    EXPECT_EQ(store.readInt("ConfigXML", "FREQUENCY", 60), 60);
-
-    EXPECT_EQ(ColumnNumber("60 sec"), 60);
-    EXPECT_EQ(ColumnNumber(""), 0);
-    EXPECT_EQ(ColumnNumber("abc"), 0);
-    EXPECT_EQ(ColumnNumber("-3x"), -3);
+    // A folder where the file should be cannot be read: what the operator
+    // changes is never saved over it.
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("q.conf"));
+    {
+        SettingsStore store(file());
+        EXPECT_EQ(store.loadError(), "cannot read the settings file " + file());
+        EXPECT_EQ(store.loadWarnings(),
+                  QStringList{store.loadError() + "; what could be read is used and nothing is saved to it"});
+        SaveHosts(store, {Host("a.lan")});
+        EXPECT_TRUE(LoadHosts(store).empty());
+        QString error;
+        EXPECT_FALSE(store.sync(&error));
+        EXPECT_EQ(error, store.loadError() + "; nothing was saved, the file is left as it is");
+    }
+    // A file read well whose folder turned into a file cannot be written.
+    const QString inner = m_dir.filePath("gone/q.conf");
+    SettingsStore store(inner);
+    ASSERT_TRUE(store.loadError().isEmpty());
+    ASSERT_TRUE(QDir(m_dir.filePath("gone")).removeRecursively());
+    QFile blocker(m_dir.filePath("gone"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    SaveHosts(store, {Host("a.lan")});
+    QString error;
+    EXPECT_FALSE(store.sync(&error));
+    EXPECT_EQ(error, "cannot write the settings file " + inner);
 }
 
 TEST_F(HostStoreTest, DamagedFilesLoadWhatTheyCanWithWarnings)
@@ -137,7 +150,7 @@ TEST_F(HostStoreTest, DamagedFilesLoadWhatTheyCanWithWarnings)
         {"negative count", "[HOSTS]\nCount=-3\n0\\HOST=a\n0\\FREQ=9 sec\n", {"a 9 sec"}, {"is \"-3\""}},
         {"bad frequencies",
          "[HOSTS]\nCount=4\n0\\HOST=a\n0\\FREQ=-5 sec\n1\\HOST=b\n1\\FREQ=soon\n"
-         "2\\HOST=c\n2\\FREQ=60\n3\\HOST=d\n3\\FREQ=99999999999 sec\n",
+         "2\\HOST=c\n2\\FREQ=60\n3\\HOST=d\n3\\FREQ=99999999999 sec\n[ConfigXML]\nFREQUENCY=soon\n",
          {"a 120 sec", "b 120 sec", "c 60 sec", "d 120 sec"},
          {"host \"a\": frequency \"-5 sec\" is not a number of seconds; 120 sec is used", "host \"b\"",
           "host \"d\""}},
@@ -161,6 +174,7 @@ TEST_F(HostStoreTest, DamagedFilesLoadWhatTheyCanWithWarnings)
             for (const HostTexts& h : hosts)
                 loaded << h[ColHost] + ' ' + h[ColFreq];
             EXPECT_EQ(loaded, c.hosts);
+            EXPECT_EQ(store.readInt("ConfigXML", "FREQUENCY", 60), 60); // absent or not a number
             const QStringList warnings = store.loadWarnings();
             ASSERT_EQ(warnings.size(), c.warnings.size()) << warnings.join('\n').toStdString();
             for (qsizetype i = 0; i < warnings.size(); ++i)
