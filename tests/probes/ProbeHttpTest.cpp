@@ -30,19 +30,15 @@ ProbeRun ProbeOnce(const std::string& host, int port, const std::string& user = 
 // Basic authentication on another.
 struct WebServer
 {
-    WebServer(const char* n, const char* prog, const char* pkg, std::string tag)
-        : name(n), program(prog), package(pkg), serverTag(std::move(tag))
-    {
-    }
-    const char* name; // also names its log files
-    const char* program;
-    const char* package;
-    std::string serverTag; // pattern of the Server header's value
-    std::string problem;
+    const char* name = nullptr; // also names its log files
+    const char* program = nullptr;
+    const char* package = nullptr;
+    std::string serverTag = {}; // pattern of the Server header's value
+    std::string problem = {};
     int port = 0;
     int authPort = 0;
-    std::vector<int> morePorts;
-    std::unique_ptr<test::ServerProcess> process;
+    std::vector<int> morePorts = {};
+    std::unique_ptr<test::ServerProcess> process = {};
 };
 
 // nginx, Apache and lighttpd, started once for the whole suite. nginx also

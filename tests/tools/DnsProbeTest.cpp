@@ -159,65 +159,63 @@ TEST(ToolsDnsProbe, SilentServerTimesOutWithoutAMailQuery)
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
-TEST(ToolsDnsProbe, NumericNamesAreReadLikeInetAddr)
+// Numeric names are read like inet_addr and asked in reverse; one too long to
+// reverse is told once and asked as it is, for its address and then its mail
+// exchangers. Every query goes to the scripted server on loopback; nothing is
+// sent to these addresses.
+TEST(ToolsDnsProbe, NumericNamesAreAskedInReverseOrToldAndAskedAsTheyAre)
 {
+    // Pointer queries get host.test, the others no answer.
     UdpScriptedServer server([](const std::string& q) -> std::optional<std::string> {
+        if (Question(q).second != kDnsTypePtr)
+            return ReplyHead(q, 0);
         return ReplyHead(q, 1) + Record(12, std::string("\x04host\x04test\x00", 11));
     });
-    std::string longest = "1"; // 241 characters, no address: still asked in reverse
-    while (longest.size() < 241)
-        longest += ".1";
-    // Query names and the reversed labels expected in the question: texts
-    // only. Every query goes to the scripted server on loopback; nothing is
-    // sent to these addresses.
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"10.1.2", "2.0.1.10"},          {"10.258", "2.1.0.10"},
-        {"167837187", "3.254.0.10"},     {"010.1.2.3", "3.2.1.8"},
-        {"999.1.1.1", "255.255.255.255"}, {"10.1.2.3.", "255.255.255.255"},
-        {"1-2-3", "255.255.255.255"},    {longest, "255.255.255.255"},
-    };
-    ScriptedPrompt prompt;
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const auto& [name, reversed] = cases[i];
-        SCOPED_TRACE(name);
-        const std::string reverse = reversed + ".IN-ADDR.ARPA";
-        EXPECT_EQ(Probe(server.port(), name, &prompt),
-                  Texts{"ok: Success: A Record Query:[ " + reverse + " ] Returned:[ " + reverse + " is a pointer to host.test ]"});
-        const auto requests = server.requests();
-        ASSERT_EQ(requests.size(), i + 1);
-        EXPECT_EQ(Question(requests.back()), std::make_pair(reverse, kDnsTypePtr));
-    }
-    EXPECT_TRUE(prompt.messages().empty());
-}
-
-TEST(ToolsDnsProbe, NumericNameTooLongToReverseIsToldAndAskedAsItIs)
-{
-    // No answer records to either query.
-    UdpScriptedServer server([](const std::string& q) -> std::optional<std::string> { return ReplyHead(q, 0); });
-    // The shortest such name, and one longer than a host name may be.
-    for (const std::size_t length : {242u, 301u}) {
+    const auto ones = [](std::size_t length) { // "1.1.1...", or "11.1.1..." for an even length
         std::string name = length % 2 ? "1" : "11";
         while (name.size() < length)
             name += ".1";
-        SCOPED_TRACE(length);
+        return name;
+    };
+    // The name, and the reversed labels asked for; none: asked as it is.
+    const std::pair<std::string, std::string> cases[] = {
+        {"10.1.2", "2.0.1.10"},          {"10.258", "2.1.0.10"},
+        {"167837187", "3.254.0.10"},     {"010.1.2.3", "3.2.1.8"},
+        {"999.1.1.1", "255.255.255.255"}, {"10.1.2.3.", "255.255.255.255"},
+        {"1-2-3", "255.255.255.255"},    {ones(241), "255.255.255.255"},
+        // The shortest name too long, and one longer than a host name may be.
+        {ones(242), ""},                 {ones(301), ""},
+    };
+    for (const auto& [name, reversed] : cases) {
+        SCOPED_TRACE(name);
         const std::size_t before = server.requests().size();
         ScriptedPrompt prompt;
         const Texts texts = Probe(server.port(), name, &prompt);
+        const auto requests = server.requests();
         const auto told = prompt.messages();
+        if (!reversed.empty()) {
+            const std::string reverse = reversed + ".IN-ADDR.ARPA";
+            EXPECT_EQ(texts, Texts{"ok: Success: A Record Query:[ " + reverse + " ] Returned:[ " + reverse +
+                                   " is a pointer to host.test ]"});
+            ASSERT_EQ(requests.size(), before + 1);
+            EXPECT_EQ(Question(requests.back()), std::make_pair(reverse, kDnsTypePtr));
+            EXPECT_TRUE(told.empty());
+            continue;
+        }
         ASSERT_EQ(told.size(), 1u);
         EXPECT_EQ(told[0].icon, OperatorPrompt::Icon::Warning);
         EXPECT_EQ(told[0].text, "DNS: Invalid address");
-        const auto requests = server.requests();
         ASSERT_EQ(requests.size(), before + 2);
-        EXPECT_EQ(requests[before].size(), 18 + length);
+        EXPECT_EQ(requests[before].size(), 18 + name.size());
         EXPECT_EQ(Question(requests[before]), std::make_pair(name, kDnsTypeA));
         EXPECT_EQ(Question(requests[before + 1]), std::make_pair(name, kDnsTypeMx));
         EXPECT_EQ(texts, Texts{"fail: DNS A Record Query for " + name + " failed.  iStatus=[" +
-                               std::to_string(18 + length) + "] (no data)"});
+                               std::to_string(18 + name.size()) + "] (no data)"});
     }
     // Without a prompt the query goes out all the same.
+    const std::size_t before = server.requests().size();
     EXPECT_EQ(Probe(server.port(), std::string(250, '7')).size(), 1u);
-    EXPECT_EQ(server.requests().size(), 6u);
+    EXPECT_EQ(server.requests().size(), before + 2);
 }
 
 TEST(ToolsDnsProbe, RepliesWithoutUsableAnswersAreFailures)

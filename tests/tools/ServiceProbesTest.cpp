@@ -1,7 +1,8 @@
-// The small TCP service probes, run by their protocol names: against the
-// services of a real xinetd, and against servers that trickle or stall.
+// The small TCP service probes, run by their protocol names, against the
+// services of a real xinetd; and the bounds of every stream probe's waits.
 #include "probes/ProbeRun.h"
 #include "support/ServerProcess.h"
+#include "support/TestNamespace.h"
 #include "tools/ServiceProbes.h"
 
 #include <ctime>
@@ -101,9 +102,14 @@ TEST(ToolsTimeProbe, ValuesAroundTheEpochAndTheEra)
 // failure and nothing after it. One more server answers every command, whole,
 // but each 300 ms late: only the bound of the whole exchange ends that one.
 // Silent after one byte, a line service fails at its 1 s idle wait; silent
-// from the start, it also reports the empty text as its answer.
-TEST(ToolsServiceProbes, TricklingServersEndEveryStreamProbeWithAFailure)
+// from the start, it also reports the empty text as its answer. With the
+// bounds as they are, a silent server, one that holds the connection after
+// its answer, and an address that never answers each end the wait after ten
+// seconds. All run side by side.
+TEST(ToolsServiceProbes, EveryWaitOfTheStreamProbesEndsAtItsBound)
 {
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
     const auto trickle = [](ScriptedConnection& c) {
         const auto until = std::chrono::steady_clock::now() + 10s;
         while (std::chrono::steady_clock::now() < until && ::send(c.fd(), ".", 1, MSG_NOSIGNAL) == 1)
@@ -122,6 +128,12 @@ TEST(ToolsServiceProbes, TricklingServersEndEveryStreamProbeWithAFailure)
         c.receiveAll(3s);
     };
     const auto silent = [](ScriptedConnection& c) { c.receiveAll(3s); };
+    const auto hold = [](ScriptedConnection& c) { c.receiveAll(15s); };
+    const auto heldOpen = [&](ScriptedConnection& c) {
+        c.receiveUntil("\r\n\r\n");
+        c.send("HTTP/1.1 200 OK\r\nServer: held/1.0\r\nContent-Length: 0\r\n\r\n");
+        hold(c);
+    };
     const Texts timedOut{"fail: Timed out"}, dialogue{"fail: Timed out", "fail: "};
     struct Case
     {
@@ -131,6 +143,7 @@ TEST(ToolsServiceProbes, TricklingServersEndEveryStreamProbeWithAFailure)
         // Ended by the reply bound, well before the exchange bound.
         std::chrono::milliseconds min{0}, max{1300};
         int replyMs = 500, exchangeMs = 1500;
+        bool unrouted = false; // probes the silent address of the namespace
     };
     const std::vector<Case> cases = {
         {"HTTP", timedOut},
@@ -150,29 +163,45 @@ TEST(ToolsServiceProbes, TricklingServersEndEveryStreamProbeWithAFailure)
         {"RWHOIS", timedOut},
         {"SMTP, late", dialogue, late, 1450ms, 2500ms},
         {"QUOTE OF THE DAY, stalled", timedOut, stall, 950ms, 1800ms, 5000, 5000},
-        {"QUOTE OF THE DAY, silent", {"fail: Timed out", "ok: "}, silent, 950ms, 1800ms,
-         5000, 5000},
+        {"QUOTE OF THE DAY, silent", {"fail: Timed out", "ok: "}, silent, 950ms, 1800ms, 5000, 5000},
+        {"HTTP, silent", timedOut, hold, 9500ms, 13000ms, kReplyLimitMs, kExchangeLimitMs},
+        {"HTTP, held open", {"ok: HTTP/1.1 200 OK [held/1.0]"}, heldOpen, 9500ms, 13000ms, kReplyLimitMs,
+         kExchangeLimitMs},
+        {"HTTPS, silent", timedOut, hold, 9500ms, 13000ms, kReplyLimitMs, kExchangeLimitMs},
+        {"HTTP, unrouted", {"fail: Connect Failed Attempt to connect timed out without establishing a connection."},
+         nullptr, 9500ms, 13000ms, kReplyLimitMs, kExchangeLimitMs, true},
     };
     std::deque<ScriptedServer> servers;
-    std::vector<Texts> reports(cases.size());
+    std::vector<std::optional<ProbeRun>> reports(cases.size());
     std::vector<std::chrono::milliseconds> took(cases.size());
     std::vector<std::thread> runs;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const int port = servers.emplace_back(cases[i].script ? cases[i].script : trickle).port();
         runs.emplace_back([&, i, port] {
             const auto start = std::chrono::steady_clock::now();
-            reports[i] = ProbeRun([&](ProbeSocket& p) {
+            const std::string protocol(cases[i].name);
+            const auto probe = [&](ProbeSocket& p) {
                 p.setLimits({kConnectTimeoutMs, cases[i].replyMs, cases[i].exchangeMs});
-                const std::string protocol(cases[i].name);
-                RunProbe(p, protocol.substr(0, protocol.find(',')), HostArgs("127.0.0.1", port, "u", "p", "@d"));
-            }).texts;
+                RunProbe(p, protocol.substr(0, protocol.find(',')),
+                         cases[i].unrouted ? HostArgs(TestNamespace::kSilentAddress, 80)
+                                           : HostArgs("127.0.0.1", port, "u", "p", "@d"));
+            };
+            if (cases[i].unrouted) {
+                EXPECT_EQ(ns.run([&] { reports[i].emplace(probe); }), "");
+            } else {
+                reports[i].emplace(probe);
+            }
             took[i] = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         });
     }
     for (auto& t : runs)
         t.join();
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(reports[i], cases[i].reports) << cases[i].name;
+        EXPECT_EQ(reports[i]->texts, cases[i].reports) << cases[i].name;
+        // A success counts the time it waited.
+        if (!cases[i].reports.empty() && cases[i].reports.back().starts_with("ok: ")) {
+            EXPECT_GE(reports[i]->responseTime, uint32_t(cases[i].min.count())) << cases[i].name;
+        }
         EXPECT_GE(took[i], cases[i].min) << cases[i].name;
         EXPECT_LT(took[i], cases[i].max) << cases[i].name;
     }
