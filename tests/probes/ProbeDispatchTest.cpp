@@ -104,7 +104,6 @@ TEST(ProbeDispatch, EveryProtocolNameRunsItsOwnProbeAndJudgesEachReply)
     const std::string machine = TrimText(hostname.output);
     ASSERT_FALSE(machine.empty());
     const std::string ok = "HTTP/1.1 200 OK\r\nServer: demo/1.0\r\n\r\n";
-    const Dialogue closing{"", {}, 0ms, 0ms, true};
     // A line that comes after the 1 s wait of most line services, but within
     // the 10 s of DAYTIME.
     const auto lateLine = [](ScriptedConnection& c) {
@@ -112,11 +111,8 @@ TEST(ProbeDispatch, EveryProtocolNameRunsItsOwnProbeAndJudgesEachReply)
         c.send("06 DEC 2026 12:00:00 UTC\r\n");
         c.receiveAll(5s);
     };
-    const auto greet = [&](std::string greeting) {
-        Dialogue d = closing;
-        d.greeting = std::move(greeting);
-        return Lines(d);
-    };
+    // Sends its greeting and hangs up.
+    const auto greet = [](std::string greeting) { return Lines({std::move(greeting), {}, 0ms, 0ms, true}); };
 
     const Row rows[] = {
         {"ECHO", nullptr, {"ok: Success"}},
