@@ -145,23 +145,6 @@ TEST_F(ProbeSocketTest, SendsTheTextAsIsAndReportsAFailedSend)
     EXPECT_EQ(reports(), Texts{"fail: Sendto failed: Undefined"});
 }
 
-TEST_F(ProbeSocketTest, ResolvesNamesAndDottedAddresses)
-{
-    sockaddr_in addr{};
-    ASSERT_EQ(probe.ResolveAddress("localhost", 8080, addr), 0);
-    EXPECT_EQ(addr.sin_family, AF_INET);
-    EXPECT_EQ(ntohl(addr.sin_addr.s_addr), 0x7F000001u);
-    EXPECT_EQ(ntohs(addr.sin_port), 8080);
-    ASSERT_EQ(probe.ResolveAddress("127.3.2.1", 7, addr), 0);
-    EXPECT_EQ(ntohl(addr.sin_addr.s_addr), 0x7F030201u);
-    EXPECT_EQ(probe.LookupAddressText("localhost"), "127.0.0.1");
-    EXPECT_FALSE(probe.LookupHostName("127.0.0.1").empty());
-    EXPECT_EQ(reports(), Texts{});
-    // Not an address at all: reported without a lookup.
-    EXPECT_EQ(probe.LookupHostName("not an address"), "");
-    EXPECT_EQ(reports(), Texts{"fail: Can't resolve not an address"});
-}
-
 // Inside a namespace of the test's own: the resolver's queries and the
 // unrouted address cannot reach anything outside it.
 TEST_F(ProbeSocketTest, UnresolvableNameAndUnroutedAddressReportOnce)
