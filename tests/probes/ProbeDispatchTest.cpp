@@ -66,7 +66,8 @@ ScriptedServer::Script Web(std::string reply, std::chrono::milliseconds delay = 
 std::string Head(const std::string& host, const std::string& authorization = "")
 {
     return "HEAD / HTTP/1.1\r\nAccept: text/html\r\nHOST: " + host + "\r\n" +
-           (authorization.empty() ? "" : "Authorization: Basic " + authorization + "\r\n") + "Connection: close\r\n\r\n";
+           (authorization.empty() ? "" : "Authorization: Basic " + authorization + "\r\n") +
+           "Connection: close\r\n\r\n";
 }
 
 // The probed host's fields.
@@ -124,7 +125,8 @@ TEST(ProbeDispatch, EveryProtocolNameRunsItsOwnProbeAndJudgesEachReply)
         {"HTTP", Web(ok), {"ok: HTTP/1.1 200 OK [demo/1.0]"}, Head("127.0.0.1", "OnNlY3JldA=="), {"", "secret", ""}},
         {"HTTP", Web(ok), {"ok: HTTP/1.1 200 OK [demo/1.0]"}, Head("127.0.0.1"), {"Aladdin", "", ""}},
         // The time covers the server's handling.
-        {"HTTP", Web("HTTP/1.1 200 OK\r\nServer: slow\r\n\r\n", 300ms), {"ok: HTTP/1.1 200 OK [slow]"}, {}, {}, 290, 3000},
+        {"HTTP", Web("HTTP/1.1 200 OK\r\nServer: slow\r\n\r\n", 300ms), {"ok: HTTP/1.1 200 OK [slow]"}, {}, {}, 290,
+         3000},
         {"HTTP", Web("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), {"ok: HTTP/1.1 200 OK []"}},
         {"HTTP", Web("HTTP/1.1 2000 Wide\r\nServer: odd\r\n\r\n"), {"ok: HTTP/1.1 2000 Wide [odd]"}},
         {"HTTP", Web("HTTP/1.1 200 OK"), {"fail: "}},
@@ -163,8 +165,8 @@ TEST(ProbeDispatch, EveryProtocolNameRunsItsOwnProbeAndJudgesEachReply)
         // reply is part of the measured time.
         {"SMTP",
          Lines({"220-mx first line\r\n220 mx ready\r\n",
-                {"250-mx hello\r\n250-SIZE 1000\r\n250 HELP\r\n", "250 sender ok\r\n", "250 rcpt ok\r\n", "250 reset\r\n",
-                 "221 bye\r\n"},
+                {"250-mx hello\r\n250-SIZE 1000\r\n250 HELP\r\n", "250 sender ok\r\n", "250 rcpt ok\r\n",
+                 "250 reset\r\n", "221 bye\r\n"},
                 0ms, 400ms}),
          {"ok: 220 mx ready"},
          "HELO qmprobe\r\nMAIL FROM: qmprobe@probe.lan \r\nRCPT TO: qmprobe@probe.lan \r\nRSET \r\nQUIT \r\n", {}, 390},
@@ -237,7 +239,8 @@ TEST(ProbeDispatch, EveryProtocolNameRunsItsOwnProbeAndJudgesEachReply)
          }},
     };
     for (const ProtocolInfo& p : ProtocolTable())
-        EXPECT_TRUE(std::ranges::any_of(rows, [&](const Row& r) { return r.protocol == p.name; })) << p.name;
+        EXPECT_TRUE(std::ranges::any_of(rows, [&](const Row& r) { return r.protocol == p.name; }))
+            << p.name << " has no row";
 
     // Each row on a thread of its own, so that the slow servers overlap.
     std::deque<Servers> servers(std::size(rows));

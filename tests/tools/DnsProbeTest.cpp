@@ -137,8 +137,8 @@ TEST(ToolsDnsmasq, AnswersOfARealServer)
     // MX reply, and its cause follows.
     const Texts nothing = Probe(port, "nothing.test");
     ASSERT_EQ(nothing.size(), 1u);
-    EXPECT_TRUE(std::regex_match(
-        nothing[0], std::regex(R"(fail: DNS A Record Query for nothing\.test failed\.  iStatus=\[\d+\] \(NXDOMAIN: no such name\))")))
+    EXPECT_TRUE(std::regex_match(nothing[0], std::regex(R"(fail: DNS A Record Query for nothing\.test failed\.  )"
+                                                         R"(iStatus=\[\d+\] \(NXDOMAIN: no such name\))")))
         << nothing[0];
     server.stop();
     for (const std::string& file : {conf, conf + ".log"})

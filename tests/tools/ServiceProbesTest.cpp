@@ -48,7 +48,7 @@ TEST(ToolsServiceProbes, RealServicesOfXinetd)
     xinetd.start({"/usr/sbin/xinetd", "-dontfork", "-pidfile", base + ".pid", "-f", base + ".conf"}, base + ".log");
     for (const auto& [service, port] : ports)
         ASSERT_TRUE(WaitForTcpPort(port, 10s)) << service << ": " << xinetd.log();
-    const auto probe = [&](const std::string& service) { return RunNamed(service, HostArgs("127.0.0.1", ports[service])); };
+    const auto probe = [&](const std::string& name) { return RunNamed(name, HostArgs("127.0.0.1", ports[name])); };
 
     const ProbeRun time = probe("TIME");
     ASSERT_EQ(time.texts.size(), 1u);
@@ -60,12 +60,13 @@ TEST(ToolsServiceProbes, RealServicesOfXinetd)
     char today[32];
     std::strftime(today, sizeof(today), "ok: %a %b %d ", &utc);
     EXPECT_EQ(time.texts[0].rfind(today, 0), 0u) << time.texts[0];
-    EXPECT_TRUE(std::regex_match(time.texts[0], std::regex(R"(ok: [A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4})")))
-        << time.texts[0];
+    const std::regex asctime(R"(ok: [A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4})");
+    EXPECT_TRUE(std::regex_match(time.texts[0], asctime)) << time.texts[0];
     // DAYTIME is one line without its end.
     const Texts daytime = probe("DAYTIME").texts;
     ASSERT_EQ(daytime.size(), 1u);
-    EXPECT_TRUE(std::regex_match(daytime[0], std::regex(R"(ok: \d\d [A-Z]{3} \d{4} \d\d:\d\d:\d\d UTC)"))) << daytime[0];
+    const std::regex daytimeText(R"(ok: \d\d [A-Z]{3} \d{4} \d\d:\d\d:\d\d UTC)");
+    EXPECT_TRUE(std::regex_match(daytime[0], daytimeText)) << daytime[0];
     // CHARGEN gives its first line.
     EXPECT_EQ(probe("CHARGEN").texts,
               Texts{"ok: !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefgh"});
