@@ -45,23 +45,11 @@ MailDaemon::MailDaemon(Kind kind) : m_dir(MakeScratchDir())
         m_error = "cannot create a scratch directory under /tmp";
         return;
     }
-    switch (kind) {
-    case Dovecot:
-        startDovecot();
-        break;
-    case OpenSmtpd:
-        startOpenSmtpd();
-        break;
-    case Leafnode:
-        startLeafnode();
-        break;
-    case Vsftpd:
-        startVsftpd();
-        break;
-    case Exim:
-        startExim();
-        break;
-    }
+    // In the order of the kinds.
+    constexpr void (MailDaemon::*kStart[])() = {&MailDaemon::startDovecot, &MailDaemon::startOpenSmtpd,
+                                                 &MailDaemon::startLeafnode, &MailDaemon::startVsftpd,
+                                                 &MailDaemon::startExim};
+    (this->*kStart[kind])();
 }
 
 MailDaemon::~MailDaemon()

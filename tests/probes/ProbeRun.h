@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engine/ProbeDispatch.h"
 #include "probes/ProbeSocket.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedServer.h"
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qm::test {
@@ -46,13 +46,29 @@ struct ProbeRun
     bool warning = false;      // of the last report
 };
 
+// What a probe of the host gets from the dispatch.
+inline PollArgs HostArgs(std::string address, int port, std::string user = {}, std::string password = {},
+                         std::string domain = {})
+{
+    PollArgs args;
+    args.address = std::move(address);
+    args.port = port;
+    args.userId = std::move(user);
+    args.password = std::move(password);
+    args.domain = std::move(domain);
+    return args;
+}
+
+// The probe the dispatch runs for the protocol name, once.
+inline ProbeRun RunNamed(const std::string& protocol, const PollArgs& args)
+{
+    return ProbeRun([&](ProbeSocket& p) { RunProbe(p, protocol, args); });
+}
+
 // Every byte the first connection to the server sent, once it has ended.
 inline std::string FirstConnectionBytes(const ScriptedServer& server)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (server.received().empty() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const auto received = server.received();
+    const auto received = server.waitForReceived(1, std::chrono::seconds(10));
     return received.empty() ? std::string("<no connection ended>") : received.front();
 }
 

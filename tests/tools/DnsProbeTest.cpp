@@ -1,7 +1,8 @@
+// The DNS probe against scripted replies and against dnsmasq and nsd on
+// loopback ports.
 #include "platform/ThreadId.h"
-#include "probes/ProbeSocket.h"
+#include "probes/ProbeRun.h"
 #include "support/RecordingPrompt.h"
-#include "support/RecordingSink.h"
 #include "support/ServerProcess.h"
 #include "support/UdpScriptedServer.h"
 #include "tools/DnsProbe.h"
@@ -17,7 +18,6 @@
 
 using namespace qm;
 using namespace qm::test;
-using Report = RecordingSink::Report;
 
 namespace {
 
@@ -59,52 +59,10 @@ std::pair<std::string, int> Question(const std::string& q)
     return {name, at + 3 <= q.size() ? Be16(q, at + 1) : -1};
 }
 
-std::vector<Report> Probe(int port, const std::string& name, OperatorPrompt* prompt = nullptr)
+Texts Probe(int port, const std::string& name, OperatorPrompt* prompt = nullptr)
 {
-    RecordingSink sink;
-    ProbeSocket probe(sink);
-    ProbeDns(probe, "127.0.0.1", port, name, prompt);
-    return sink.results();
+    return ProbeRun([&](ProbeSocket& p) { ProbeDns(p, "127.0.0.1", port, name, prompt); }).texts;
 }
-
-// dnsmasq on a loopback port, answering from its own configuration only.
-class ToolsDnsmasq : public ::testing::Test
-{
-protected:
-    static void SetUpTestSuite()
-    {
-        s_port = FreeLoopbackPort(true);
-        const std::string conf = "/tmp/qm-tools-dnsmasq-" + std::to_string(::getpid()) + ".conf";
-        WriteFile(conf, "port=" + std::to_string(s_port) + "\n"
-                        "listen-address=127.0.0.1\nbind-interfaces\nno-resolv\nno-hosts\npid-file=\n"
-                        "local=/test/\n"
-                        "host-record=two.test,10.9.0.1\nhost-record=two.test,10.9.0.2\n"
-                        "mx-host=mailonly.test,mx1.mailonly.test,10\n"
-                        "mx-host=mailonly.test,mx2.mailonly.test,20\n"
-                        "cname=alias.test,two.test\n"
-                        "ptr-record=3.2.1.10.in-addr.arpa,host.test\n"
-                        "ptr-record=2.0.1.10.in-addr.arpa,short.test\n");
-        s_server = new ServerProcess;
-        s_server->start({"/usr/sbin/dnsmasq", "-d", "-C", conf}, conf + ".log");
-        // dnsmasq answers once it has bound its socket.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline && s_server->running()
-               && s_server->log().find("started") == std::string::npos)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_EQ(RequireProgram("/usr/sbin/dnsmasq", "dnsmasq-base"), "");
-        ASSERT_TRUE(s_server && s_server->running()) << s_server->log();
-    }
-    static inline int s_port = 0;
-    static inline ServerProcess* s_server = nullptr;
-};
 
 } // namespace
 
@@ -128,15 +86,30 @@ TEST(ToolsDnsQuery, IsBuiltByHandAndTakesTheFirstReplyWithoutTheTrailingDot)
     EXPECT_TRUE(sink.results().empty());
 
     // A trailing dot is quoted in the texts but not sent.
-    const auto results = Probe(server.port(), "dotted.test.");
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].result.message, "Success: A Record Query:[ dotted.test. ] Returned:[ RR IP [10.0.0.7] ]");
+    EXPECT_EQ(Probe(server.port(), "dotted.test."),
+              Texts{"ok: Success: A Record Query:[ dotted.test. ] Returned:[ RR IP [10.0.0.7] ]"});
     ASSERT_EQ(server.requests().size(), 2u);
     EXPECT_EQ(server.requests()[1].substr(12), std::string("\x06" "dotted\x04test\x00\x00\x01\x00\x01", 17));
 }
 
-TEST_F(ToolsDnsmasq, AnswersOfARealServer)
+// dnsmasq answers from its own configuration only.
+TEST(ToolsDnsmasq, AnswersOfARealServer)
 {
+    ASSERT_EQ(RequireProgram("/usr/sbin/dnsmasq", "dnsmasq-base"), "");
+    const int port = FreeLoopbackPort(true);
+    const std::string conf = "/tmp/qm-tools-dnsmasq-" + std::to_string(::getpid()) + ".conf";
+    WriteFile(conf, "port=" + std::to_string(port) + "\n"
+                    "listen-address=127.0.0.1\nbind-interfaces\nno-resolv\nno-hosts\npid-file=\n"
+                    "local=/test/\n"
+                    "host-record=two.test,10.9.0.1\nhost-record=two.test,10.9.0.2\n"
+                    "mx-host=mailonly.test,mx1.mailonly.test,10\n"
+                    "mx-host=mailonly.test,mx2.mailonly.test,20\n"
+                    "cname=alias.test,two.test\n"
+                    "ptr-record=3.2.1.10.in-addr.arpa,host.test\n"
+                    "ptr-record=2.0.1.10.in-addr.arpa,short.test\n");
+    ServerProcess server;
+    server.start({"/usr/sbin/dnsmasq", "-d", "-C", conf}, conf + ".log");
+    ASSERT_TRUE(WaitForUdpPort(port, std::chrono::seconds(10))) << server.log();
     const std::string mx1 = "mx1.mailonly.test (priority=10) does mail for mailonly.test";
     const std::string mx2 = "mx2.mailonly.test (priority=20) does mail for mailonly.test";
     struct Case
@@ -155,104 +128,94 @@ TEST_F(ToolsDnsmasq, AnswersOfARealServer)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto results = Probe(s_port, c.name);
-        ASSERT_EQ(results.size(), 1u);
-        EXPECT_EQ(results[0].kind, Report::Success);
-        const std::string& m = results[0].result.message;
+        const Texts texts = Probe(port, c.name);
         EXPECT_TRUE(std::any_of(c.returned.begin(), c.returned.end(), [&](const std::string& t) {
-            return m == "Success: A Record Query:[ " + c.query + " ] Returned:[ " + t + " ]";
-        })) << m;
+            return texts == Texts{"ok: Success: A Record Query:[ " + c.query + " ] Returned:[ " + t + " ]"};
+        })) << testing::PrintToString(texts);
     }
     // No records: both queries fail, the status is the byte count of the empty
     // MX reply, and its cause follows.
-    const auto results = Probe(s_port, "nothing.test");
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].kind, Report::Failure);
-    EXPECT_TRUE(std::regex_match(
-        results[0].result.message,
-        std::regex(R"(DNS A Record Query for nothing\.test failed\.  iStatus=\[\d+\] \(NXDOMAIN: no such name\))")))
-        << results[0].result.message;
+    const Texts nothing = Probe(port, "nothing.test");
+    ASSERT_EQ(nothing.size(), 1u);
+    EXPECT_TRUE(std::regex_match(nothing[0], std::regex(R"(fail: DNS A Record Query for nothing\.test failed\.  )"
+                                                         R"(iStatus=\[\d+\] \(NXDOMAIN: no such name\))")))
+        << nothing[0];
+    server.stop();
+    for (const std::string& file : {conf, conf + ".log"})
+        ::unlink(file.c_str());
 }
 
 TEST(ToolsDnsProbe, SilentServerTimesOutWithoutAMailQuery)
 {
     UdpScriptedServer server([](const std::string&) { return std::nullopt; });
     const auto start = std::chrono::steady_clock::now();
-    const auto results = Probe(server.port(), "quiet.test");
+    const Texts texts = Probe(server.port(), "quiet.test");
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(9900));
     EXPECT_LT(waited, std::chrono::seconds(15));
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0].kind, Report::Failure);
-    EXPECT_EQ(results[0].result.message,
-              "DNS_Query: ...receive timed out! Attempt to connect timed out without establishing a connection.");
-    EXPECT_EQ(results[1].kind, Report::Failure);
-    EXPECT_EQ(results[1].result.message, "DNS A Record Query for quiet.test failed.  iStatus=[0]");
+    EXPECT_EQ(texts, (Texts{"fail: DNS_Query: ...receive timed out! Attempt to connect timed out without "
+                            "establishing a connection.",
+                            "fail: DNS A Record Query for quiet.test failed.  iStatus=[0]"}));
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
-TEST(ToolsDnsProbe, NumericNamesAreReadLikeInetAddr)
+// Numeric names are read like inet_addr and asked in reverse; one too long to
+// reverse is told once and asked as it is, for its address and then its mail
+// exchangers. Every query goes to the scripted server on loopback; nothing is
+// sent to these addresses.
+TEST(ToolsDnsProbe, NumericNamesAreAskedInReverseOrToldAndAskedAsTheyAre)
 {
+    // Pointer queries get host.test, the others no answer.
     UdpScriptedServer server([](const std::string& q) -> std::optional<std::string> {
+        if (Question(q).second != kDnsTypePtr)
+            return ReplyHead(q, 0);
         return ReplyHead(q, 1) + Record(12, std::string("\x04host\x04test\x00", 11));
     });
-    std::string longest = "1"; // 241 characters, no address: still asked in reverse
-    while (longest.size() < 241)
-        longest += ".1";
-    // Query names and the reversed labels expected in the question: texts
-    // only. Every query goes to the scripted server on loopback; nothing is
-    // sent to these addresses.
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"10.1.2", "2.0.1.10"},          {"10.258", "2.1.0.10"},
-        {"167837187", "3.254.0.10"},     {"010.1.2.3", "3.2.1.8"},
-        {"999.1.1.1", "255.255.255.255"}, {"10.1.2.3.", "255.255.255.255"},
-        {"1-2-3", "255.255.255.255"},    {longest, "255.255.255.255"},
-    };
-    ScriptedPrompt prompt;
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const auto& [name, reversed] = cases[i];
-        SCOPED_TRACE(name);
-        const std::string reverse = reversed + ".IN-ADDR.ARPA";
-        const auto results = Probe(server.port(), name, &prompt);
-        ASSERT_EQ(results.size(), 1u);
-        EXPECT_EQ(results[0].result.message,
-                  "Success: A Record Query:[ " + reverse + " ] Returned:[ " + reverse + " is a pointer to host.test ]");
-        const auto requests = server.requests();
-        ASSERT_EQ(requests.size(), i + 1);
-        EXPECT_EQ(Question(requests.back()), std::make_pair(reverse, kDnsTypePtr));
-    }
-    EXPECT_TRUE(prompt.messages().empty());
-}
-
-TEST(ToolsDnsProbe, NumericNameTooLongToReverseIsToldAndAskedAsItIs)
-{
-    // No answer records to either query.
-    UdpScriptedServer server([](const std::string& q) -> std::optional<std::string> { return ReplyHead(q, 0); });
-    // The shortest such name, and one longer than a host name may be.
-    for (const std::size_t length : {242u, 301u}) {
+    const auto ones = [](std::size_t length) { // "1.1.1...", or "11.1.1..." for an even length
         std::string name = length % 2 ? "1" : "11";
         while (name.size() < length)
             name += ".1";
-        SCOPED_TRACE(length);
+        return name;
+    };
+    // The name, and the reversed labels asked for; none: asked as it is.
+    const std::pair<std::string, std::string> cases[] = {
+        {"10.1.2", "2.0.1.10"},          {"10.258", "2.1.0.10"},
+        {"167837187", "3.254.0.10"},     {"010.1.2.3", "3.2.1.8"},
+        {"999.1.1.1", "255.255.255.255"}, {"10.1.2.3.", "255.255.255.255"},
+        {"1-2-3", "255.255.255.255"},    {ones(241), "255.255.255.255"},
+        // The shortest name too long, and one longer than a host name may be.
+        {ones(242), ""},                 {ones(301), ""},
+    };
+    for (const auto& [name, reversed] : cases) {
+        SCOPED_TRACE(name);
         const std::size_t before = server.requests().size();
         ScriptedPrompt prompt;
-        const auto results = Probe(server.port(), name, &prompt);
+        const Texts texts = Probe(server.port(), name, &prompt);
+        const auto requests = server.requests();
         const auto told = prompt.messages();
+        if (!reversed.empty()) {
+            const std::string reverse = reversed + ".IN-ADDR.ARPA";
+            EXPECT_EQ(texts, Texts{"ok: Success: A Record Query:[ " + reverse + " ] Returned:[ " + reverse +
+                                   " is a pointer to host.test ]"});
+            ASSERT_EQ(requests.size(), before + 1);
+            EXPECT_EQ(Question(requests.back()), std::make_pair(reverse, kDnsTypePtr));
+            EXPECT_TRUE(told.empty());
+            continue;
+        }
         ASSERT_EQ(told.size(), 1u);
         EXPECT_EQ(told[0].icon, OperatorPrompt::Icon::Warning);
         EXPECT_EQ(told[0].text, "DNS: Invalid address");
-        const auto requests = server.requests();
         ASSERT_EQ(requests.size(), before + 2);
-        EXPECT_EQ(requests[before].size(), 18 + length);
+        EXPECT_EQ(requests[before].size(), 18 + name.size());
         EXPECT_EQ(Question(requests[before]), std::make_pair(name, kDnsTypeA));
         EXPECT_EQ(Question(requests[before + 1]), std::make_pair(name, kDnsTypeMx));
-        ASSERT_EQ(results.size(), 1u);
-        EXPECT_EQ(results[0].result.message,
-                  "DNS A Record Query for " + name + " failed.  iStatus=[" + std::to_string(18 + length) + "] (no data)");
+        EXPECT_EQ(texts, Texts{"fail: DNS A Record Query for " + name + " failed.  iStatus=[" +
+                               std::to_string(18 + name.size()) + "] (no data)"});
     }
     // Without a prompt the query goes out all the same.
+    const std::size_t before = server.requests().size();
     EXPECT_EQ(Probe(server.port(), std::string(250, '7')).size(), 1u);
-    EXPECT_EQ(server.requests().size(), 6u);
+    EXPECT_EQ(server.requests().size(), before + 2);
 }
 
 TEST(ToolsDnsProbe, RepliesWithoutUsableAnswersAreFailures)
@@ -314,10 +277,7 @@ TEST(ToolsDnsProbe, RepliesWithoutUsableAnswersAreFailures)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         UdpScriptedServer server([&](const std::string& q) -> std::optional<std::string> { return c.reply(q); });
-        const auto results = Probe(server.port(), c.name);
-        ASSERT_EQ(results.size(), 1u);
-        EXPECT_EQ(results[0].kind, Report::Failure);
-        EXPECT_EQ(results[0].result.message, c.message);
+        EXPECT_EQ(Probe(server.port(), c.name), Texts{"fail: " + c.message});
         std::vector<int> queries;
         for (const auto& request : server.requests())
             queries.push_back(Question(request).second);
@@ -366,15 +326,13 @@ TEST(ToolsNsd, TheEntrysZonePassesAndEmptyRepliesTellWhy)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.domain + "|" + c.configured);
         ASSERT_EQ(DnsQueryNameFor(c.domain, c.configured), c.name);
-        const auto results = Probe(port, c.name);
-        ASSERT_EQ(results.size(), 1u);
-        const std::string& m = results[0].result.message;
-        if (c.outcome.rfind("RR IP", 0) == 0) {
-            EXPECT_EQ(results[0].kind, Report::Success);
-            EXPECT_EQ(m.rfind("Success: A Record Query:[ " + c.name + " ] Returned:[ " + c.outcome, 0), 0u) << m;
+        const Texts texts = Probe(port, c.name);
+        ASSERT_EQ(texts.size(), 1u);
+        const std::string& m = texts[0];
+        if (c.outcome.starts_with("RR IP")) {
+            EXPECT_TRUE(m.starts_with("ok: Success: A Record Query:[ " + c.name + " ] Returned:[ " + c.outcome)) << m;
         } else {
-            EXPECT_EQ(results[0].kind, Report::Failure);
-            EXPECT_EQ(m.rfind("DNS A Record Query for " + c.name + " failed.  iStatus=[", 0), 0u) << m;
+            EXPECT_TRUE(m.starts_with("fail: DNS A Record Query for " + c.name + " failed.  iStatus=[")) << m;
             EXPECT_TRUE(m.ends_with("] (" + c.outcome + ")")) << m;
         }
     }
