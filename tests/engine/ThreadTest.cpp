@@ -6,16 +6,21 @@
 #include "engine/HostSession.h"
 #include "engine/SyslogThread.h"
 #include "platform/ThreadId.h"
+#include "store/ResultsDatabase.h"
+#include "store/StatusXml.h"
+#include "support/Command.h"
 #include "support/RecordingPrompt.h"
 #include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
 
-#include <arpa/inet.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlQuery>
+#include <QVariant>
+
 #include <atomic>
-#include <future>
 #include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace qm::test {
 namespace {
@@ -173,7 +178,11 @@ TEST_F(ThreadTest, FirstSyslogRowGetsTheListenerTheSecondAnIdleWorker)
     EXPECT_EQ(m_hosts.text(0, ColThreadStatus), "Stopped...");
 }
 
-TEST_F(ThreadTest, SyslogListenerBindsTheFirstRowsPortAndFeedsTheSendersRow)
+// A record goes to the first SYSLOG row whose address is the sender and to no
+// other: not another protocol's row of that address, not a later SYSLOG row
+// of it; a sender without a row changes nothing. Datagrams are handled in
+// order, so once the last one shows, the others have been handled.
+TEST_F(ThreadTest, SyslogRecordsUpdateOnlyTheSendersFirstSyslogRow)
 {
     ScriptedPrompt prompt;
     MonitorController::Services services;
@@ -183,24 +192,88 @@ TEST_F(ThreadTest, SyslogListenerBindsTheFirstRowsPortAndFeedsTheSendersRow)
     };
     MonitorController controller(m_hosts, m_settings, services);
     const int port = FreeLoopbackPort(true);
-    addRow(MakeRow("127.0.0.2", "SYSLOG", port, 0));
-    addRow(MakeRow("127.0.0.1", "SYSLOG", 514, 0));
+    HostTexts web = MakeRow("127.0.0.1", "HTTP", 80, 0);
+    web[ColEnabled] = "0";
+    for (const HostTexts& row : {MakeRow("127.0.0.2", "SYSLOG", port, 0), web,
+                                 MakeRow("127.0.0.1", "SYSLOG", 514, 0),
+                                 MakeRow("127.0.0.3", "SYSLOG", 514, 0),
+                                 MakeRow("127.0.0.1", "SYSLOG", 514, 0)})
+        addRow(row);
     controller.OnMonitoringStart();
     ASSERT_TRUE(WaitForUdpPort(port, 5s));
+    for (const auto& [from, datagram] : std::vector<std::pair<std::string, std::string>>{
+             {"127.0.0.9", "<11>no row"},
+             {"127.0.0.1", "<11>disk full"},
+             {"127.0.0.3", "<14>caf\xe9 open"},
+             {"127.0.0.2", "<13>last"}})
+        ASSERT_TRUE(SendLoopbackDatagram(port, datagram, from));
+    EXPECT_TRUE(PumpEventsUntil([&] { return m_hosts.text(0, ColPolls) == "1"; }, 5s));
 
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const std::string datagram = "<11>disk full";
-    ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
-    ::close(fd);
-    EXPECT_TRUE(PumpEventsUntil([&] { return m_hosts.text(1, ColMessage) == "[3_ERROR][USER]: disk full"; }, 5s));
-    EXPECT_EQ(m_hosts.text(0, ColPolls), "0");
-
+    const QString none = MakeRow("x", "SYSLOG", 514)[ColMessage];
+    const std::vector<QStringList> expected{
+        {"1", "0", "[5_NORMAL][USER]: last"},
+        {"0", "0", none},
+        {"1", "1", "[3_ERROR][USER]: disk full"},
+        {"1", "0", QString::fromUtf8("[6_INFO][USER]: caf\u00e9 open")},
+        {"0", "0", none},
+    };
+    for (int r = 0; r < 5; ++r)
+        EXPECT_EQ(QStringList({m_hosts.text(r, ColPolls), m_hosts.text(r, ColFailures),
+                               m_hosts.text(r, ColMessage)}),
+                  expected[static_cast<std::size_t>(r)])
+            << "row " << r;
+    EXPECT_EQ(m_recorder.rows.size(), 3u);
     controller.OnMonitoringStop();
     ASSERT_TRUE(PumpEventsUntil([&] { return controller.liveThreads() == 0; }, 5s));
+    EXPECT_TRUE(prompt.texts().empty());
+}
+
+// A peer's bytes are UTF-8 when they are valid UTF-8 and Latin-1 otherwise:
+// both servers' "café ÿ" reach the row, the results database and a strict
+// XML parser reading the export as the same characters.
+TEST_F(ThreadTest, PeerBytesThatAreNotUtf8ReachRowDatabaseAndXmlIntact)
+{
+    ScriptedPrompt prompt;
+    ResultsDatabase db(prompt);
+    ASSERT_TRUE(db.openFile(m_dir.filePath("results.mdb")));
+    MonitorController::Services services;
+    services.recorder = &db;
+    MonitorController controller(m_hosts, m_settings, services);
+    std::vector<std::unique_ptr<ScriptedServer>> servers;
+    for (const std::string name : {"caf\xe9 \xff", "caf\xc3\xa9 \xc3\xbf"}) {
+        servers.push_back(std::make_unique<ScriptedServer>([name](ScriptedConnection& c) {
+            c.receiveUntil("\r\n\r\n", 3s);
+            c.send("HTTP/1.1 200 OK\r\nServer: " + name + "\r\n\r\n");
+        }));
+        addRow(MakeRow("127.0.0.1", "HTTP", servers.back()->port(), 60));
+    }
+    controller.OnMonitoringStart();
+    ASSERT_TRUE(PumpEventsUntil(
+        [&] { return m_hosts.text(0, ColPolls) == "1" && m_hosts.text(1, ColPolls) == "1"; }, 10s));
+    controller.OnMonitoringStop();
+    ASSERT_TRUE(PumpEventsUntil([&] { return controller.liveThreads() == 0; }, 10s));
+
+    const QString expected = QString::fromUtf8("HTTP/1.1 200 OK [caf\u00e9 \u00ff]");
+    ASSERT_TRUE(db.flush());
+    QSqlQuery history(db.GetDatabase());
+    ASSERT_TRUE(history.exec("SELECT MESSAGE FROM HISTORY ORDER BY PORT = " +
+                             QString::number(servers[1]->port())));
+    const QString xmlPath = m_dir.filePath("server.xml");
+    WriteFile(xmlPath.toStdString(),
+              StatusXml::ServerDocument({{0, m_hosts.texts(0)}, {0, m_hosts.texts(1)}}).toStdString());
+    const CommandResult parsed = RunCommand(
+        "python3 -c \"import sys, json, xml.etree.ElementTree as ET; print(json.dumps([e.text "
+        "for e in ET.parse(sys.argv[1]).iter(\\\"message\\\")]))\" " + xmlPath.toStdString(), 30);
+    ASSERT_EQ(parsed.status, 0) << parsed.output;
+    const QJsonArray xmlTexts = QJsonDocument::fromJson(QByteArray::fromStdString(parsed.output)).array();
+    ASSERT_EQ(xmlTexts.size(), 2) << parsed.output;
+    for (int r = 0; r < 2; ++r) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(m_hosts.text(r, ColMessage), expected);
+        ASSERT_TRUE(history.next());
+        EXPECT_EQ(history.value(0).toString(), expected);
+        EXPECT_EQ(xmlTexts[r].toString(), expected);
+    }
     EXPECT_TRUE(prompt.texts().empty());
 }
 
