@@ -33,11 +33,10 @@ protected:
     ThreadTest()
     {
         // The listener of the first SYSLOG row, if any.
-        m_listener = [this](HostSession& session, EngineEvents&) {
+        m_listener = [this](HostSession& session, EngineEvents& events) {
             ++m_listeners;
             m_listenerThread = CurrentThreadId();
-            while (!session.stopRequested())
-                session.wakeEvent().wait(1000);
+            RunSyslogListener(session, events, m_prompt);
         };
         QObject::connect(&controller(), &MonitorController::threadStatusChanged,
                          [this](uint32_t tid, int code) {
@@ -112,7 +111,7 @@ TEST_F(ThreadTest, StopEndsAProbeStuckOnATricklingPeerAndTheNextRunPollsAfresh)
 {
     std::atomic<bool> trickling{false};
     ScriptedServer server([&](ScriptedConnection& c) {
-        c.receiveUntil("\n\n", 3s);
+        c.receiveUntil("\r\n\r\n", 3s);
         if (trickling.exchange(true)) {
             c.send("HTTP/1.1 200 OK\r\nServer: second/1\r\n\r\n");
             return;
@@ -155,59 +154,39 @@ TEST_F(ThreadTest, ZeroSecondFrequencyPollsBackToBack)
     EXPECT_TRUE(PumpEventsUntil([&] { return resultsFor(tid) >= 20; }, 5s));
 }
 
-TEST_F(ThreadTest, FirstSyslogRowGetsTheListenerTheSecondAnIdleWorker)
-{
-    addRow(MakeRow("10.1.1.1", "SYSLOG", 514, 0));
-    addRow(MakeRow("10.1.1.2", "SYSLOG", 514, 0));
-    addRow(MakeRow("127.0.0.1", "http", 80, 0)); // no such protocol
-
-    controller().OnMonitoringStart();
-    ASSERT_TRUE(PumpEventsUntil([&] { return m_listeners.load() == 1; }, 5s));
-    EXPECT_EQ(m_listenerThread.load(), m_hosts.itemData(0));
-    const uint32_t idle = m_hosts.itemData(1);
-    const uint32_t lower = m_hosts.itemData(2);
-    // Idle workers keep cycling, paced, without ever reporting a result.
-    ASSERT_TRUE(PumpEventsUntil(
-        [&] { return statusesFor(idle).size() >= 5 && statusesFor(lower).size() >= 5; }, 5s));
-    EXPECT_LT(statusesFor(idle).size(), 20u);
-    EXPECT_TRUE(m_results.empty());
-    EXPECT_EQ(m_hosts.text(1, ColPolls), "0");
-
-    ASSERT_TRUE(stopMonitoring());
-    EXPECT_EQ(m_listeners.load(), 1);
-    EXPECT_EQ(m_hosts.text(0, ColThreadStatus), "Stopped...");
-}
-
-// A record goes to the first SYSLOG row whose address is the sender and to no
+// The first SYSLOG row's worker runs the listener on that row's port; later
+// SYSLOG rows, like rows of an unknown protocol, get paced idle workers. A
+// record goes to the first SYSLOG row whose address is the sender and to no
 // other: not another protocol's row of that address, not a later SYSLOG row
 // of it; a sender without a row changes nothing. Datagrams are handled in
 // order, so once the last one shows, the others have been handled.
-TEST_F(ThreadTest, SyslogRecordsUpdateOnlyTheSendersFirstSyslogRow)
+TEST_F(ThreadTest, SyslogRecordsUpdateOnlyTheSendersFirstSyslogRowAndOthersIdle)
 {
-    ScriptedPrompt prompt;
-    MonitorController::Services services;
-    services.recorder = &m_recorder;
-    services.syslogListener = [&prompt](HostSession& session, EngineEvents& events) {
-        RunSyslogListener(session, events, prompt);
-    };
-    MonitorController controller(m_hosts, m_settings, services);
     const int port = FreeLoopbackPort(true);
     HostTexts web = MakeRow("127.0.0.1", "HTTP", 80, 0);
     web[ColEnabled] = "0";
-    for (const HostTexts& row : {MakeRow("127.0.0.2", "SYSLOG", port, 0), web,
-                                 MakeRow("127.0.0.1", "SYSLOG", 514, 0),
-                                 MakeRow("127.0.0.3", "SYSLOG", 514, 0),
-                                 MakeRow("127.0.0.1", "SYSLOG", 514, 0)})
+    for (const HostTexts& row :
+         {MakeRow("127.0.0.2", "SYSLOG", port, 0), web, MakeRow("127.0.0.1", "SYSLOG", 514, 0),
+          MakeRow("127.0.0.3", "SYSLOG", 514, 0), MakeRow("127.0.0.1", "SYSLOG", 514, 0),
+          MakeRow("127.0.0.1", "http", 80, 0)}) // no such protocol
         addRow(row);
-    controller.OnMonitoringStart();
+    controller().OnMonitoringStart();
     ASSERT_TRUE(WaitForUdpPort(port, 5s));
+    EXPECT_EQ(m_listenerThread.load(), m_hosts.itemData(0));
     for (const auto& [from, datagram] : std::vector<std::pair<std::string, std::string>>{
              {"127.0.0.9", "<11>no row"},
              {"127.0.0.1", "<11>disk full"},
              {"127.0.0.3", "<14>caf\xe9 open"},
              {"127.0.0.2", "<13>last"}})
         ASSERT_TRUE(SendLoopbackDatagram(port, datagram, from));
-    EXPECT_TRUE(PumpEventsUntil([&] { return m_hosts.text(0, ColPolls) == "1"; }, 5s));
+    const uint32_t idle = m_hosts.itemData(4), lower = m_hosts.itemData(5);
+    ASSERT_TRUE(PumpEventsUntil(
+        [&] {
+            return m_hosts.text(0, ColPolls) == "1" && statusesFor(idle).size() >= 5 &&
+                   statusesFor(lower).size() >= 5;
+        },
+        5s));
+    EXPECT_LT(statusesFor(idle).size(), 20u);
 
     const QString none = MakeRow("x", "SYSLOG", 514)[ColMessage];
     const std::vector<QStringList> expected{
@@ -216,16 +195,18 @@ TEST_F(ThreadTest, SyslogRecordsUpdateOnlyTheSendersFirstSyslogRow)
         {"1", "1", "[3_ERROR][USER]: disk full"},
         {"1", "0", QString::fromUtf8("[6_INFO][USER]: caf\u00e9 open")},
         {"0", "0", none},
+        {"0", "0", none},
     };
-    for (int r = 0; r < 5; ++r)
+    for (int r = 0; r < 6; ++r)
         EXPECT_EQ(QStringList({m_hosts.text(r, ColPolls), m_hosts.text(r, ColFailures),
                                m_hosts.text(r, ColMessage)}),
                   expected[static_cast<std::size_t>(r)])
             << "row " << r;
     EXPECT_EQ(m_recorder.rows.size(), 3u);
-    controller.OnMonitoringStop();
-    ASSERT_TRUE(PumpEventsUntil([&] { return controller.liveThreads() == 0; }, 5s));
-    EXPECT_TRUE(prompt.texts().empty());
+    ASSERT_TRUE(stopMonitoring());
+    EXPECT_EQ(m_listeners.load(), 1);
+    EXPECT_EQ(m_hosts.text(0, ColThreadStatus), "Stopped...");
+    EXPECT_TRUE(m_prompt.texts().empty());
 }
 
 // A peer's bytes are UTF-8 when they are valid UTF-8 and Latin-1 otherwise:
@@ -233,8 +214,7 @@ TEST_F(ThreadTest, SyslogRecordsUpdateOnlyTheSendersFirstSyslogRow)
 // XML parser reading the export as the same characters.
 TEST_F(ThreadTest, PeerBytesThatAreNotUtf8ReachRowDatabaseAndXmlIntact)
 {
-    ScriptedPrompt prompt;
-    ResultsDatabase db(prompt);
+    ResultsDatabase db(m_prompt);
     ASSERT_TRUE(db.openFile(m_dir.filePath("results.mdb")));
     MonitorController::Services services;
     services.recorder = &db;
@@ -274,7 +254,7 @@ TEST_F(ThreadTest, PeerBytesThatAreNotUtf8ReachRowDatabaseAndXmlIntact)
         EXPECT_EQ(history.value(0).toString(), expected);
         EXPECT_EQ(xmlTexts[r].toString(), expected);
     }
-    EXPECT_TRUE(prompt.texts().empty());
+    EXPECT_TRUE(m_prompt.texts().empty());
 }
 
 TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
@@ -282,18 +262,12 @@ TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
     // A numeric query name this long cannot be an address: the DNS probe
     // tells the operator from its worker thread.
     m_settings.writeString("ConfigDNS", "QUERY_NAME", QString(242, QLatin1Char('1')));
-    ScriptedPrompt prompt;
-    MonitorController::Services services;
-    services.recorder = &m_recorder;
-    services.workerPrompt = &prompt;
-    MonitorController controller(m_hosts, m_settings, services);
     addRow(MakeRow("127.0.0.1", "DNS", FreeLoopbackPort(true), 60));
-    controller.OnMonitoringStart();
-    EXPECT_TRUE(PumpEventsUntil([&] { return !prompt.texts().empty(); }, 5s));
-    controller.OnMonitoringStop();
-    ASSERT_TRUE(PumpEventsUntil([&] { return controller.liveThreads() == 0; }, 30s));
-    ASSERT_FALSE(prompt.texts().empty());
-    EXPECT_EQ(prompt.texts()[0], "DNS: Invalid address");
+    controller().OnMonitoringStart();
+    EXPECT_TRUE(PumpEventsUntil([&] { return !m_prompt.texts().empty(); }, 5s));
+    ASSERT_TRUE(stopMonitoring());
+    ASSERT_FALSE(m_prompt.texts().empty());
+    EXPECT_EQ(m_prompt.texts()[0], "DNS: Invalid address");
 }
 
 TEST(HostSessionTest, AWakeBeforeTheWaitIsNotLost)
