@@ -16,6 +16,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 #include <sys/socket.h>
 #include <thread>
@@ -44,13 +45,7 @@ protected:
                          [this](const PollReport& r) { m_results.push_back(r); });
     }
     ~ThreadTest() override { stopMonitoring(); } // before the recorded lists go
-    int resultsFor(uint32_t tid) const
-    {
-        int n = 0;
-        for (const auto& r : m_results)
-            n += r.threadId == tid;
-        return n;
-    }
+    long resultsFor(uint32_t tid) const { return std::ranges::count(m_results, tid, &PollReport::threadId); }
     std::vector<int> statusesFor(uint32_t tid) const
     {
         std::vector<int> out;

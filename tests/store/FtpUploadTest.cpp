@@ -6,11 +6,11 @@
 #include "store/FtpUploader.h"
 #include "store/SettingsStore.h"
 #include "store/StatusExporter.h"
+#include "support/Command.h"
 #include "support/EventPump.h"
 #include "support/ServerProcess.h"
 
 #include <QFileInfo>
-#include <QProcess>
 
 #include <atomic>
 #include <future>
@@ -44,10 +44,7 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(RequireProgram(kPython, "python3"), "");
-        QProcess probe;
-        probe.start(kPython, {"-c", "import pyftpdlib"});
-        ASSERT_TRUE(probe.waitForFinished(20000));
-        ASSERT_EQ(probe.exitCode(), 0)
+        ASSERT_EQ(RunCommand(std::string(kPython) + " -c \"import pyftpdlib\"", 20).status, 0)
             << "the Python module pyftpdlib is missing: install the Debian package "
                "python3-pyftpdlib (scripts/install-deps.sh does)";
 
