@@ -7,6 +7,7 @@
 #include "store/SettingsStore.h"
 #include "support/EventPump.h"
 #include "support/HostRows.h"
+#include "support/RecordingPrompt.h"
 
 #include <QTemporaryDir>
 
@@ -66,6 +67,7 @@ protected:
             services.pane = &m_pane;
             services.notifier = &m_notifier;
             services.syslogListener = m_listener;
+            services.workerPrompt = &m_prompt;
             m_controller = std::make_unique<MonitorController>(m_hosts, m_settings, services);
         }
         return *m_controller;
@@ -93,6 +95,7 @@ protected:
     FakeRecorder m_recorder;
     FakeNotifier m_notifier;
     MonitorController::SyslogListener m_listener;
+    ScriptedPrompt m_prompt; // what workers show the operator
     std::unique_ptr<MonitorController> m_controller;
 };
 

@@ -1,3 +1,5 @@
+// The host list and the message pane models.
+
 #include "EngineFixture.h"
 
 namespace qm::test {
@@ -36,6 +38,25 @@ TEST(HostListModelTest, ShowsTitlesTextsAndCheckState)
     m.setData(m.index(0, 0), Qt::Checked, Qt::CheckStateRole);
     EXPECT_TRUE(m.isChecked(0));
     EXPECT_EQ(m.data(m.index(0, 0), HostListModel::HealthRole).toInt(), kHealthNoResult);
+}
+
+// Past the cap the oldest lines go, and views are told; the newest stay on top.
+TEST(MessagePaneModelTest, TheOldestLinesGoPastTheCap)
+{
+    MessagePaneModel pane;
+    constexpr int kMax = MessagePaneModel::kMaxLines;
+    int removed = 0;
+    QObject::connect(&pane, &QAbstractItemModel::rowsRemoved,
+                     [&](const QModelIndex&, int first, int last) {
+                         EXPECT_EQ(first, kMax - 1);
+                         removed += last - first + 1;
+                     });
+    for (int i = 0; i < kMax + 5; ++i)
+        pane.addLine({QString::number(i), 0, "1", "06 Dec 26 02:35:41"});
+    EXPECT_EQ(pane.rowCount(), kMax);
+    EXPECT_EQ(removed, 5);
+    EXPECT_EQ(pane.line(0).text, QString::number(kMax + 4));
+    EXPECT_EQ(pane.line(kMax - 1).text, "5");
 }
 
 } // namespace

@@ -6,16 +6,20 @@
 #include "engine/HostSession.h"
 #include "engine/SyslogThread.h"
 #include "platform/ThreadId.h"
+#include "store/ResultsDatabase.h"
+#include "store/StatusXml.h"
 #include "support/RecordingPrompt.h"
 #include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
+#include "support/StrictXml.h"
 
-#include <arpa/inet.h>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
 #include <atomic>
-#include <future>
 #include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace qm::test {
 namespace {
@@ -28,11 +32,10 @@ protected:
     ThreadTest()
     {
         // The listener of the first SYSLOG row, if any.
-        m_listener = [this](HostSession& session, EngineEvents&) {
+        m_listener = [this](HostSession& session, EngineEvents& events) {
             ++m_listeners;
             m_listenerThread = CurrentThreadId();
-            while (!session.stopRequested())
-                session.wakeEvent().wait(1000);
+            RunSyslogListener(session, events, m_prompt);
         };
         QObject::connect(&controller(), &MonitorController::threadStatusChanged,
                          [this](uint32_t tid, int code) {
@@ -42,13 +45,7 @@ protected:
                          [this](const PollReport& r) { m_results.push_back(r); });
     }
     ~ThreadTest() override { stopMonitoring(); } // before the recorded lists go
-    int resultsFor(uint32_t tid) const
-    {
-        int n = 0;
-        for (const auto& r : m_results)
-            n += r.threadId == tid;
-        return n;
-    }
+    long resultsFor(uint32_t tid) const { return std::ranges::count(m_results, tid, &PollReport::threadId); }
     std::vector<int> statusesFor(uint32_t tid) const
     {
         std::vector<int> out;
@@ -107,7 +104,7 @@ TEST_F(ThreadTest, StopEndsAProbeStuckOnATricklingPeerAndTheNextRunPollsAfresh)
 {
     std::atomic<bool> trickling{false};
     ScriptedServer server([&](ScriptedConnection& c) {
-        c.receiveUntil("\n\n", 3s);
+        c.receiveUntil("\r\n\r\n", 3s);
         if (trickling.exchange(true)) {
             c.send("HTTP/1.1 200 OK\r\nServer: second/1\r\n\r\n");
             return;
@@ -150,58 +147,98 @@ TEST_F(ThreadTest, ZeroSecondFrequencyPollsBackToBack)
     EXPECT_TRUE(PumpEventsUntil([&] { return resultsFor(tid) >= 20; }, 5s));
 }
 
-TEST_F(ThreadTest, FirstSyslogRowGetsTheListenerTheSecondAnIdleWorker)
+// The first SYSLOG row's worker runs the listener on that row's port; later
+// SYSLOG rows, like rows of an unknown protocol, get paced idle workers. A
+// record goes to the first SYSLOG row whose address is the sender and to no
+// other: not another protocol's row of that address, not a later SYSLOG row
+// of it; a sender without a row changes nothing. Datagrams are handled in
+// order, so once the last one shows, the others have been handled.
+TEST_F(ThreadTest, SyslogRecordsUpdateOnlyTheSendersFirstSyslogRowAndOthersIdle)
 {
-    addRow(MakeRow("10.1.1.1", "SYSLOG", 514, 0));
-    addRow(MakeRow("10.1.1.2", "SYSLOG", 514, 0));
-    addRow(MakeRow("127.0.0.1", "http", 80, 0)); // no such protocol
-
+    const int port = FreeLoopbackPort(true);
+    HostTexts web = MakeRow("127.0.0.1", "HTTP", 80, 0);
+    web[ColEnabled] = "0";
+    for (const HostTexts& row :
+         {MakeRow("127.0.0.2", "SYSLOG", port, 0), web, MakeRow("127.0.0.1", "SYSLOG", 514, 0),
+          MakeRow("127.0.0.3", "SYSLOG", 514, 0), MakeRow("127.0.0.1", "SYSLOG", 514, 0),
+          MakeRow("127.0.0.1", "http", 80, 0)}) // no such protocol
+        addRow(row);
     controller().OnMonitoringStart();
-    ASSERT_TRUE(PumpEventsUntil([&] { return m_listeners.load() == 1; }, 5s));
+    ASSERT_TRUE(WaitForUdpPort(port, 5s));
     EXPECT_EQ(m_listenerThread.load(), m_hosts.itemData(0));
-    const uint32_t idle = m_hosts.itemData(1);
-    const uint32_t lower = m_hosts.itemData(2);
-    // Idle workers keep cycling, paced, without ever reporting a result.
+    for (const auto& [from, datagram] : std::vector<std::pair<std::string, std::string>>{
+             {"127.0.0.9", "<11>no row"},
+             {"127.0.0.1", "<11>disk full"},
+             {"127.0.0.3", "<14>caf\xe9 open"},
+             {"127.0.0.2", "<13>last"}})
+        ASSERT_TRUE(SendLoopbackDatagram(port, datagram, from));
+    const uint32_t idle = m_hosts.itemData(4), lower = m_hosts.itemData(5);
     ASSERT_TRUE(PumpEventsUntil(
-        [&] { return statusesFor(idle).size() >= 5 && statusesFor(lower).size() >= 5; }, 5s));
+        [&] {
+            return m_hosts.text(0, ColPolls) == "1" && statusesFor(idle).size() >= 5 &&
+                   statusesFor(lower).size() >= 5;
+        },
+        5s));
     EXPECT_LT(statusesFor(idle).size(), 20u);
-    EXPECT_TRUE(m_results.empty());
-    EXPECT_EQ(m_hosts.text(1, ColPolls), "0");
 
+    const QString none = MakeRow("x", "SYSLOG", 514)[ColMessage];
+    const std::vector<QStringList> expected{
+        {"1", "0", "[5_NORMAL][USER]: last"},
+        {"0", "0", none},
+        {"1", "1", "[3_ERROR][USER]: disk full"},
+        {"1", "0", QString::fromUtf8("[6_INFO][USER]: caf\u00e9 open")},
+        {"0", "0", none},
+        {"0", "0", none},
+    };
+    for (int r = 0; r < 6; ++r)
+        EXPECT_EQ(QStringList({m_hosts.text(r, ColPolls), m_hosts.text(r, ColFailures),
+                               m_hosts.text(r, ColMessage)}),
+                  expected[static_cast<std::size_t>(r)])
+            << "row " << r;
+    EXPECT_EQ(m_recorder.rows.size(), 3u);
     ASSERT_TRUE(stopMonitoring());
     EXPECT_EQ(m_listeners.load(), 1);
     EXPECT_EQ(m_hosts.text(0, ColThreadStatus), "Stopped...");
+    EXPECT_TRUE(m_prompt.texts().empty());
 }
 
-TEST_F(ThreadTest, SyslogListenerBindsTheFirstRowsPortAndFeedsTheSendersRow)
+// A peer's bytes are UTF-8 when they are valid UTF-8 and Latin-1 otherwise:
+// both servers' "café ÿ" reach the row, the results database and a strict
+// XML parser reading the export as the same characters.
+TEST_F(ThreadTest, PeerBytesThatAreNotUtf8ReachRowDatabaseAndXmlIntact)
 {
-    ScriptedPrompt prompt;
+    ResultsDatabase db(m_prompt);
+    ASSERT_TRUE(db.openFile(m_dir.filePath("results.mdb")));
     MonitorController::Services services;
-    services.recorder = &m_recorder;
-    services.syslogListener = [&prompt](HostSession& session, EngineEvents& events) {
-        RunSyslogListener(session, events, prompt);
-    };
+    services.recorder = &db;
     MonitorController controller(m_hosts, m_settings, services);
-    const int port = FreeLoopbackPort(true);
-    addRow(MakeRow("127.0.0.2", "SYSLOG", port, 0));
-    addRow(MakeRow("127.0.0.1", "SYSLOG", 514, 0));
+    std::vector<std::unique_ptr<ScriptedServer>> servers;
+    for (const std::string name : {"caf\xe9 \xff", "caf\xc3\xa9 \xc3\xbf"}) {
+        servers.push_back(std::make_unique<ScriptedServer>([name](ScriptedConnection& c) {
+            c.receiveUntil("\r\n\r\n", 3s);
+            c.send("HTTP/1.1 200 OK\r\nServer: " + name + "\r\n\r\n");
+        }));
+        addRow(MakeRow("127.0.0.1", "HTTP", servers.back()->port(), 60));
+    }
     controller.OnMonitoringStart();
-    ASSERT_TRUE(WaitForUdpPort(port, 5s));
-
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const std::string datagram = "<11>disk full";
-    ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
-    ::close(fd);
-    EXPECT_TRUE(PumpEventsUntil([&] { return m_hosts.text(1, ColMessage) == "[3_ERROR][USER]: disk full"; }, 5s));
-    EXPECT_EQ(m_hosts.text(0, ColPolls), "0");
-
+    ASSERT_TRUE(PumpEventsUntil(
+        [&] { return m_hosts.text(0, ColPolls) == "1" && m_hosts.text(1, ColPolls) == "1"; }, 10s));
     controller.OnMonitoringStop();
-    ASSERT_TRUE(PumpEventsUntil([&] { return controller.liveThreads() == 0; }, 5s));
-    EXPECT_TRUE(prompt.texts().empty());
+    ASSERT_TRUE(PumpEventsUntil([&] { return controller.liveThreads() == 0; }, 10s));
+
+    const QString expected = QString::fromUtf8("HTTP/1.1 200 OK [caf\u00e9 \u00ff]");
+    EXPECT_EQ(QStringList({m_hosts.text(0, ColMessage), m_hosts.text(1, ColMessage)}),
+              QStringList({expected, expected}));
+    ASSERT_TRUE(db.flush());
+    QSqlQuery query(db.GetDatabase());
+    QStringList history;
+    for (query.exec("SELECT MESSAGE FROM HISTORY"); query.next();)
+        history << query.value(0).toString();
+    EXPECT_EQ(history, QStringList({expected, expected}));
+    EXPECT_EQ(StrictXmlTexts(StatusXml::ServerDocument({{0, m_hosts.texts(0)}, {0, m_hosts.texts(1)}}),
+                             "message"),
+              QStringList({expected, expected}));
+    EXPECT_TRUE(m_prompt.texts().empty());
 }
 
 TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
@@ -209,18 +246,12 @@ TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
     // A numeric query name this long cannot be an address: the DNS probe
     // tells the operator from its worker thread.
     m_settings.writeString("ConfigDNS", "QUERY_NAME", QString(242, QLatin1Char('1')));
-    ScriptedPrompt prompt;
-    MonitorController::Services services;
-    services.recorder = &m_recorder;
-    services.workerPrompt = &prompt;
-    MonitorController controller(m_hosts, m_settings, services);
     addRow(MakeRow("127.0.0.1", "DNS", FreeLoopbackPort(true), 60));
-    controller.OnMonitoringStart();
-    EXPECT_TRUE(PumpEventsUntil([&] { return !prompt.texts().empty(); }, 5s));
-    controller.OnMonitoringStop();
-    ASSERT_TRUE(PumpEventsUntil([&] { return controller.liveThreads() == 0; }, 30s));
-    ASSERT_FALSE(prompt.texts().empty());
-    EXPECT_EQ(prompt.texts()[0], "DNS: Invalid address");
+    controller().OnMonitoringStart();
+    EXPECT_TRUE(PumpEventsUntil([&] { return !m_prompt.texts().empty(); }, 5s));
+    ASSERT_TRUE(stopMonitoring());
+    ASSERT_FALSE(m_prompt.texts().empty());
+    EXPECT_EQ(m_prompt.texts()[0], "DNS: Invalid address");
 }
 
 TEST(HostSessionTest, AWakeBeforeTheWaitIsNotLost)

@@ -7,8 +7,8 @@
 #include "engine/MessagePaneModel.h"
 #include "store/SettingsStore.h"
 #include "store/StatusXml.h"
+#include "support/Command.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 
 namespace qm::test {
@@ -120,11 +120,8 @@ TEST_F(ExportSchedulerTest, DiskTextNamesTheFileSystemOfTheDatabase)
     ASSERT_EQ(texts, 1);
 
     // df names the mount point independently.
-    QProcess df;
-    df.start("df", {"--output=target", m_cwd.path()});
-    ASSERT_TRUE(df.waitForFinished(20000));
-    const QStringList lines =
-        QString::fromLocal8Bit(df.readAllStandardOutput()).trimmed().split('\n');
+    const CommandResult df = RunCommand("df --output=target " + m_cwd.path().toStdString(), 20);
+    const QStringList lines = QString::fromStdString(df.output).trimmed().split('\n');
     ASSERT_EQ(lines.size(), 2) << lines.join('|').toStdString();
     const QRegularExpression form("^HD FreeSpace (\\d+) MB on (.+)$");
     const auto match = form.match(m_scheduler.diskText());

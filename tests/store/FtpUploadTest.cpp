@@ -6,11 +6,11 @@
 #include "store/FtpUploader.h"
 #include "store/SettingsStore.h"
 #include "store/StatusExporter.h"
+#include "support/Command.h"
 #include "support/EventPump.h"
 #include "support/ServerProcess.h"
 
 #include <QFileInfo>
-#include <QProcess>
 
 #include <atomic>
 #include <future>
@@ -44,10 +44,7 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(RequireProgram(kPython, "python3"), "");
-        QProcess probe;
-        probe.start(kPython, {"-c", "import pyftpdlib"});
-        ASSERT_TRUE(probe.waitForFinished(20000));
-        ASSERT_EQ(probe.exitCode(), 0)
+        ASSERT_EQ(RunCommand(std::string(kPython) + " -c \"import pyftpdlib\"", 20).status, 0)
             << "the Python module pyftpdlib is missing: install the Debian package "
                "python3-pyftpdlib (scripts/install-deps.sh does)";
 
@@ -199,22 +196,20 @@ TEST_F(FtpUploadTest, EachFailureIsShownOnceAndTheNextExportUploadsAgain)
 
 TEST(FtpUrlTest, ParsesServerPortAndFolder)
 {
-    const auto plain = FtpUploader::ParseUrl("ftp://files.example.org");
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(plain->server, "files.example.org");
-    EXPECT_EQ(plain->port, 21);
-    EXPECT_EQ(plain->path, "/");
-
-    const auto full = FtpUploader::ParseUrl("FTP://127.0.0.1:2121/web/status%20pages");
-    ASSERT_TRUE(full);
-    EXPECT_EQ(full->server, "127.0.0.1");
-    EXPECT_EQ(full->port, 2121);
-    EXPECT_EQ(full->path, "/web/status pages");
-
-    const auto v6 = FtpUploader::ParseUrl("ftp://[::1]:21/x");
-    ASSERT_TRUE(v6);
-    EXPECT_EQ(v6->server, "::1");
-
+    const struct
+    {
+        const char *url, *server;
+        int port;
+        const char* path;
+    } good[] = {{"ftp://files.example.org", "files.example.org", 21, "/"},
+                {"FTP://127.0.0.1:2121/web/status%20pages", "127.0.0.1", 2121, "/web/status pages"},
+                {"ftp://[::1]:21/x", "::1", 21, "/x"}};
+    for (const auto& g : good) {
+        const auto parsed = FtpUploader::ParseUrl(g.url);
+        ASSERT_TRUE(parsed) << g.url;
+        EXPECT_EQ(std::tuple(parsed->server, parsed->port, parsed->path),
+                  std::tuple(QString(g.server), g.port, QString(g.path)));
+    }
     for (const char* bad : {"ftp://", "ftp:///x", "ftp://:21/x", "ftp://h:0/", "ftp://h:65536/",
                             "ftp://h:/", "ftp://h:2x/", "http://h/", "ftp://h x/", "ftp://user@h/",
                             "ftp://a:1:2/", "ftp://[::1/", "ftp://h/a%0D%0ADELE%20b"})

@@ -5,15 +5,13 @@
 #include "store/LogViewCursor.h"
 #include "store/LogViewQueries.h"
 #include "store/ResultsDatabase.h"
+#include "support/EventPump.h"
+#include "support/TimeZoneScope.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include <clocale>
-#include <cstdlib>
-#include <ctime>
 
 namespace qm::test {
 namespace {
@@ -149,11 +147,7 @@ TEST_F(LogViewQueriesTest, ResultsRecordedDuringAReadAreCommittedByTheBatchTimer
         QSqlDatabase::removeDatabase("copy");
         return rows;
     };
-    QElapsedTimer clock;
-    clock.start();
-    while (committed() != 4 && clock.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    EXPECT_EQ(committed(), 4);
+    EXPECT_TRUE(PumpEventsUntil([&] { return committed() == 4; }, std::chrono::seconds(10)));
 
     while (cursor.step(std::chrono::milliseconds(5))) {
     }
@@ -172,19 +166,11 @@ TEST_F(LogViewQueriesTest, ClosedDatabaseIsShown)
 
 TEST(LogViewDateTest, StampsAreShownInLocalTimeInTheLocaleForm)
 {
-    const char* previous = std::getenv("TZ");
-    const std::string saved = previous ? previous : "";
     std::setlocale(LC_TIME, "C");
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+    const TimeZoneScope zone("Europe/Berlin");
     EXPECT_EQ(LogViewQueries::LocalDateText("2024-07-01 10:00:00.250"), "Mon Jul  1 12:00:00 2024");
     EXPECT_EQ(LogViewQueries::LocalDateText("2024-01-15 23:30:00.000"), "Tue Jan 16 00:30:00 2024");
     EXPECT_EQ(LogViewQueries::LocalDateText("yesterday"), "yesterday");
-    if (previous)
-        setenv("TZ", saved.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
 }
 
 } // namespace

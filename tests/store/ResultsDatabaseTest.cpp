@@ -4,13 +4,12 @@
 
 #include "StoreTestSupport.h"
 
+#include "store/ConfigSections.h"
 #include "store/ResultsDatabase.h"
 #include "store/SettingsStore.h"
+#include "support/EventPump.h"
 #include "support/ServerProcess.h"
 
-#include "store/ConfigSections.h"
-
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -161,27 +160,44 @@ TEST_F(ResultsDatabaseTest, RecordsFieldsWithTypesWidthsAndNulls)
     EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);
 }
 
-TEST_F(ResultsDatabaseTest, BadNumberIsShownOnceUntilARecordSucceeds)
+// A row that cannot be written, because a field is not a number or because
+// SQLite itself refuses the insert, is shown (twice the same failure only
+// with a success between) and the caller goes on; the next good row is kept.
+TEST_F(ResultsDatabaseTest, FailedRecordsAreShownOnceAndTheNextGoodRecordIsKept)
 {
     ResultsDatabase db(m_prompt);
     ASSERT_TRUE(db.open(m_settings));
-    EXPECT_TRUE(db.RecordResults("h", "HTTP", "eighty", "60", "5", "x", "0"));
-    const auto shown = m_prompt.messages();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text, "RecordResults");
-    EXPECT_EQ(shown[0].icon, OperatorPrompt::Icon::Stop);
-    EXPECT_NE(shown[1].text.find("PORT"), std::string::npos) << Shown(m_prompt);
-    EXPECT_NE(shown[1].text.find("eighty"), std::string::npos) << Shown(m_prompt);
-
-    EXPECT_TRUE(db.RecordResults("h", "HTTP", "eighty", "60", "5", "x", "0"));
-    EXPECT_EQ(m_prompt.texts().size(), 2u) << "a repeat of the same failure is not shown again";
-    EXPECT_TRUE(db.RecordResults("h", "HTTP", "80", "60", "5", "x", "maybe"));
-    EXPECT_EQ(m_prompt.texts().size(), 4u) << Shown(m_prompt);
-    EXPECT_TRUE(db.RecordResults("h", "HTTP", "80", "60", "5", "x", "0"));
-    EXPECT_TRUE(db.RecordResults("h", "HTTP", "80", "60", "5", "x", "maybe"));
-    EXPECT_EQ(m_prompt.texts().size(), 6u) << "shown again after a success";
-    // Nothing of the bad rows was written; the caller still goes on.
-    EXPECT_EQ(Column(db, "SELECT count(*) FROM HISTORY"), QStringList({"1"}));
+    QSqlQuery rule(db.GetDatabase());
+    ASSERT_TRUE(rule.exec("CREATE TRIGGER refuse BEFORE INSERT ON HISTORY WHEN NEW.MESSAGE = "
+                          "'refused' BEGIN SELECT RAISE(ABORT, 'row refused by a rule'); END"));
+    const struct
+    {
+        const char *port, *message, *failure;
+        std::vector<std::string> shown; // parts of the second line; none: nothing shown
+    } records[] = {
+        {"eighty", "x", "0", {"PORT", "eighty"}},
+        {"eighty", "x", "0", {}},
+        {"80", "x", "maybe", {"FAILURE", "maybe"}},
+        {"80", "refused", "0", {"row refused by a rule"}},
+        {"80", "refused", "0", {}},
+        {"80", "kept", "0", {}},
+        {"80", "refused", "0", {"row refused by a rule"}},
+    };
+    for (const auto& r : records) {
+        SCOPED_TRACE(std::string(r.port) + " " + r.message + " " + r.failure);
+        const std::size_t before = m_prompt.messages().size();
+        EXPECT_TRUE(db.RecordResults("h", "HTTP", r.port, "60", "5", r.message, r.failure));
+        const auto shown = m_prompt.messages();
+        ASSERT_EQ(shown.size(), before + (r.shown.empty() ? 0 : 2)) << Shown(m_prompt);
+        if (r.shown.empty())
+            continue;
+        EXPECT_EQ(shown[before].text, "RecordResults");
+        EXPECT_EQ(shown[before].icon, OperatorPrompt::Icon::Stop);
+        for (const std::string& part : r.shown)
+            EXPECT_NE(shown[before + 1].text.find(part), std::string::npos) << shown[before + 1].text;
+    }
+    EXPECT_TRUE(db.flush()) << Shown(m_prompt);
+    EXPECT_EQ(Column(db, "SELECT MESSAGE FROM HISTORY"), QStringList({"kept"}));
 }
 
 TEST_F(ResultsDatabaseTest, ClearingReportsTheCountAndTheCounterKeepsGrowing)
@@ -355,11 +371,9 @@ TEST_F(ResultsDatabaseTest, RetentionRemovesExactlyTheOldRows)
     SaveKeepDays(m_settings, 2);
     ResultsDatabase db(m_prompt);
     ASSERT_TRUE(db.open(m_settings, path));
-    QElapsedTimer clock;
-    clock.start();
-    while (Column(db, "SELECT count(*) FROM HISTORY") != QStringList({"2"}) &&
-           clock.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(PumpEventsUntil(
+        [&] { return Column(db, "SELECT count(*) FROM HISTORY") == QStringList({"2"}); },
+        std::chrono::seconds(10)));
     EXPECT_EQ(Column(db, "SELECT HOST FROM HISTORY ORDER BY \"INDEX\""),
               QStringList({"b", "a"}));
     EXPECT_TRUE(m_prompt.texts().empty()) << Shown(m_prompt);

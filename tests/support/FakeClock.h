@@ -17,9 +17,22 @@ class FakeClock final : public Clock
 public:
     explicit FakeClock(uint32_t start = 0, uint32_t step = 0) : m_now(start), m_step(step) {}
 
-    uint32_t tick() const override;
+    uint32_t tick() const override
+    {
+        std::unique_lock lock(m_mutex);
+        const uint32_t now = m_now;
+        m_now += m_step; // unsigned: wraps like the real tick
+        ++m_readings;
+        lock.unlock();
+        m_read.notify_all();
+        return now;
+    }
     // Waits until at least `count` readings were made; false on time-out.
-    bool waitForReadings(int count, std::chrono::milliseconds timeout) const;
+    bool waitForReadings(int count, std::chrono::milliseconds timeout) const
+    {
+        std::unique_lock lock(m_mutex);
+        return m_read.wait_for(lock, timeout, [&] { return m_readings >= count; });
+    }
 
 private:
     mutable std::mutex m_mutex;

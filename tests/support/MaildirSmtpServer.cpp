@@ -1,7 +1,8 @@
 #include "support/MaildirSmtpServer.h"
 
+#include "support/Command.h"
+
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <thread>
 #include <unistd.h>
@@ -20,8 +21,7 @@ MaildirSmtpServer::MaildirSmtpServer(int port)
     m_error = RequireProgram(kPython, "python3");
     if (!m_error.empty())
         return;
-    const std::string check = std::string(kPython) + " -c 'import aiosmtpd' >/dev/null 2>&1";
-    if (std::system(check.c_str()) != 0) {
+    if (RunCommand(std::string(kPython) + " -c \"import aiosmtpd\"", 30).status != 0) {
         m_error = std::string(kPython) +
                   " cannot import aiosmtpd: install the Debian package python3-aiosmtpd"
                   " (scripts/install-deps.sh does)";

@@ -55,28 +55,21 @@ void ScriptedConnection::send(const std::string& bytes)
 std::string ScriptedConnection::receiveUntil(const std::string& until, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (until.empty() || m_pending.find(until) == std::string::npos) {
+    std::size_t at;
+    while ((at = until.empty() ? std::string::npos : m_pending.find(until)) == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
         pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            break;
         char buf[4096];
-        const ssize_t n = ::recv(m_fd, buf, sizeof(buf), 0);
-        if (n <= 0)
+        ssize_t n = 0;
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0 ||
+            (n = ::recv(m_fd, buf, sizeof(buf), 0)) <= 0)
             break;
         m_pending.append(buf, static_cast<std::size_t>(n));
         m_log.append(buf, static_cast<std::size_t>(n));
     }
-    std::string out;
-    const std::size_t at = until.empty() ? std::string::npos : m_pending.find(until);
-    if (at == std::string::npos) {
-        out.swap(m_pending);
-    } else {
-        out = m_pending.substr(0, at + until.size());
-        m_pending.erase(0, at + until.size());
-    }
+    const std::size_t end = at == std::string::npos ? m_pending.size() : at + until.size();
+    std::string out = m_pending.substr(0, end);
+    m_pending.erase(0, end);
     return out;
 }
 

@@ -2,12 +2,11 @@
 #include "support/ScriptedServer.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -17,12 +16,35 @@
 
 namespace qm::test {
 
+namespace {
+sockaddr_in Loopback(int port, const std::string& address = "127.0.0.1")
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    return a;
+}
+
+// Polls `ready` every `step` until it holds or the timeout passes.
+bool PollUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout,
+               std::chrono::milliseconds step)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (ready())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(step);
+    }
+}
+} // namespace
+
 int FreeLoopbackPort(bool udp)
 {
     int port = 0;
-    const int fd = BindLoopback(udp ? SOCK_DGRAM : SOCK_STREAM, &port);
-    if (fd >= 0)
-        ::close(fd);
+    ::close(BindLoopback(udp ? SOCK_DGRAM : SOCK_STREAM, &port));
     return port;
 }
 
@@ -33,39 +55,55 @@ std::string RequireProgram(const std::string& path, const std::string& package)
     return path + " is missing: install the Debian package " + package + " (scripts/install-deps.sh does)";
 }
 
+int ConnectLoopback(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in a = Loopback(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof(a)) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+bool SendLoopbackDatagram(int port, const std::string& bytes, const std::string& from)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int size = 1 << 20; // room for the largest datagram
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
+    const sockaddr_in source = Loopback(0, from), to = Loopback(port);
+    const bool sent =
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof(source)) == 0 &&
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof(to)) == static_cast<ssize_t>(bytes.size());
+    ::close(fd);
+    return sent;
+}
+
 bool WaitForTcpPort(int port, std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-        ::close(fd);
-        if (ok)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return PollUntil(
+        [port] {
+            const int fd = ConnectLoopback(port);
+            return fd >= 0 && ::close(fd) == 0;
+        },
+        timeout, std::chrono::milliseconds(50));
 }
 
 bool WaitForUdpPort(int port, std::chrono::milliseconds timeout)
 {
     char suffix[8];
     std::snprintf(suffix, sizeof(suffix), ":%04X", port);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::istringstream table(ReadFile("/proc/net/udp"));
-        std::string line, slot, local;
-        std::getline(table, line); // the titles
-        while (table >> slot >> local && std::getline(table, line))
-            if (local.ends_with(suffix))
-                return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return PollUntil(
+        [&suffix] {
+            std::istringstream table(ReadFile("/proc/net/udp"));
+            std::string line, slot, local;
+            std::getline(table, line); // the titles
+            while (table >> slot >> local && std::getline(table, line))
+                if (local.ends_with(suffix))
+                    return true;
+            return false;
+        },
+        timeout, std::chrono::milliseconds(20));
 }
 
 ServerProcess::~ServerProcess()
@@ -83,13 +121,9 @@ bool ServerProcess::start(const std::vector<std::string>& argv, const std::strin
     if (pid == 0) {
         ::setpgid(0, 0);
         const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (log >= 0) {
-            ::dup2(log, 1);
-            ::dup2(log, 2);
-        }
-        const int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            ::dup2(devnull, 0);
+        ::dup2(log, 1);
+        ::dup2(log, 2);
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
         for (const auto& [k, v] : extraEnv)
             ::setenv(k.c_str(), v.c_str(), 1);
         std::vector<char*> args;
@@ -105,35 +139,23 @@ bool ServerProcess::start(const std::vector<std::string>& argv, const std::strin
 
 bool ServerProcess::running()
 {
-    if (m_pid <= 0)
-        return false;
-    int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+    if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
         m_pid = -1;
-        return false;
-    }
-    return true;
+    return m_pid > 0;
 }
 
 void ServerProcess::stop(std::chrono::milliseconds grace)
 {
-    if (m_pid <= 0)
+    const pid_t pid = m_pid;
+    if (pid <= 0)
         return;
-    ::kill(-m_pid, SIGTERM);
-    ::kill(m_pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + grace;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            ::kill(-m_pid, SIGKILL); // children left in its process group
-            m_pid = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ::kill(-pid, SIGTERM);
+    ::kill(pid, SIGTERM);
+    if (!PollUntil([this] { return !running(); }, grace, std::chrono::milliseconds(20))) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
     }
-    ::kill(-m_pid, SIGKILL);
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, &status, 0);
+    ::kill(-pid, SIGKILL); // children left in its process group
     m_pid = -1;
 }
 
@@ -152,8 +174,7 @@ std::string ReadFile(const std::string& path)
 
 void WriteFile(const std::string& path, const std::string& content)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 } // namespace qm::test

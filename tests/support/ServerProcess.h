@@ -15,6 +15,12 @@ int FreeLoopbackPort(bool udp = false);
 // names the Debian package to install. Use: ASSERT_EQ(RequireProgram(...), "").
 std::string RequireProgram(const std::string& path, const std::string& package);
 
+// A TCP socket connected to 127.0.0.1:port; -1 when nothing accepts there.
+int ConnectLoopback(int port);
+// Sends one datagram to 127.0.0.1:port from a socket bound to the address
+// `from` (any of 127.0.0.0/8); false when it could not be sent whole.
+bool SendLoopbackDatagram(int port, const std::string& bytes, const std::string& from = "127.0.0.1");
+
 // Blocks until something accepts TCP connections on 127.0.0.1:port.
 bool WaitForTcpPort(int port, std::chrono::milliseconds timeout);
 // Blocks until a UDP socket of this machine's namespace is bound to the port

@@ -8,16 +8,8 @@
 namespace qm::test {
 
 namespace {
-struct FreeKey
-{
-    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
-struct FreeCert
-{
-    void operator()(X509* c) const { X509_free(c); }
-};
-using Key = std::unique_ptr<EVP_PKEY, FreeKey>;
-using Cert = std::unique_ptr<X509, FreeCert>;
+using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using Cert = std::unique_ptr<X509, decltype(&X509_free)>;
 
 bool AddExtension(X509* cert, X509* issuer, int nid, const char* value)
 {
@@ -34,7 +26,7 @@ bool AddExtension(X509* cert, X509* issuer, int nid, const char* value)
 Cert NewCertificate(EVP_PKEY* key, const std::string& commonName, long serial, long from,
                     long until)
 {
-    Cert cert(X509_new());
+    Cert cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), from);
@@ -60,9 +52,9 @@ bool WritePem(const std::string& path, X509* cert, EVP_PKEY* key)
 
 struct TestCertificates::Keys
 {
-    Key authorityKey;
-    Cert authority;
-    Key serverKey; // shared by every certificate issued
+    Key authorityKey{nullptr, EVP_PKEY_free};
+    Cert authority{nullptr, X509_free};
+    Key serverKey{nullptr, EVP_PKEY_free}; // shared by every certificate issued
 };
 
 TestCertificates::TestCertificates(const std::string& name) : m_keys(std::make_unique<Keys>())

@@ -1,18 +1,17 @@
 #include "support/TestNamespace.h"
 
+#include "support/Command.h"
 #include "support/ServerProcess.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <sched.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace qm::test {
 
@@ -20,47 +19,24 @@ namespace {
 constexpr const char* kIp = "/usr/sbin/ip";
 constexpr const char* kPrefix = "qm-probes-";
 
-// Runs the ip tool without a shell; its exit status (-1 when it could not run).
-int RunIp(const std::vector<std::string>& args)
+// The ip tool's exit status (-1 when it did not exit normally).
+int RunIp(const std::string& args)
 {
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        if (devnull >= 0)
-            ::dup2(devnull, 1);
-        std::vector<char*> argv{const_cast<char*>(kIp)};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(kIp, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return RunCommand(std::string(kIp) + " " + args, 30).status;
 }
 
 // Namespaces left behind by test processes that died before cleaning up.
 void RemoveStaleNamespaces()
 {
-    DIR* dir = ::opendir("/var/run/netns");
-    if (dir == nullptr)
-        return;
-    std::vector<std::string> stale;
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name.rfind(kPrefix, 0) != 0)
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/var/run/netns", error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(kPrefix))
             continue;
         const pid_t owner = static_cast<pid_t>(std::atoi(name.c_str() + std::strlen(kPrefix)));
         if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
-            stale.push_back(name);
+            RunIp("netns del " + name);
     }
-    ::closedir(dir);
-    for (const auto& name : stale)
-        RunIp({"netns", "del", name});
 }
 } // namespace
 
@@ -73,21 +49,21 @@ TestNamespace::TestNamespace()
         return;
     }
     RemoveStaleNamespaces();
-    if (RunIp({"netns", "add", m_name}) != 0) {
+    if (RunIp("netns add " + m_name) != 0) {
         m_error = "ip netns add " + m_name + " failed (needs CAP_SYS_ADMIN)";
         return;
     }
     m_created = true;
-    if (RunIp({"-n", m_name, "link", "set", "lo", "up"}) != 0)
+    if (RunIp("-n " + m_name + " link set lo up") != 0)
         m_error = "cannot bring lo up in " + m_name;
-    else if (RunIp({"-n", m_name, "route", "add", "10.77.0.0/16", "dev", "lo"}) != 0)
+    else if (RunIp("-n " + m_name + " route add 10.77.0.0/16 dev lo") != 0)
         m_error = "cannot add the silent route in " + m_name;
 }
 
 TestNamespace::~TestNamespace()
 {
     if (m_created)
-        RunIp({"netns", "del", m_name});
+        RunIp("netns del " + m_name);
 }
 
 std::string TestNamespace::runHere(const std::function<void()>& fn) const
