@@ -48,6 +48,8 @@ PACKAGES=(
   vsftpd
   # a library the unpacked exim binary (below) needs
   libidn12
+  # the PostgreSQL driver of the results database, and a server for its tests
+  libqt6sql6-psql postgresql-15
 )
 
 # Servers that conflict with one installed above (exim4-daemon-light with

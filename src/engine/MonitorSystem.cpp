@@ -21,7 +21,7 @@ MonitorSystem::MonitorSystem(SettingsStore& store, Prompts prompts, const QStrin
 
     MonitorController::Services services;
     services.pane = &m_pane;
-    services.recorder = m_database.isOpen() ? &m_database : nullptr;
+    services.recorder = m_database.recording() ? &m_database : nullptr;
     services.workerPrompt = prompts.worker;
     services.syslogListener = [prompt = prompts.worker](HostSession& session, EngineEvents& events) {
         RunSyslogListener(session, events, *prompt);

@@ -12,7 +12,7 @@ struct RunOptions
 {
     bool once = false;      // poll each enabled host once, then stop
     int durationSeconds = 0; // 0: until SIGINT/SIGTERM
-    QString databaseFile;    // results database instead of the configured one
+    QString databaseFile;    // results database file or postgresql:// URL instead of the configured one
 };
 
 // Loads the hosts, monitors them and prints one line per result. At the end
