@@ -9,6 +9,7 @@
 
 #include "store/LogViewQueries.h"
 #include "store/ResultsDatabase.h"
+#include "store/SettingsStore.h"
 
 #include <QProcess>
 #include <QSqlDatabase>
@@ -130,10 +131,17 @@ TEST_F(PostgresTest, TwoMonitorsRecordEveryPrintedResultOnce)
     EXPECT_EQ(recorded, printed);
     EXPECT_EQ(Rows(target, "SELECT count(*) FROM SERVICES"), QStringList{"8"});
 
-    // The log commands read the same database; a password on the command
-    // line is refused.
+    // The log commands read the same database, here named by the settings;
+    // a password on the command line is refused.
+    {
+        SettingsStore store(dir.filePath("m0.conf"));
+        DatabaseTarget stored = target;
+        stored.password = "pw";
+        SaveDatabaseServer(store, stored);
+        EXPECT_EQ(store.readString("ConfigDatabase", "PASSWORD"), "cHc=");
+    }
     QProcess log;
-    log.start(monitor, {"--settings", dir.filePath("m0.conf"), "--database-url", url, "log", "hosts"});
+    log.start(monitor, {"--settings", dir.filePath("m0.conf"), "log", "hosts"});
     ASSERT_TRUE(log.waitForFinished(30000));
     EXPECT_EQ(QString::fromUtf8(log.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
               (QStringList{"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.1.1",
