@@ -87,7 +87,8 @@ public:
     // few hundred services polled every ten seconds or so.
     static constexpr qsizetype kBufferRows = 100000;
     // How often a server that went away is tried again, and how long one
-    // connection attempt may take.
+    // connection attempt may take (the first one, at start-up, runs on the
+    // owner's thread).
     static constexpr std::chrono::seconds kReconnectInterval{2};
     static constexpr int kConnectTimeoutSeconds = 5;
 
@@ -112,7 +113,8 @@ public:
     // tables as openFile() does. A failure is shown; with keepTrying the
     // results are kept in memory meanwhile and the server tried again.
     bool openServer(const DatabaseTarget& target, bool keepTrying = false);
-    // Commits what is recorded, then closes the file.
+    // Commits what is recorded, then closes the file or connection; results
+    // a server could not take by then are told as lost.
     void close();
     bool isOpen() const;
     // Open, or waiting for its server to come back: results are taken.
@@ -123,7 +125,8 @@ public:
     qint64 droppedRows() const { return m_dropped; }
     qsizetype bufferLimit() const { return m_bufferLimit; }
     void setBufferLimit(qsizetype rows) { m_bufferLimit = std::max<qsizetype>(1, rows); }
-    // Commits the batch under way. Errors are shown; returns false after one.
+    // Commits the batch under way (on a server, every result in memory).
+    // Errors are shown; returns false after one.
     bool flush();
     // Absolute path of the file opened last (also after a failed open); for
     // a server its URL without the password.
