@@ -16,7 +16,12 @@ namespace qm {
 
 namespace {
 
-enum ProbeState { kProbing = 0, kReachable = 1, kUnreachable = 2 };
+enum ProbeState
+{
+    kProbing = 0,
+    kReachable = 1,
+    kUnreachable = 2
+};
 
 // Every wait on the server is bounded: the connection attempt by its
 // time-out, a dead peer by keep-alives and by the time unacknowledged data

@@ -112,7 +112,8 @@ TEST_F(PostgresTest, TwoMonitorsRecordEveryPrintedResultOnce)
         ASSERT_TRUE(run->waitForFinished(60000));
         EXPECT_EQ(run->exitCode(), 0) << run->readAllStandardError().toStdString();
         for (const QString& line : QString::fromUtf8(run->readAllStandardOutput()).split('\n')) {
-            const QStringList f = line.split('\t'); // time, OK/FAIL, PROTO//HOST:PORT, time, message
+            const QStringList f =
+                line.split('\t'); // time, OK/FAIL, PROTO//HOST:PORT, time, message
             if (f.size() < 5)
                 continue;
             const QString service = f[2];
@@ -182,13 +183,14 @@ TEST_F(PostgresTest, LogQueriesAnswerAsOnSqlite)
     EXPECT_EQ(onServer.hosts().size(), 5);
 
     const QStringList services[] = {
-        {"alpha.example", "HTTP", "80"}, {"beta.example", "ECHO", "0"},
-        {"o'hara.example", "SMTP", "25"}, {longHost.left(96), "WHOIS++", "63"},
-        {"alpha.example", "HTTP", "81"}, {"alpha.example", "HTTP", "x"},
+        {"alpha.example", "HTTP", "80"},          {"beta.example", "ECHO", "0"},
+        {"o'hara.example", "SMTP", "25"},         {longHost.left(96), "WHOIS++", "63"},
+        {"alpha.example", "HTTP", "81"},          {"alpha.example", "HTTP", "x"},
         {"alpha.example", "HTTP", "99999999999"},
     };
     for (const QStringList& s : services) {
-        const auto a = onSqlite.serviceLog(s[0], s[1], s[2]), b = onServer.serviceLog(s[0], s[1], s[2]);
+        const auto a = onSqlite.serviceLog(s[0], s[1], s[2]),
+                   b = onServer.serviceLog(s[0], s[1], s[2]);
         SCOPED_TRACE(s.join(' ').toStdString());
         EXPECT_EQ(b.polls, a.polls);
         EXPECT_EQ(b.averageText(), a.averageText());
@@ -248,7 +250,8 @@ TEST_F(PostgresTest, AnOutageLosesNoRowAndIsToldOnce)
     EXPECT_EQ(db.bufferedRows(), 300);
     EXPECT_EQ(db.droppedRows(), 50);
     ASSERT_EQ(s_server->start(), "");
-    ASSERT_TRUE(PumpEventsUntil([&] { return db.isOpen(); }, 20s)) << ::testing::PrintToString(prompt.texts());
+    ASSERT_TRUE(PumpEventsUntil([&] { return db.isOpen(); }, 20s))
+        << ::testing::PrintToString(prompt.texts());
     record(50);
     ASSERT_TRUE(PumpEventsUntil([&] { return db.bufferedRows() == 0; }, 20s));
 
@@ -259,7 +262,8 @@ TEST_F(PostgresTest, AnOutageLosesNoRowAndIsToldOnce)
     EXPECT_EQ(Rows(target, "SELECT count(*) FROM HISTORY WHERE MESSAGE::int BETWEEN 400 AND 449"),
               QStringList{"0"});
     EXPECT_EQ(told(OperatorPrompt::Icon::Stop), 1);
-    ASSERT_EQ(told(OperatorPrompt::Icon::Information), 1) << ::testing::PrintToString(prompt.texts());
+    ASSERT_EQ(told(OperatorPrompt::Icon::Information), 1)
+        << ::testing::PrintToString(prompt.texts());
     EXPECT_NE(prompt.texts().back().find("50 results were lost"), std::string::npos)
         << prompt.texts().back();
 }

@@ -65,9 +65,9 @@ bool PostgresServer::stop()
 
 std::string PostgresServer::createDatabase(const std::string& name)
 {
-    const CommandResult r = RunCommand(kBin + "psql -h 127.0.0.1 -p " + std::to_string(m_port) +
-                                       " -U postgres -d postgres -c \"CREATE DATABASE " + name +
-                                       "\"");
+    const CommandResult r =
+        RunCommand(kBin + "psql -h 127.0.0.1 -p " + std::to_string(m_port) +
+                   " -U postgres -d postgres -c \"CREATE DATABASE " + name + "\"");
     return r.status == 0 ? std::string() : r.output;
 }
 
