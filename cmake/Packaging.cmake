@@ -28,6 +28,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What dpkg-shlibdeps cannot see: Qt loads the SQLite driver of the results
 # database as a plugin at run time, and the maintainer scripts call setcap.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libcap2-bin")
+# A results database on a PostgreSQL server needs Qt's PostgreSQL driver.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_SOURCE_DIR}/data/deb/postinst
   ${CMAKE_SOURCE_DIR}/data/deb/prerm

@@ -52,6 +52,8 @@ PACKAGES=(
   libmicrohttpd-dev
   # promtool and a Prometheus server for the metrics tests
   prometheus
+  # the PostgreSQL driver of the results database, and a server for its tests
+  libqt6sql6-psql postgresql-15
 )
 
 # Servers that conflict with one installed above (exim4-daemon-light with

@@ -26,7 +26,7 @@ MonitorSystem::MonitorSystem(SettingsStore& store, Prompts prompts, const QStrin
 
     MonitorController::Services services;
     services.pane = &m_pane;
-    services.recorder = m_database.isOpen() ? &m_database : nullptr;
+    services.recorder = m_database.recording() ? &m_database : nullptr;
     services.workerPrompt = prompts.worker;
     services.metrics = &m_metrics;
     services.syslogListener = [prompt = prompts.worker](HostSession& session, EngineEvents& events) {

@@ -36,8 +36,9 @@ public:
         OperatorPrompt* worker = nullptr; // raised on worker threads: must be thread-safe
     };
 
-    // Opens the results database: `databaseFile` when given, else the
-    // configured one (a failure is shown and the system runs without it).
+    // Opens the results database: `databaseFile` (a file or a postgresql://
+    // URL) when given, else the configured one (a failure is shown and the
+    // system runs without it).
     MonitorSystem(SettingsStore& store, Prompts prompts, const QString& databaseFile = {},
                   NotificationQueueOptions notificationOptions = {});
     ~MonitorSystem();

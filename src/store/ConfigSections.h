@@ -22,7 +22,8 @@ struct AuthenticationDefaults
 AuthenticationDefaults LoadAuthenticationDefaults(const SettingsStore& store);
 void SaveAuthenticationDefaults(SettingsStore& store, const AuthenticationDefaults& values);
 
-// "ConfigDatabase"/"DATABASE_FILE".
+// "ConfigDatabase"/"DATABASE_FILE" (the server values of the section:
+// DatabaseTarget.h).
 QString LoadDatabaseFile(const SettingsStore& store);
 void SaveDatabaseFile(SettingsStore& store, const QString& path);
 // "ConfigDatabase"/"KEEP_DAYS": results older than this many days are removed

@@ -1,23 +1,16 @@
 #include "store/LogViewCursor.h"
 
 #include "platform/OperatorPrompt.h"
+#include "store/DatabaseDialect.h"
 #include "store/ResultsDatabase.h"
 
 #include <QVariant>
 
+#include <limits>
+
 #include <utility>
 
 namespace qm {
-
-namespace {
-
-QString ErrorText(const QSqlError& error)
-{
-    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
-}
-
-} // namespace
 
 LogViewCursor::LogViewCursor(QSqlDatabase db, OperatorPrompt& prompt)
     : m_db(std::move(db)), m_prompt(prompt)
@@ -44,7 +37,7 @@ void LogViewCursor::fail(const QSqlError& error)
     // The read ends before the operator is told: the prompt may run the event
     // loop, and whoever steps this cursor must find it finished meanwhile.
     cancel();
-    m_prompt.inform(OperatorPrompt::Icon::Stop, ErrorText(error).toStdString());
+    m_prompt.inform(OperatorPrompt::Icon::Stop, DatabaseErrorText(error).toStdString());
 }
 
 void LogViewCursor::startHosts()
@@ -58,10 +51,10 @@ void LogViewCursor::startHosts()
     // walk the whole table. HISTORY is named too, so a missing table is an
     // error as for the other query.
     m_query = QSqlQuery(m_db);
-    m_query.setForwardOnly(true);
-    if (!m_query.exec(QStringLiteral(
-            "SELECT DISTINCT HOST FROM SERVICES WHERE HOST IS NOT NULL AND "
-            "EXISTS (SELECT 1 FROM HISTORY) ORDER BY HOST"))) {
+    m_query.setForwardOnly(!DialectOf(m_db).server);
+    if (!m_query.exec(QStringLiteral("SELECT DISTINCT %1 FROM SERVICES WHERE HOST IS NOT NULL AND "
+                                     "EXISTS (SELECT 1 FROM HISTORY) ORDER BY 1")
+                          .arg(QLatin1String(DialectOf(m_db).hostInByteOrder)))) {
         fail(m_query.lastError());
         return;
     }
@@ -78,17 +71,23 @@ void LogViewCursor::startService(const QString& host, const QString& protocol, c
     m_outOfOrder = false;
     bool portOk = false;
     const qint64 portNumber = port.trimmed().toLongLong(&portOk);
-    if (!portOk || !ready())
+    // PORT is a 32-bit integer on a server, which refuses a larger number.
+    if (!portOk || portNumber < std::numeric_limits<qint32>::min() ||
+        portNumber > std::numeric_limits<qint32>::max() || !ready())
         return;
 
     m_query = QSqlQuery(m_db);
-    m_query.setForwardOnly(true);
+    // A server's driver streams a forward-only result over the connection,
+    // which the batches of results recorded meanwhile need: there the
+    // result is fetched whole instead, and stepped through all the same.
+    m_query.setForwardOnly(!DialectOf(m_db).server);
     // The entries of SERVICE end in the row key, so SQLite walks them in
     // INDEX (recording) order and hands out the first row at once, where
     // ORDER BY DATESTAMP would sort every row of the service first.
-    if (!m_query.prepare(QStringLiteral("SELECT TIME, MESSAGE, FAILURE, DATESTAMP FROM HISTORY "
+    if (!m_query.prepare(QStringLiteral("SELECT TIME, MESSAGE, FAILURE, %1 FROM HISTORY "
                                         "WHERE HOST = ? AND PROTOCOL = ? AND PORT = ? "
-                                        "ORDER BY \"INDEX\""))) {
+                                        "ORDER BY \"INDEX\"")
+                             .arg(QLatin1String(DialectOf(m_db).stampText)))) {
         fail(m_query.lastError());
         return;
     }

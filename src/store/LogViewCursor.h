@@ -22,7 +22,8 @@ class OperatorPrompt;
 // second connection. Instead the caller steps the cursor from its event loop
 // and the thread stays free in between. Results recorded on the same
 // connection meanwhile are committed by their batch as usual: SQLite commits
-// a write while a read statement of the same connection is still open.
+// a write while a read statement of the same connection is still open (a
+// server's result is fetched whole for that).
 //
 // No step waits for the whole table: the hosts come from the small SERVICES
 // table, and the rows of a service straight off the SERVICE index.

@@ -27,10 +27,12 @@ namespace {
 const QString kSection = QStringLiteral("ConfigDatabase");
 const QString kFileValue = QStringLiteral("DATABASE_FILE");
 
+} // namespace
+
 // DATESTAMP holds UTC as "YYYY-MM-DD HH:MM:SS.mmm": fixed width, so text
 // order is time order, also across daylight-saving changes; readers show it
 // in local time.
-QString DateStamp(std::chrono::system_clock::time_point now)
+QString ResultsDatabase::DateStamp(std::chrono::system_clock::time_point now)
 {
     using namespace std::chrono;
     const std::time_t seconds = system_clock::to_time_t(now);
@@ -44,6 +46,8 @@ QString DateStamp(std::chrono::system_clock::time_point now)
     return QString::fromLatin1(buffer);
 }
 
+namespace {
+
 // The stamp of the current millisecond; results that come within the same
 // millisecond share one text.
 const QString& DateStampNow()
@@ -54,7 +58,7 @@ const QString& DateStampNow()
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
     if (ms != lastMs) {
         lastMs = ms;
-        last = DateStamp(now);
+        last = ResultsDatabase::DateStamp(now);
     }
     return last;
 }
@@ -99,51 +103,16 @@ QVariant BooleanField(const QString& text, bool& ok)
     const QString t = text.trimmed().toLower();
     bool numeric = false;
     const qint64 n = t.toLongLong(&numeric);
+    // A Boolean value: SQLite stores it as 1 or 0, PostgreSQL takes no number.
     if (numeric)
-        return n != 0 ? 1 : 0;
+        return n != 0;
     if (t == QLatin1String("true") || t == QLatin1String("yes") || t == QLatin1String("on"))
-        return 1;
+        return true;
     if (t == QLatin1String("false") || t == QLatin1String("no") || t == QLatin1String("off"))
-        return 0;
+        return false;
     ok = false;
     return QVariant();
 }
-
-bool IsLocked(const QSqlError& error)
-{
-    // SQLITE_BUSY (5) and SQLITE_LOCKED (6).
-    const QString code = error.nativeErrorCode();
-    return code == QLatin1String("5") || code == QLatin1String("6") ||
-           error.text().contains(QLatin1String("locked"), Qt::CaseInsensitive);
-}
-
-QString ErrorText(const QSqlError& error)
-{
-    QString text = error.databaseText();
-    if (text.isEmpty())
-        text = error.text();
-    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
-}
-
-const char* const kCreateTable = "CREATE TABLE HISTORY ("
-                                 "\"INDEX\" INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                 "HOST VARCHAR(96) CHECK (length(HOST) <= 96), "
-                                 "PROTOCOL VARCHAR(12) CHECK (length(PROTOCOL) <= 12), "
-                                 "PORT SMALLINT, "
-                                 "FREQUENCY SMALLINT, "
-                                 "TIME INTEGER, "
-                                 "MESSAGE VARCHAR(255) CHECK (length(MESSAGE) <= 255), "
-                                 "FAILURE BOOLEAN CHECK (FAILURE IN (0, 1)), "
-                                 "DATESTAMP DATETIME)";
-
-const char* const kCreateServices = "CREATE TABLE IF NOT EXISTS SERVICES ("
-                                    "HOST VARCHAR(96), PROTOCOL VARCHAR(12), PORT SMALLINT)";
-// SERVICES_UPTO: the highest INDEX whose service SERVICES is known to hold.
-const char* const kCreateState = "CREATE TABLE IF NOT EXISTS QUILLMERE_STATE ("
-                                 "NAME VARCHAR(32) PRIMARY KEY, VALUE INTEGER)";
-const char* const kMarkServices =
-    "REPLACE INTO QUILLMERE_STATE (NAME, VALUE) "
-    "VALUES ('SERVICES_UPTO', (SELECT max(\"INDEX\") FROM HISTORY))";
 
 } // namespace
 
@@ -158,7 +127,8 @@ ResultsDatabase::ResultsDatabase(OperatorPrompt& prompt) : m_prompt(prompt)
     m_connectionName = QStringLiteral("quillmere-results-%1").arg(++s_count);
     m_commitTimer.setSingleShot(true);
     m_commitTimer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_commitTimer, &QTimer::timeout, &m_commitTimer, [this] { flush(); });
+    QObject::connect(&m_commitTimer, &QTimer::timeout, &m_commitTimer,
+                     [this] { m_dialect->server ? writePending() : flush(); });
     // Pauses between slices leave the event loop room for the results.
     m_pruneTimer.setInterval(5);
     QObject::connect(&m_pruneTimer, &QTimer::timeout, &m_pruneTimer, [this] {
@@ -169,11 +139,16 @@ ResultsDatabase::ResultsDatabase(OperatorPrompt& prompt) : m_prompt(prompt)
         if (!m_prune.active && startPrune(m_keepDays))
             m_pruneTimer.start();
     });
+    QObject::connect(&m_reconnectTimer, &QTimer::timeout, &m_reconnectTimer,
+                     [this] { reconnect(); });
 }
 
 ResultsDatabase::~ResultsDatabase()
 {
     close();
+    // A connection attempt under way ends within its time-out.
+    if (m_probe.joinable())
+        m_probe.join();
 }
 
 QString ResultsDatabase::DefaultFileName()
@@ -181,31 +156,24 @@ QString ResultsDatabase::DefaultFileName()
     return QDir(QDir::currentPath()).filePath(QStringLiteral("Quillmere.mdb"));
 }
 
-bool ResultsDatabase::open(SettingsStore& settings, const QString& commandLineFile)
+bool ResultsDatabase::open(SettingsStore& settings, const QString& commandLineTarget)
 {
-    QString path = commandLineFile;
-    if (path.isEmpty()) {
-        path = settings.readString(kSection, kFileValue);
-        if (path.isEmpty()) {
-            path = DefaultFileName();
-            settings.writeString(kSection, kFileValue, path);
-        }
-    }
     m_keepDays = LoadKeepDays(settings);
+    QString error;
+    const std::optional<DatabaseTarget> target =
+        ResolveDatabaseTarget(settings, commandLineTarget, &error);
+    if (!target) {
+        showError(QStringLiteral("No results database: %1. Results are not recorded.").arg(error));
+        return false;
+    }
+    if (target->onServer())
+        return openServer(*target, true);
+    QString path = target->file;
+    if (path.isEmpty()) {
+        path = DefaultFileName();
+        settings.writeString(kSection, kFileValue, path);
+    }
     return openFile(path);
-}
-
-void ResultsDatabase::setKeepDays(int days)
-{
-    m_keepDays = std::max(0, days);
-    m_retentionTimer.stop();
-    m_pruneTimer.stop();
-    m_prune.active = false;
-    if (m_keepDays == 0 || !isOpen())
-        return;
-    m_retentionTimer.start(kPruneInterval);
-    if (startPrune(m_keepDays))
-        m_pruneTimer.start();
 }
 
 bool ResultsDatabase::isOpen() const
@@ -224,13 +192,14 @@ bool ResultsDatabase::exec(const QString& statement, QString* error)
     if (query.exec(statement))
         return true;
     if (error)
-        *error = ErrorText(query.lastError());
+        *error = DatabaseErrorText(query.lastError());
     return false;
 }
 
 bool ResultsDatabase::openFile(const QString& path)
 {
     close();
+    m_dialect = &SqliteDialect();
     m_path = QFileInfo(path).absoluteFilePath();
     m_lastRecordError.clear();
 
@@ -250,7 +219,7 @@ bool ResultsDatabase::openFile(const QString& path)
     if (!m_db.open()) {
         showError(
             QStringLiteral("Cannot open the results database %1: %2. Results are not recorded.")
-                .arg(m_path, ErrorText(m_db.lastError())));
+                .arg(m_path, DatabaseErrorText(m_db.lastError())));
         closeConnection();
         return false;
     }
@@ -268,186 +237,6 @@ bool ResultsDatabase::openFile(const QString& path)
     return true;
 }
 
-bool ResultsDatabase::prepareStatements()
-{
-    m_insert = std::make_unique<QSqlQuery>(m_db);
-    m_addService = std::make_unique<QSqlQuery>(m_db);
-    m_markServices = std::make_unique<QSqlQuery>(m_db);
-    const std::pair<QSqlQuery*, const char*> statements[] = {
-        {m_insert.get(), "INSERT INTO HISTORY (HOST, PROTOCOL, PORT, FREQUENCY, TIME, MESSAGE, "
-                         "FAILURE, DATESTAMP) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"},
-        {m_addService.get(), "INSERT INTO SERVICES (HOST, PROTOCOL, PORT) VALUES (?, ?, ?)"},
-        {m_markServices.get(), kMarkServices},
-    };
-    for (const auto& [query, text] : statements) {
-        query->setForwardOnly(true);
-        if (!query->prepare(QString::fromLatin1(text))) {
-            showError(QStringLiteral("The table HISTORY of %1 cannot take results: %2. Results "
-                                     "are not recorded.")
-                          .arg(m_path, ErrorText(query->lastError())));
-            return false;
-        }
-    }
-    return true;
-}
-
-bool ResultsDatabase::configureConnection()
-{
-    // The lock is taken by the first statement that touches the file and, in
-    // exclusive locking mode, kept until the connection closes: a second
-    // running copy fails here and leaves the file alone. Write-ahead logging
-    // with synchronous=NORMAL makes each append a cheap commit that survives
-    // a killed process; only a power cut may lose the last few.
-    //
-    // Every commit writes whole pages to the log, so small pages (for new
-    // files) keep the log small; a checkpoint (which syncs) every 4 MB of log
-    // keeps each one short, as it runs inside the commit that crosses it.
-    // A page cache of 32 MB keeps the SERVICE index of a large table at hand
-    // for the log viewer's per-service reads.
-    static const char* const kSetup[] = {
-        "PRAGMA page_size=1024",     "PRAGMA locking_mode=EXCLUSIVE",   "PRAGMA journal_mode=WAL",
-        "PRAGMA synchronous=NORMAL", "PRAGMA wal_autocheckpoint=4000", "PRAGMA cache_size=-32768",
-        "BEGIN EXCLUSIVE",
-    };
-    for (const char* statement : kSetup) {
-        QSqlQuery query(m_db);
-        if (query.exec(QString::fromLatin1(statement)))
-            continue;
-        const QSqlError error = query.lastError();
-        if (IsLocked(error))
-            showError(
-                QStringLiteral("The results database %1 is in use by another running copy of "
-                               "Quillmere. This copy runs without a results database: its results "
-                               "are not recorded.")
-                    .arg(m_path));
-        else
-            showError(
-                QStringLiteral("Cannot open the results database %1: %2. Results are not recorded.")
-                    .arg(m_path, ErrorText(error)));
-        return false;
-    }
-    return true;
-}
-
-bool ResultsDatabase::ensureSchema()
-{
-    QString error;
-    QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral(
-            "SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'HISTORY'"))) {
-        showError(QStringLiteral("Cannot read the tables of %1: %2")
-                      .arg(m_path, ErrorText(query.lastError())));
-        exec(QStringLiteral("ROLLBACK"));
-        return false;
-    }
-    const bool haveTable = query.next();
-    query.finish();
-
-    bool ok = true;
-    if (!haveTable) {
-        if (!exec(QString::fromLatin1(kCreateTable), &error)) {
-            showError(
-                QStringLiteral("Cannot create the table HISTORY in %1: %2").arg(m_path, error));
-            ok = false;
-        }
-    } else {
-        bool haveFrequency = false;
-        QSqlQuery columns(m_db);
-        if (columns.exec(QStringLiteral("PRAGMA table_info(HISTORY)"))) {
-            while (columns.next())
-                haveFrequency |= columns.value(1).toString().compare(QLatin1String("FREQUENCY"),
-                                                                     Qt::CaseInsensitive) == 0;
-        }
-        columns.finish();
-        // Tables of older versions have no FREQUENCY; their rows read NULL there.
-        if (!haveFrequency &&
-            !exec(QStringLiteral("ALTER TABLE HISTORY ADD COLUMN FREQUENCY SMALLINT"), &error))
-            showError(QStringLiteral("Cannot add the field FREQUENCY to HISTORY in %1: %2")
-                          .arg(m_path, error));
-    }
-    if (ok) {
-        // "INDEX" is the row key itself; the named index keeps the table's
-        // documented layout. SERVICE serves the log viewer's per-service query.
-        if (!exec(QStringLiteral(
-                      "CREATE UNIQUE INDEX IF NOT EXISTS \"INDEX\" ON HISTORY (\"INDEX\")"),
-                  &error))
-            showError(QStringLiteral("Cannot create the index INDEX in %1: %2").arg(m_path, error));
-        if (!exec(QStringLiteral(
-                      "CREATE INDEX IF NOT EXISTS SERVICE ON HISTORY (HOST, PROTOCOL, PORT)"),
-                  &error))
-            showError(
-                QStringLiteral("Cannot create the index SERVICE in %1: %2").arg(m_path, error));
-        ok = ensureServices() && loadServices();
-    }
-    if (!exec(QStringLiteral("COMMIT"), &error)) {
-        showError(QStringLiteral("Cannot write the results database %1: %2").arg(m_path, error));
-        exec(QStringLiteral("ROLLBACK"));
-        return false;
-    }
-    return ok;
-}
-
-bool ResultsDatabase::ensureServices()
-{
-    QString error;
-    if (!exec(QString::fromLatin1(kCreateServices), &error) ||
-        !exec(QString::fromLatin1(kCreateState), &error)) {
-        showError(QStringLiteral("Cannot create the table SERVICES in %1: %2").arg(m_path, error));
-        return false;
-    }
-    // Rows above SERVICES_UPTO came from a copy of the program without
-    // SERVICES, or the table is new: add their services. A file with no
-    // SERVICES_UPTO is read whole, through the covering SERVICE index.
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    qint64 upto = -1, last = -1;
-    if (q.exec(QStringLiteral("SELECT VALUE FROM QUILLMERE_STATE WHERE NAME = 'SERVICES_UPTO'")) &&
-        q.next() && !q.value(0).isNull())
-        upto = q.value(0).toLongLong();
-    q.finish();
-    if (q.exec(QStringLiteral("SELECT max(\"INDEX\") FROM HISTORY")) && q.next() &&
-        !q.value(0).isNull())
-        last = q.value(0).toLongLong();
-    q.finish();
-    bool ok = true;
-    if (last < 0) {
-        ok = exec(QStringLiteral("DELETE FROM SERVICES"), &error);
-    } else if (upto < 0) {
-        ok = exec(QStringLiteral("DELETE FROM SERVICES"), &error) &&
-             exec(QStringLiteral("INSERT INTO SERVICES SELECT DISTINCT HOST, PROTOCOL, PORT "
-                                 "FROM HISTORY"),
-                  &error);
-    } else if (last > upto) {
-        ok = exec(QStringLiteral("INSERT INTO SERVICES SELECT DISTINCT HOST, PROTOCOL, PORT "
-                                 "FROM HISTORY h WHERE h.\"INDEX\" > %1 AND NOT EXISTS "
-                                 "(SELECT 1 FROM SERVICES s WHERE s.HOST IS h.HOST AND "
-                                 "s.PROTOCOL IS h.PROTOCOL AND s.PORT IS h.PORT)")
-                      .arg(upto),
-                  &error);
-    }
-    if (ok)
-        ok = exec(QString::fromLatin1(kMarkServices), &error);
-    if (!ok)
-        showError(QStringLiteral("Cannot fill the table SERVICES in %1: %2").arg(m_path, error));
-    return ok;
-}
-
-bool ResultsDatabase::loadServices()
-{
-    m_services.clear();
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT HOST, PROTOCOL, PORT FROM SERVICES"))) {
-        showError(QStringLiteral("Cannot read the table SERVICES of %1: %2")
-                      .arg(m_path, ErrorText(q.lastError())));
-        return false;
-    }
-    while (q.next())
-        m_services.insert(ServiceKey{q.value(0).toString(), q.value(1).toString(),
-                                     q.value(2).isNull() ? -1 : q.value(2).toLongLong()});
-    return true;
-}
-
 void ResultsDatabase::closeConnection()
 {
     m_commitTimer.stop();
@@ -456,10 +245,12 @@ void ResultsDatabase::closeConnection()
     m_prune.active = false;
     m_inBatch = false;
     m_batchRows = 0;
+    m_reconnectTimer.stop();
+    m_outage = false;
+    m_pending.clear();
+    m_dropped = 0;
     m_services.clear();
-    m_insert.reset();
-    m_addService.reset();
-    m_markServices.reset();
+    dropStatements();
     if (m_db.isValid()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -470,6 +261,12 @@ void ResultsDatabase::closeConnection()
 void ResultsDatabase::close()
 {
     flush();
+    // What a server could not take by now is lost: say so.
+    if (!m_pending.empty() || m_dropped > 0)
+        showError(QStringLiteral("%1 results could not be written to the results database %2 "
+                                 "and are lost.")
+                      .arg(static_cast<qint64>(m_pending.size()) + m_dropped)
+                      .arg(m_path));
     closeConnection();
 }
 
@@ -491,6 +288,12 @@ bool ResultsDatabase::beginBatch()
 
 bool ResultsDatabase::flush()
 {
+    if (m_dialect->server) {
+        while (!m_pending.empty())
+            if (!writePending())
+                return false;
+        return true;
+    }
     if (!m_inBatch)
         return true;
     m_commitTimer.stop();
@@ -500,7 +303,7 @@ bool ResultsDatabase::flush()
     if (m_markServices->exec() && exec(QStringLiteral("COMMIT"), &error))
         return true;
     if (error.isEmpty())
-        error = ErrorText(m_markServices->lastError());
+        error = DatabaseErrorText(m_markServices->lastError());
     // What the failed commit held is lost: the in-memory services go back to
     // what the file holds.
     exec(QStringLiteral("ROLLBACK"));
@@ -524,7 +327,7 @@ bool ResultsDatabase::RecordResults(const QString& host, const QString& protocol
                                     const QString& time, const QString& message,
                                     const QString& failure)
 {
-    if (!m_insert)
+    if (!m_insert && !m_outage)
         return false;
 
     constexpr qint64 kIntMin = std::numeric_limits<qint32>::min();
@@ -547,37 +350,51 @@ bool ResultsDatabase::RecordResults(const QString& host, const QString& protocol
         return true; // shown; the result's other handling goes on
     }
 
+    PendingRow row;
+    row.key = ServiceKey{CutText(host, kHostWidth), CutText(protocol, kProtocolWidth),
+                         portValue.isNull() ? -1 : portValue.toLongLong()};
+    row.values = {TextValue(row.key.host), TextValue(row.key.protocol), portValue, frequencyValue,
+                  timeValue,  TextValue(CutText(message, kMessageWidth)), failureValue,
+                  DateStampNow()};
+    if (m_dialect->server) {
+        queueRow(std::move(row));
+        return true;
+    }
+    QString error;
     if (!beginBatch())
         return true; // shown; the result's other handling goes on
-    ServiceKey key{CutText(host, kHostWidth), CutText(protocol, kProtocolWidth),
-                   portValue.isNull() ? -1 : portValue.toLongLong()};
-    const QVariant hostValue = TextValue(key.host);
-    const QVariant protocolValue = TextValue(key.protocol);
-    m_insert->bindValue(0, hostValue);
-    m_insert->bindValue(1, protocolValue);
-    m_insert->bindValue(2, portValue);
-    m_insert->bindValue(3, frequencyValue);
-    m_insert->bindValue(4, timeValue);
-    m_insert->bindValue(5, TextValue(CutText(message, kMessageWidth)));
-    m_insert->bindValue(6, failureValue);
-    m_insert->bindValue(7, DateStampNow());
-    if (!m_insert->exec()) {
-        reportRecordError(ErrorText(m_insert->lastError()));
+    if (!insertRow(row, &error) || !addService(row.key, &error)) {
+        reportRecordError(error);
         return true; // shown; the result's other handling goes on
-    }
-    if (!m_services.contains(key)) {
-        m_addService->bindValue(0, hostValue);
-        m_addService->bindValue(1, protocolValue);
-        m_addService->bindValue(2, portValue);
-        if (!m_addService->exec()) {
-            reportRecordError(ErrorText(m_addService->lastError()));
-            return true;
-        }
-        m_services.insert(std::move(key));
     }
     m_lastRecordError.clear();
     if (++m_batchRows >= kBatchRows)
         flush();
+    return true;
+}
+
+bool ResultsDatabase::insertRow(const PendingRow& row, QString* error)
+{
+    for (int i = 0; i < static_cast<int>(row.values.size()); ++i)
+        m_insert->bindValue(i, row.values[static_cast<std::size_t>(i)]);
+    if (m_insert->exec())
+        return true;
+    *error = DatabaseErrorText(m_insert->lastError());
+    return false;
+}
+
+bool ResultsDatabase::addService(const ServiceKey& key, QString* error)
+{
+    if (m_services.contains(key))
+        return true;
+    m_addService->bindValue(0, TextValue(key.host));
+    m_addService->bindValue(1, TextValue(key.protocol));
+    m_addService->bindValue(2, key.port < 0 ? QVariant() : QVariant(key.port));
+    if (!m_addService->exec()) {
+        *error = DatabaseErrorText(m_addService->lastError());
+        return false;
+    }
+    m_services.insert(key);
     return true;
 }
 
@@ -592,95 +409,16 @@ int ResultsDatabase::ClearHistory()
     QSqlQuery query(m_db);
     const bool ok = query.exec(QStringLiteral("DELETE FROM HISTORY"));
     if (!ok)
-        showError(ErrorText(query.lastError()));
+        showError(DatabaseErrorText(query.lastError()));
     const int deleted = ok ? query.numRowsAffected() : 0;
     QString error;
     if (ok && !(exec(QStringLiteral("DELETE FROM SERVICES"), &error) &&
-                exec(QString::fromLatin1(kMarkServices), &error)))
+                exec(QString::fromLatin1(m_dialect->markServices), &error)))
         showError(error);
     loadServices();
     m_prompt.inform(OperatorPrompt::Icon::Plain,
                     QString::asprintf("%d Records Deleted", deleted).toStdString());
     return ok ? deleted : -1;
-}
-
-bool ResultsDatabase::startPrune(int days)
-{
-    m_prune = PruneState{};
-    if (!isOpen() || !m_insert || days <= 0)
-        return false;
-    flush();
-    // min() and max() together would read the whole table; apart, each is
-    // one seek.
-    qint64 bounds[2] = {0, -1};
-    const char* const statements[2] = {"SELECT min(\"INDEX\") FROM HISTORY",
-                                       "SELECT max(\"INDEX\") FROM HISTORY"};
-    for (int i = 0; i < 2; ++i) {
-        QSqlQuery q(m_db);
-        q.setForwardOnly(true);
-        if (!q.exec(QString::fromLatin1(statements[i]))) {
-            showError(ErrorText(q.lastError()));
-            return false;
-        }
-        if (!q.next() || q.value(0).isNull())
-            return false; // no rows
-        bounds[i] = q.value(0).toLongLong();
-    }
-    m_prune.active = true;
-    m_prune.next = bounds[0];
-    m_prune.end = bounds[1];
-    m_prune.cutoff = DateStamp(std::chrono::system_clock::now() - std::chrono::hours(24) * days);
-    return true;
-}
-
-bool ResultsDatabase::pruneSlice()
-{
-    if (!m_prune.active)
-        return false;
-    const auto start = std::chrono::steady_clock::now();
-    flush();
-    // A range of the row key is one short walk of the table, whatever the
-    // dates in it; rows are compared one by one, so rows recorded while the
-    // clock was set back are judged by their own DATESTAMP.
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("DELETE FROM HISTORY WHERE \"INDEX\" >= ? AND \"INDEX\" < ? "
-                             "AND DATESTAMP < ?"));
-    q.addBindValue(m_prune.next);
-    q.addBindValue(m_prune.next + m_prune.sliceRows);
-    q.addBindValue(m_prune.cutoff);
-    if (!q.exec()) {
-        m_prune.active = false;
-        showError(ErrorText(q.lastError()));
-        return false;
-    }
-    m_prune.deleted += std::max(0, q.numRowsAffected());
-    m_prune.next += m_prune.sliceRows;
-    if (m_prune.next > m_prune.end)
-        finishPrune();
-
-    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - start);
-    // The next slice is sized to take about the target time.
-    if (took > kPruneSliceTarget * 3 / 2)
-        m_prune.sliceRows = std::max<qint64>(256, m_prune.sliceRows / 2);
-    else if (took < kPruneSliceTarget / 2)
-        m_prune.sliceRows = std::min<qint64>(1 << 20, m_prune.sliceRows * 2);
-    return m_prune.active;
-}
-
-void ResultsDatabase::finishPrune()
-{
-    m_prune.active = false;
-    if (m_prune.deleted == 0)
-        return;
-    // Services whose last rows went are no longer listed; one index seek each.
-    QString error;
-    if (!exec(QStringLiteral("DELETE FROM SERVICES WHERE NOT EXISTS (SELECT 1 FROM HISTORY h "
-                             "WHERE h.HOST IS SERVICES.HOST AND h.PROTOCOL IS SERVICES.PROTOCOL "
-                             "AND h.PORT IS SERVICES.PORT)"),
-              &error))
-        showError(error);
-    loadServices();
 }
 
 } // namespace qm

@@ -1,13 +1,21 @@
 #pragma once
 
 #include "engine/EngineServices.h"
+#include "store/DatabaseDialect.h"
+#include "store/DatabaseTarget.h"
 
 #include <QSqlDatabase>
 #include <QString>
 #include <QTimer>
 
+#include <QVariant>
+
+#include <array>
+#include <atomic>
 #include <chrono>
+#include <deque>
 #include <memory>
+#include <thread>
 #include <unordered_set>
 
 class QSqlQuery;
@@ -18,16 +26,28 @@ class OperatorPrompt;
 class SettingsStore;
 
 // The results database: one table HISTORY to which every poll result is
-// appended, kept open and exclusively locked from start to exit.
+// appended.
 //
-// The file is an SQLite database reached through Qt Sql: SQLite is embedded
-// (no server to run), keeps the whole table in one file that can be copied,
-// and its write-ahead log leaves a whole database behind a killed process.
+// By default it is an SQLite file reached through Qt Sql, kept open and
+// exclusively locked from start to exit: SQLite is embedded (no server to
+// run), keeps the whole table in one file that can be copied, and its
+// write-ahead log leaves a whole database behind a killed process. It can
+// instead be a database on a PostgreSQL server, which several monitors share
+// on purpose; DatabaseDialect holds what differs between the two.
 //
 // Results are appended in batches: one transaction is committed after
 // kBatchRows rows or kBatchInterval, whichever comes first (the interval
 // runs on the event loop of the thread that owns the object), and at
 // flush() and close(). A killed process loses at most the batch under way.
+//
+// On a server the rows of a batch stay in memory until it is committed. When
+// a batch cannot be written (the server went away), the operator is told
+// once, the rows stay in memory (at most bufferLimit(), the rest counted),
+// and the connection is tried again every kReconnectInterval: first from a
+// thread of its own, so a server that does not answer never holds up the
+// owner's thread, then, once that worked, for real. When it is back the
+// operator is told how many results were kept (and lost) and they are
+// written, a batch per turn of the event loop.
 //
 // A second table, SERVICES, holds each distinct (HOST, PROTOCOL, PORT) of
 // HISTORY, so the log viewer lists the hosts of a huge table at once. It is
@@ -62,27 +82,54 @@ public:
     static constexpr std::chrono::minutes kPruneInterval{60};
     // Time one retention slice aims at (the slice size follows it).
     static constexpr std::chrono::milliseconds kPruneSliceTarget{10};
+    // Results kept in memory while a server cannot take them: about 50 MB
+    // at worst (a full message each), and more than an hour of results of a
+    // few hundred services polled every ten seconds or so.
+    static constexpr qsizetype kBufferRows = 100000;
+    // How often a server that went away is tried again, and how long one
+    // connection attempt may take (the first one, at start-up, runs on the
+    // owner's thread).
+    static constexpr std::chrono::seconds kReconnectInterval{2};
+    static constexpr int kConnectTimeoutSeconds = 5;
 
     explicit ResultsDatabase(OperatorPrompt& prompt);
     ~ResultsDatabase() override;
     ResultsDatabase(const ResultsDatabase&) = delete;
     ResultsDatabase& operator=(const ResultsDatabase&) = delete;
 
-    // Opens the database at start-up: the file named on the command line when
-    // given, else "ConfigDatabase"/"DATABASE_FILE"; when that is empty the
-    // default file (current directory + "/Quillmere.mdb") is used and its path
-    // written back to the store. Retention follows "ConfigDatabase"/
-    // "KEEP_DAYS". Returns whether the database is open.
-    bool open(SettingsStore& settings, const QString& commandLineFile = {});
+    // Opens the database at start-up: the file or postgresql:// URL named on
+    // the command line when given, else the configured one (see
+    // ResolveDatabaseTarget); for a file, when "ConfigDatabase"/
+    // "DATABASE_FILE" is empty the default file (current directory +
+    // "/Quillmere.mdb") is used and its path written back to the store. A
+    // server that cannot be reached is tried again (see recording()).
+    // Retention follows "ConfigDatabase"/"KEEP_DAYS". Returns whether the
+    // database is open.
+    bool open(SettingsStore& settings, const QString& commandLineTarget = {});
     // Opens or creates the database at `path`, creating the table and its
     // indexes when missing and adding FREQUENCY to a table without it.
     bool openFile(const QString& path);
-    // Commits what is recorded, then closes the file.
+    // Connects to the database on a PostgreSQL server and makes sure of its
+    // tables as openFile() does. A failure is shown; with keepTrying the
+    // results are kept in memory meanwhile and the server tried again.
+    bool openServer(const DatabaseTarget& target, bool keepTrying = false);
+    // Commits what is recorded, then closes the file or connection; results
+    // a server could not take by then are told as lost.
     void close();
     bool isOpen() const;
-    // Commits the batch under way. Errors are shown; returns false after one.
+    // Open, or waiting for its server to come back: results are taken.
+    bool recording() const { return isOpen() || m_outage; }
+    // Results in memory not yet committed (a server only), and those refused
+    // since the last outage began because the memory held its bound.
+    qsizetype bufferedRows() const { return static_cast<qsizetype>(m_pending.size()); }
+    qint64 droppedRows() const { return m_dropped; }
+    qsizetype bufferLimit() const { return m_bufferLimit; }
+    void setBufferLimit(qsizetype rows) { m_bufferLimit = std::max<qsizetype>(1, rows); }
+    // Commits the batch under way (on a server, every result in memory).
+    // Errors are shown; returns false after one.
     bool flush();
-    // Absolute path of the file opened last (also after a failed open).
+    // Absolute path of the file opened last (also after a failed open); for
+    // a server its URL without the password.
     QString fileName() const { return m_path; }
 
     // Appends one result. Empty texts leave their fields NULL; PORT, FREQUENCY
@@ -121,6 +168,8 @@ public:
 
     // The default database path: current directory + "/Quillmere.mdb".
     static QString DefaultFileName();
+    // DATESTAMP of a time: UTC as "YYYY-MM-DD HH:MM:SS.mmm".
+    static QString DateStamp(std::chrono::system_clock::time_point time);
 
 private:
     struct ServiceKey
@@ -144,7 +193,22 @@ private:
         QString cutoff; // DATESTAMP below which rows go
     };
 
+    // A result ready to be written: the eight values of the insert.
+    struct PendingRow
+    {
+        std::array<QVariant, 8> values;
+        ServiceKey key;
+    };
+
     bool configureConnection();
+    bool connectServer(QString* error);
+    bool insertRow(const PendingRow& row, QString* error);
+    bool addService(const ServiceKey& key, QString* error);
+    void queueRow(PendingRow&& row);
+    bool writePending();
+    void startOutage(const QString& error);
+    void reconnect();
+    void dropStatements();
     bool ensureSchema();
     bool ensureServices();
     bool loadServices();
@@ -157,6 +221,8 @@ private:
     void closeConnection();
 
     OperatorPrompt& m_prompt;
+    const DatabaseDialect* m_dialect = &SqliteDialect();
+    DatabaseTarget m_target;
     QString m_connectionName;
     QSqlDatabase m_db;
     std::unique_ptr<QSqlQuery> m_insert;
@@ -172,6 +238,16 @@ private:
     PruneState m_prune;
     QTimer m_pruneTimer;    // next slice of a pass under way
     QTimer m_retentionTimer; // next pass
+
+    std::deque<PendingRow> m_pending;
+    qsizetype m_bufferLimit = kBufferRows;
+    qint64 m_dropped = 0;
+    bool m_outage = false;
+    QTimer m_reconnectTimer;
+    // The connection attempt off the owner's thread: 0 under way, 1 the
+    // server answered, 2 it did not.
+    std::thread m_probe;
+    std::shared_ptr<std::atomic<int>> m_probeState;
 };
 
 } // namespace qm

@@ -3,6 +3,7 @@
 
 #include "app/common/StopSignals.h"
 #include "engine/MonitorSystem.h"
+#include "store/DatabaseTarget.h"
 #include "store/SettingsStore.h"
 #include "ui/CommandIcons.h"
 #include "ui/GuiPrompt.h"
@@ -49,6 +50,12 @@ int main(int argc, char** argv)
                                             QStringLiteral("Results database file (the same as DATABASE)."),
                                             QStringLiteral("FILE"));
     parser.addOption(databaseOption);
+    const QCommandLineOption databaseUrlOption(
+        QStringLiteral("database-url"),
+        QStringLiteral("Results database on a PostgreSQL server: postgresql://user@host:port/name "
+                       "(the password comes from the settings or from PGPASSWORD)."),
+        QStringLiteral("URL"));
+    parser.addOption(databaseUrlOption);
     parser.addPositionalArgument(QStringLiteral("DATABASE"),
                                  QStringLiteral("Results database file instead of the configured one."),
                                  QStringLiteral("[DATABASE]"));
@@ -56,8 +63,16 @@ int main(int argc, char** argv)
     QStringList positional = parser.positionalArguments();
     if (parser.isSet(databaseOption))
         positional.prepend(parser.value(databaseOption));
+    if (parser.isSet(databaseUrlOption)) {
+        QString error;
+        if (!qm::ParseDatabaseUrl(parser.value(databaseUrlOption), &error)) {
+            std::fprintf(stderr, "quillmere: %s\n", qPrintable(error));
+            return 2;
+        }
+        positional.prepend(parser.value(databaseUrlOption));
+    }
     if (positional.size() > 1) {
-        std::fprintf(stderr, "quillmere: one database file at most (see --help)\n");
+        std::fprintf(stderr, "quillmere: one results database at most (see --help)\n");
         return 2;
     }
 

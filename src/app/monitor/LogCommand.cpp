@@ -2,7 +2,7 @@
 
 #include "app/monitor/CommandLine.h"
 #include "platform/OperatorPrompt.h"
-#include "store/ConfigSections.h"
+#include "store/DatabaseTarget.h"
 #include "store/LogViewQueries.h"
 #include "store/ResultsDatabase.h"
 
@@ -79,19 +79,21 @@ int RunLogCommand(SettingsStore& store, const QString& databaseFile, const QStri
         PrintError(QStringLiteral("log needs one of: hosts, show, clear, prune"));
         return kExitUsage;
     }
-    QString path = databaseFile;
-    if (path.isEmpty())
-        path = LoadDatabaseFile(store);
-    if (path.isEmpty())
-        path = ResultsDatabase::DefaultFileName();
-    if (!QFileInfo::exists(path)) {
+    QString error;
+    const std::optional<DatabaseTarget> target = ResolveDatabaseTarget(store, databaseFile, &error);
+    if (!target) {
+        PrintError(error);
+        return kExitUsage;
+    }
+    const QString path = target->file.isEmpty() ? ResultsDatabase::DefaultFileName() : target->file;
+    if (!target->onServer() && !QFileInfo::exists(path)) {
         PrintError(QStringLiteral("no results database at %1").arg(path));
         return kExitUsage;
     }
 
     CommandPrompt prompt;
     ResultsDatabase db(prompt);
-    if (!db.openFile(path))
+    if (!(target->onServer() ? db.openServer(*target) : db.openFile(path)))
         return kExitFailure;
     const QString verb = args.first();
     const QStringList rest = args.mid(1);

@@ -16,7 +16,7 @@ struct RunOptions
 {
     bool once = false;      // poll each enabled host once, then stop
     int durationSeconds = 0; // 0: until SIGINT/SIGTERM
-    QString databaseFile;    // results database instead of the configured one
+    QString databaseFile;    // results database file or postgresql:// URL instead of the configured one
     std::optional<ListenAddress> metricsListen; // serve Prometheus metrics there
 };
 

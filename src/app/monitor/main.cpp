@@ -6,6 +6,7 @@
 #include "app/monitor/LogCommand.h"
 #include "app/monitor/MonitorRun.h"
 #include "app/monitor/TraceRouteCommand.h"
+#include "store/DatabaseTarget.h"
 #include "store/SettingsStore.h"
 #include "tools/DnsProbe.h"
 
@@ -17,8 +18,8 @@ namespace {
 
 const char kUsage[] =
     "Usage:\n"
-    "  quillmere-monitor [--settings FILE] [--database FILE] [--once] [--duration SECONDS]\n"
-    "        [--metrics-listen ADDRESS:PORT]\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE | --database-url URL] [--once]\n"
+    "        [--duration SECONDS] [--metrics-listen ADDRESS:PORT]\n"
     "  quillmere-monitor [--settings FILE] hosts list\n"
     "  quillmere-monitor [--settings FILE] hosts add --host NAME --protocol PROTOCOL [--port N]\n"
     "        [--freq SECONDS] [--nickname TEXT] [--user ID] [--password TEXT] [--domain DOMAIN]\n"
@@ -28,10 +29,11 @@ const char kUsage[] =
     "  quillmere-monitor [--settings FILE] hosts remove INDEX|--host NAME\n"
     "  quillmere-monitor [--settings FILE] hosts import FILE\n"
     "  quillmere-monitor [--settings FILE] hosts export\n"
-    "  quillmere-monitor [--settings FILE] [--database FILE] log hosts\n"
-    "  quillmere-monitor [--settings FILE] [--database FILE] log show HOST PROTOCOL PORT\n"
-    "  quillmere-monitor [--settings FILE] [--database FILE] log clear\n"
-    "  quillmere-monitor [--settings FILE] [--database FILE] log prune --days N\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE|--database-url URL] log hosts\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE|--database-url URL] log show\n"
+    "        HOST PROTOCOL PORT\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE|--database-url URL] log clear\n"
+    "  quillmere-monitor [--settings FILE] [--database FILE|--database-url URL] log prune --days N\n"
     "  quillmere-monitor traceroute HOST\n"
     "\n"
     "Without a command, starts monitoring every enabled host and prints one line per\n"
@@ -48,6 +50,10 @@ const char kUsage[] =
     "Options:\n"
     "  --settings FILE     use this settings file instead of the per-user one\n"
     "  --database FILE     results database file instead of the configured one\n"
+    "  --database-url URL  results database on a PostgreSQL server instead:\n"
+    "                      postgresql://user@host:port/name; the password comes from\n"
+    "                      the settings (\"PASSWORD\" of \"ConfigDatabase\") or from\n"
+    "                      PGPASSWORD, never from the command line\n"
     "  --once              poll each enabled host once; exit 0 when every first\n"
     "                      result succeeded, 1 otherwise\n"
     "  --duration SECONDS  stop monitoring after this many seconds\n"
@@ -84,7 +90,8 @@ const char kUsage[] =
     "service's results in time order with their average response time and count;\n"
     "log clear deletes every result; log prune --days N deletes the results older\n"
     "than N days (\"KEEP_DAYS\" of \"ConfigDatabase\" does so while monitoring).\n"
-    "The database is held by one program at a time: stop monitoring first.\n"
+    "A database file is held by one program at a time: stop monitoring first\n"
+    "(a PostgreSQL database is shared by any number of programs).\n"
     "\n"
     "Exit codes: 0 success, 1 a --once poll failed or the settings file\n"
     "could not be written, 2 bad command line or input.\n";
@@ -122,7 +129,8 @@ int main(int argc, char** argv)
             continue;
         }
         if (opt != QLatin1String("--settings") && opt != QLatin1String("--duration")
-            && opt != QLatin1String("--database") && opt != QLatin1String("--metrics-listen")) {
+            && opt != QLatin1String("--database") && opt != QLatin1String("--database-url")
+            && opt != QLatin1String("--metrics-listen")) {
             PrintError(QStringLiteral("unknown option %1 (see --help)").arg(opt));
             return kExitUsage;
         }
@@ -133,7 +141,16 @@ int main(int argc, char** argv)
         const QString value = args.takeFirst();
         if (opt == QLatin1String("--settings")) {
             settingsFile = value;
-        } else if (opt == QLatin1String("--database")) {
+        } else if (opt == QLatin1String("--database") || opt == QLatin1String("--database-url")) {
+            QString error;
+            if (!run.databaseFile.isEmpty()) {
+                PrintError(QStringLiteral("one results database at most (see --help)"));
+                return kExitUsage;
+            }
+            if (opt == QLatin1String("--database-url") && !qm::ParseDatabaseUrl(value, &error)) {
+                PrintError(error);
+                return kExitUsage;
+            }
             run.databaseFile = value;
         } else if (opt == QLatin1String("--metrics-listen")) {
             QString error;

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+
+class QSqlDatabase;
+class QSqlError;
+
+namespace qm {
+
+// What differs between the two engines behind the results database: the
+// SQLite file and a PostgreSQL server. Everything else (HISTORY with its
+// nine fields and both indexes, SERVICES, the log viewer's queries) is the
+// same SQL on both.
+struct DatabaseDialect
+{
+    const char* driver;
+    // A server shared by several monitors over the network: rows wait in
+    // memory until their batch is committed, so an outage loses none, and
+    // each batch adds its services itself (another monitor may have removed
+    // them meanwhile).
+    bool server;
+    // Run first on a new connection; the last one starts the transaction in
+    // which the schema is checked (SQLite: the exclusive lock on the file;
+    // PostgreSQL: a lock that makes monitors starting together take turns).
+    const char* const* setup;
+    // Count of tables HISTORY, and of its columns FREQUENCY.
+    const char* historyExists;
+    const char* frequencyExists;
+    const char* createHistory;
+    const char* frequencyType; // FREQUENCY added to a table of an old version
+    const char* createServices;
+    const char* servicesKey; // empty when SERVICES has no key
+    const char* createState;
+    // SERVICES_UPTO of QUILLMERE_STATE set to the highest INDEX.
+    const char* markServices;
+    const char* addService;
+    // Ends an INSERT ... SELECT into SERVICES: what another monitor added
+    // meanwhile is no error.
+    const char* skipDuplicates;
+    // A row h of HISTORY and a row of SERVICES name the same service. On a
+    // server plain equality, which its indexes serve; a service with an
+    // empty part may then go from SERVICES after a removal, and the next
+    // batch that records it adds it again.
+    const char* sameService;
+    // DATESTAMP as the text "YYYY-MM-DD HH:MM:SS.mmm" (UTC).
+    const char* stampText;
+    // HOST compared byte by byte, so the hosts list in the same order on
+    // both engines.
+    const char* hostInByteOrder;
+};
+
+const DatabaseDialect& SqliteDialect();
+const DatabaseDialect& PostgresDialect();
+// The dialect of an open connection (SQLite for any other driver).
+const DatabaseDialect& DialectOf(const QSqlDatabase& db);
+
+// The engine's own description of an error, else Qt's.
+QString DatabaseErrorText(const QSqlError& error);
+
+} // namespace qm
