@@ -216,8 +216,11 @@ void MonitorController::OnMonitoringStop()
 void MonitorController::handleQueuedEvents()
 {
     m_events->takeBatch(m_batch);
-    if (m_services.metrics != nullptr)
+    if (m_services.metrics != nullptr) {
         m_services.metrics->setQueueDepth(m_batch.size());
+        if (m_services.recorder != nullptr)
+            m_services.metrics->setDatabaseWriteErrors(m_services.recorder->writeErrors());
+    }
     m_inBatch = true;
     for (EngineEvent& e : m_batch) {
         switch (e.kind) {
@@ -447,12 +450,9 @@ bool MonitorController::record(int row, const QString& time, const QString& mess
     if (m_services.recorder == nullptr)
         return true;
     const QString freq = cell(row, ColFreq).left(11);
-    const bool recorded = m_services.recorder->RecordResults(cell(row, ColHost).left(95), cell(row, ColProtocol).left(11),
+    return m_services.recorder->RecordResults(cell(row, ColHost).left(95), cell(row, ColProtocol).left(11),
                                               cell(row, ColPort).left(11), freq.left(std::max<qsizetype>(0, freq.size() - 4)),
                                               time, message, failure ? QStringLiteral("1") : QStringLiteral("0"));
-    if (!recorded && m_services.metrics != nullptr)
-        m_services.metrics->countDatabaseWriteError();
-    return recorded;
 }
 
 void MonitorController::addPaneLine(int row, const QString& message, bool success, const QString& respTime)

@@ -54,7 +54,8 @@ public:
     void countUnmatchedResult() { m_resultsHandled.fetch_add(1, std::memory_order_relaxed); }
     // The events waiting for the main thread when it last took them.
     void setQueueDepth(std::size_t depth) { m_queueDepth.store(depth, std::memory_order_relaxed); }
-    void countDatabaseWriteError() { m_databaseWriteErrors.fetch_add(1, std::memory_order_relaxed); }
+    // Main thread: the results database's count of results not written.
+    void setDatabaseWriteErrors(uint64_t count) { m_databaseWriteErrors.store(count, std::memory_order_relaxed); }
     // Main thread: drops the entries whose labels are not in the list (hosts
     // removed or edited); the others keep their figures.
     void retainOnly(const std::vector<MetricsLabels>& current);

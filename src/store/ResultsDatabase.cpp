@@ -297,6 +297,7 @@ bool ResultsDatabase::flush()
     if (!m_inBatch)
         return true;
     m_commitTimer.stop();
+    const int batchRows = m_batchRows;
     m_inBatch = false;
     m_batchRows = 0;
     QString error;
@@ -308,12 +309,13 @@ bool ResultsDatabase::flush()
     // what the file holds.
     exec(QStringLiteral("ROLLBACK"));
     loadServices();
-    reportRecordError(error);
+    reportRecordError(error, batchRows);
     return false;
 }
 
-void ResultsDatabase::reportRecordError(const QString& description)
+void ResultsDatabase::reportRecordError(const QString& description, qint64 lostRows)
 {
+    m_writeErrors += static_cast<uint64_t>(lostRows);
     // The same failure on every result would bury the operator in boxes.
     if (description == m_lastRecordError)
         return;

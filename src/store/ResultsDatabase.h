@@ -123,6 +123,7 @@ public:
     // since the last outage began because the memory held its bound.
     qsizetype bufferedRows() const { return static_cast<qsizetype>(m_pending.size()); }
     qint64 droppedRows() const { return m_dropped; }
+    uint64_t writeErrors() const override { return m_writeErrors; }
     qsizetype bufferLimit() const { return m_bufferLimit; }
     void setBufferLimit(qsizetype rows) { m_bufferLimit = std::max<qsizetype>(1, rows); }
     // Commits the batch under way (on a server, every result in memory).
@@ -217,7 +218,8 @@ private:
     void finishPrune();
     bool exec(const QString& statement, QString* error = nullptr);
     void showError(const QString& text);
-    void reportRecordError(const QString& description);
+    // Shows a failure to write results; `lostRows` rows were not written.
+    void reportRecordError(const QString& description, qint64 lostRows = 1);
     void closeConnection();
 
     OperatorPrompt& m_prompt;
@@ -242,6 +244,7 @@ private:
     std::deque<PendingRow> m_pending;
     qsizetype m_bufferLimit = kBufferRows;
     qint64 m_dropped = 0;
+    uint64_t m_writeErrors = 0; // results not written, since opening
     bool m_outage = false;
     QTimer m_reconnectTimer;
     // The connection attempt off the owner's thread: 0 under way, 1 the

@@ -112,6 +112,7 @@ void ResultsDatabase::queueRow(PendingRow&& row)
     // backlog shrinks by a batch per turn of the event loop.
     if (m_outage && static_cast<qsizetype>(m_pending.size()) >= m_bufferLimit) {
         ++m_dropped;
+        ++m_writeErrors;
         return;
     }
     m_pending.push_back(std::move(row));
