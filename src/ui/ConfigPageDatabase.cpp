@@ -16,6 +16,7 @@ namespace qm::ui {
 
 namespace {
 constexpr int kMaxPort = 65535;
+constexpr int kMaxKeepDays = 36500;
 }
 
 ConfigPageDatabase::ConfigPageDatabase(QWidget* parent)
@@ -34,6 +35,8 @@ ConfigPageDatabase::ConfigPageDatabase(QWidget* parent)
     m_name = NewTextEdit(QStringLiteral("databaseNameEdit"), this);
     m_user = NewTextEdit(QStringLiteral("databaseUserEdit"), this);
     m_password = NewTextEdit(QStringLiteral("databasePasswordEdit"), this, true);
+    m_keepDays = NewNumberEdit(QStringLiteral("databaseKeepDaysEdit"), this);
+    m_keepDays->setToolTip(QStringLiteral("Results older than this many days are removed; 0 keeps all."));
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("Database:"), this), 0, 0);
@@ -50,6 +53,8 @@ ConfigPageDatabase::ConfigPageDatabase(QWidget* parent)
         grid->addWidget(new QLabel(QString::fromLatin1(label), this), row, 0);
         grid->addWidget(edit, row++, 1);
     }
+    grid->addWidget(new QLabel(QStringLiteral("Keep Results (days):"), this), row, 0);
+    grid->addWidget(m_keepDays, row++, 1);
     grid->setRowStretch(row, 1);
     connect(m_browse, &QPushButton::clicked, this, &ConfigPageDatabase::browse);
     connect(m_driver, &QComboBox::currentIndexChanged, this, &ConfigPageDatabase::showDriver);
@@ -80,11 +85,14 @@ void ConfigPageDatabase::load(const SettingsStore& store)
     m_name->setText(target.name);
     m_user->setText(target.user);
     m_password->setText(target.password);
+    m_keepDays->setText(QString::number(LoadKeepDays(store)));
     showDriver();
 }
 
 QString ConfigPageDatabase::problem() const
 {
+    if (!ParseWholeNumber(m_keepDays->text(), kMaxKeepDays))
+        return WholeNumberMessage(QStringLiteral("days to keep results"), kMaxKeepDays);
     // 0 stands for the usual port.
     if (!onServer() || ParseWholeNumber(m_port->text(), kMaxPort))
         return {};
@@ -102,6 +110,7 @@ void ConfigPageDatabase::save(SettingsStore& store) const
     target.user = m_user->text().trimmed();
     target.password = m_password->text();
     SaveDatabaseServer(store, target);
+    SaveKeepDays(store, ParseWholeNumber(m_keepDays->text(), kMaxKeepDays).value_or(0));
 }
 
 void ConfigPageDatabase::browse()

@@ -34,6 +34,7 @@ private:
     QLineEdit* m_name;
     QLineEdit* m_user;
     QLineEdit* m_password;
+    QLineEdit* m_keepDays;
 };
 
 } // namespace qm::ui

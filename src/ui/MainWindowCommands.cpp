@@ -4,6 +4,7 @@
 #include "engine/HostRowCommands.h"
 #include "engine/MonitorSystem.h"
 #include "platform/OperatorPrompt.h"
+#include "store/ConfigSections.h"
 #include "store/HostStore.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConfigureSheet.h"
@@ -70,6 +71,9 @@ void MainWindow::onConfigure()
 {
     auto* sheet = new ConfigureSheet(m_system.store(), this, &m_prompt);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
+    // Retention applies at once; the other settings at the next Start or use.
+    connect(sheet, &QDialog::accepted, this,
+            [this] { m_system.database().setKeepDays(LoadKeepDays(m_system.store())); });
     sheet->open();
 }
 

@@ -2,6 +2,7 @@
 #include "support/HostRows.h"
 #include "support/ServerProcess.h"
 #include "support/UiFixture.h"
+#include "ui/ConfigureSheet.h"
 #include "ui/HealthIcons.h"
 #include "ui/HostListView.h"
 #include "ui/HostWizard.h"
@@ -11,9 +12,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QTabWidget>
 #include <QTest>
 
 namespace qm::test {
@@ -345,6 +348,15 @@ TEST_F(MainWindowTest, CheckedHostsResultsReachTheMessagePaneUntilTheLogsAreClea
     EXPECT_EQ(recorded(), 0);
     EXPECT_EQ(m_system->pane().rowCount(), 0);
     EXPECT_EQ(m_prompt.texts(), std::vector<std::string>{"3 Records Deleted"});
+
+    // Retention set on the configuration sheet applies to the open database at once.
+    m_window->action(ui::MainWindow::Configure)->trigger();
+    auto* sheet = m_window->findChild<ui::ConfigureSheet*>();
+    ASSERT_NE(sheet, nullptr);
+    Find<QTabWidget>(*sheet, "configTabs")->setCurrentWidget(Find<QWidget>(*sheet, "configPageDatabase"));
+    Find<QLineEdit>(*sheet, "databaseKeepDaysEdit")->setText(QStringLiteral("30"));
+    Find<QPushButton>(*sheet, "okButton")->click();
+    EXPECT_EQ(m_system->database().keepDays(), 30);
 }
 
 } // namespace
