@@ -51,19 +51,6 @@ protected:
     ScriptedPrompt m_prompt;
 };
 
-void SendDatagram(int port, const std::string& bytes)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    int size = 1 << 20;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
-    ::close(fd);
-}
-
 } // namespace
 
 TEST_F(ToolsSyslog, RealClientMessagesBecomeRecords)
@@ -111,7 +98,7 @@ TEST_F(ToolsSyslog, LargestDatagramIsTakenWhole)
     ASSERT_TRUE(receiver.listening());
     // 65507 bytes is the most one IPv4 UDP datagram carries.
     const std::string body(65507 - 4, 'z');
-    SendDatagram(m_port, "<14>" + body);
+    ASSERT_TRUE(SendLoopbackDatagram(m_port, "<14>" + body));
     const auto records = Collect(receiver, 1);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, body);
@@ -138,7 +125,7 @@ TEST_F(ToolsSyslog, BusyPortIsToldOnceAndRetriedQuietly)
     ::close(blocker);
     receiver.cycle({});
     EXPECT_TRUE(receiver.listening());
-    SendDatagram(m_port, "<11>disk full");
+    ASSERT_TRUE(SendLoopbackDatagram(m_port, "<11>disk full"));
     const auto records = Collect(receiver, 1);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, "disk full");
