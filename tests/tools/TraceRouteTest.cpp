@@ -1,14 +1,12 @@
-#include "support/Command.h"
-#include "support/RecordingSink.h"
-#include "support/ServerProcess.h"
 #include "probes/ProbeSocket.h"
+#include "support/RecordingSink.h"
+#include "support/RouterChain.h"
 #include "tools/TraceRoute.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <regex>
-#include <unistd.h>
 
 #ifndef QM_TOOLS_HELPER
 #error "QM_TOOLS_HELPER must name the helper program"
@@ -22,109 +20,35 @@ namespace {
 // Four network namespaces of the test's own in a row:
 //   client 10.201.1.2 - 10.201.1.1 router one 10.201.2.1 - 10.201.2.2 router two
 //   10.201.3.1 - 10.201.3.2 target
-// The client resolves the routers' names from a hosts file of its own and
-// has no name server but its own loopback. It cannot send to 10.201.8.0/24
-// (an unreachable route); router two drops what is sent to 10.201.3.9.
-// Everything is removed on destruction, also when a test fails.
-class TraceNetwork
+// The client cannot send to 10.201.8.0/24 (an unreachable route); router two
+// drops what is sent to 10.201.3.9.
+class TraceNetwork : public RouterChain
 {
 public:
     TraceNetwork()
+        : RouterChain(4, "127.0.0.1 localhost\n"
+                         "10.201.1.1 qm-router-one\n10.201.2.1 qm-router-one-east\n"
+                         "10.201.2.2 qm-router-two\n10.201.3.1 qm-router-two-east\n"
+                         "10.201.3.2 qm-target\n10.201.3.9 qm-dropped\n"
+                         "10.201.8.8 qm-nowhere qm-nowhere-alias\n")
     {
-        static int counter = 0;
-        const std::string id = std::to_string(::getpid()) + "-" + std::to_string(++counter);
-        const std::string shortId = std::to_string(::getpid() % 100000) + std::to_string(counter % 10);
-        m_client = "qmtc-" + id;
-        m_names = {m_client, "qmtr1-" + id, "qmtr2-" + id, "qmtt-" + id};
-        const std::string& c = m_names[0];
-        const std::string& r1 = m_names[1];
-        const std::string& r2 = m_names[2];
-        const std::string& t = m_names[3];
-        const std::string v = "qv" + shortId;
-        m_etc = "/etc/netns/" + m_client;
-
-        for (const auto& ns : m_names)
-            step("ip netns add " + ns);
-        step("ip link add " + v + "a netns " + c + " type veth peer name " + v + "b netns " + r1);
-        step("ip link add " + v + "c netns " + r1 + " type veth peer name " + v + "d netns " + r2);
-        step("ip link add " + v + "e netns " + r2 + " type veth peer name " + v + "f netns " + t);
-        address(c, v + "a", "10.201.1.2/24");
-        address(r1, v + "b", "10.201.1.1/24");
-        address(r1, v + "c", "10.201.2.1/24");
-        address(r2, v + "d", "10.201.2.2/24");
-        address(r2, v + "e", "10.201.3.1/24");
-        address(t, v + "f", "10.201.3.2/24");
-        for (const auto& ns : m_names)
-            step("ip -n " + ns + " link set lo up");
-        step("ip -n " + c + " route add default via 10.201.1.1");
-        step("ip -n " + c + " route add unreachable 10.201.8.0/24");
-        step("ip -n " + r1 + " route add 10.201.3.0/24 via 10.201.2.2");
+        step("ip -n " + name(0) + " route add unreachable 10.201.8.0/24");
+        step("ip -n " + name(1) + " route add 10.201.3.0/24 via 10.201.2.2");
         // 10.201.9.0/24 loops between the routers: it is never reached.
-        step("ip -n " + r1 + " route add 10.201.9.0/24 via 10.201.2.2");
-        step("ip -n " + r2 + " route add default via 10.201.2.1");
-        step("ip -n " + t + " route add default via 10.201.3.1");
-        for (const auto& router : {r1, r2}) {
-            // New namespaces do not forward, and limit their ICMP errors.
-            step("ip netns exec " + router + " sysctl -qw net.ipv4.ip_forward=1");
-            step("ip netns exec " + router + " sysctl -qw net.ipv4.icmp_ratelimit=0");
-            step("ip netns exec " + router + " sysctl -qw net.ipv4.conf.all.send_redirects=0");
-        }
-        step("ip -n " + r2 + " route add blackhole 10.201.3.9/32");
-        step("mkdir -p " + m_etc);
-        WriteFile(m_etc + "/hosts", "127.0.0.1 localhost\n"
-                                    "10.201.1.1 qm-router-one\n10.201.2.1 qm-router-one-east\n"
-                                    "10.201.2.2 qm-router-two\n10.201.3.1 qm-router-two-east\n"
-                                    "10.201.3.2 qm-target\n10.201.3.9 qm-dropped\n"
-                                    "10.201.8.8 qm-nowhere qm-nowhere-alias\n");
-        WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
+        step("ip -n " + name(1) + " route add 10.201.9.0/24 via 10.201.2.2");
+        step("ip -n " + name(2) + " route add blackhole 10.201.3.9/32");
+        router(1);
+        router(2);
     }
-
-    ~TraceNetwork()
-    {
-        for (const auto& ns : m_names)
-            RunCommand("ip netns del " + ns + " 2>/dev/null", 30);
-        if (!m_etc.empty())
-            RunCommand("rm -rf " + m_etc, 30);
-    }
-
-    TraceNetwork(const TraceNetwork&) = delete;
-    TraceNetwork& operator=(const TraceNetwork&) = delete;
-
-    bool ok() const { return m_ok; }
-    const std::string& log() const { return m_log; }
 
     // Runs the helper in the client namespace; without raw sockets it may
     // only use the datagram ICMP socket.
     std::string helper(const std::string& args, bool withoutRawSockets = false) const
     {
         const std::string drop = withoutRawSockets ? "setpriv --inh-caps=-net_raw --bounding-set=-net_raw " : "";
-        return RunCommand("ip netns exec " + m_client + " " + drop + QM_TOOLS_HELPER + " " + args).output;
+        return runInClient(drop + QM_TOOLS_HELPER + " " + args, 120).output;
     }
-    void allowDatagramIcmp()
-    {
-        step("ip netns exec " + m_client + " sysctl -qw \"net.ipv4.ping_group_range=0 0\"");
-    }
-
-private:
-    void step(const std::string& command)
-    {
-        const CommandResult r = RunCommand(command, 30);
-        if (r.status != 0) {
-            m_ok = false;
-            m_log += "$ " + command + "\n" + r.output;
-        }
-    }
-    void address(const std::string& ns, const std::string& dev, const std::string& cidr)
-    {
-        step("ip -n " + ns + " addr add " + cidr + " dev " + dev);
-        step("ip -n " + ns + " link set " + dev + " up");
-    }
-
-    std::vector<std::string> m_names;
-    std::string m_client;
-    std::string m_etc;
-    bool m_ok = true;
-    std::string m_log;
+    void allowDatagramIcmp() { step("ip netns exec " + name(0) + " sysctl -qw \"net.ipv4.ping_group_range=0 0\""); }
 };
 
 // The report part of the helper's output (it ends with a marker line); with
