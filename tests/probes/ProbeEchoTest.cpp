@@ -32,11 +32,6 @@ using test::TestNamespace;
 using test::Texts;
 using Check = EchoReplyCheck;
 
-uint16_t MyIdentifier()
-{
-    return static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
-}
-
 // An ICMP message: type, code, identifier and sequence (little-endian), then
 // the payload; the checksum is filled in.
 std::vector<uint8_t> IcmpMessage(uint8_t type, uint16_t id, uint16_t sequence, const std::vector<uint8_t>& payload,
@@ -180,7 +175,7 @@ TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
     uint16_t identifier = 0;
     std::string captureError;
     const std::string entered = ns.run([&] {
-        identifier = MyIdentifier();
+        identifier = static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
         // A plain raw socket sees the requests the probe sends to itself.
         const int capture = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
         if (capture < 0) {

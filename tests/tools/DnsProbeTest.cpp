@@ -21,11 +21,6 @@ using namespace qm::test;
 
 namespace {
 
-uint16_t Be16(const std::string& s, std::size_t at)
-{
-    return static_cast<uint16_t>((uint8_t(s[at]) << 8) | uint8_t(s[at + 1]));
-}
-
 std::string Be16Bytes(int v)
 {
     return {char((v >> 8) & 0xFF), char(v & 0xFF)};
@@ -56,7 +51,7 @@ std::pair<std::string, int> Question(const std::string& q)
         name += (name.empty() ? "" : ".") + q.substr(at + 1, length);
         at += length + 1;
     }
-    return {name, at + 3 <= q.size() ? Be16(q, at + 1) : -1};
+    return {name, at + 3 <= q.size() ? (uint8_t(q[at + 1]) << 8) | uint8_t(q[at + 2]) : -1};
 }
 
 Texts Probe(int port, const std::string& name, OperatorPrompt* prompt = nullptr)
