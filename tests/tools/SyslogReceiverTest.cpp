@@ -1,6 +1,7 @@
 #include "support/Command.h"
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSink.h"
+#include "support/ScratchDir.h"
 #include "support/ServerProcess.h"
 #include "tools/SyslogReceiver.h"
 
@@ -162,11 +163,10 @@ TEST(ToolsSyslogService, MissingServiceIsToldOnceAndRetried)
 {
     // A mount namespace whose services database is empty, and a network
     // namespace of its own should the lookup succeed all the same.
-    const std::string empty = "/tmp/qm-tools-services-" + std::to_string(::getpid());
-    WriteFile(empty, "");
-    const CommandResult r = RunCommand("unshare --mount --net sh -c \"mount --bind " + empty + " /etc/services && "
-                                       + QM_TOOLS_HELPER + " syslog-cycles 5\"");
-    ::unlink(empty.c_str());
+    const ScratchDir dir("qm-tools-services");
+    WriteFile(dir / "services", "");
+    const CommandResult r = RunCommand("unshare --mount --net sh -c \"mount --bind " + dir / "services" +
+                                       " /etc/services && " + QM_TOOLS_HELPER + " syslog-cycles 5\"");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "prompt: could not find service syslog/udp, network logging disabled\nlistening: 0\n");
 }
