@@ -310,11 +310,7 @@ TEST_F(MonitorCliTest, SyslogEntriesReceiveRecordsFromTheirSenderOnlyUntilTermin
     ASSERT_TRUE(monitor.waitForStarted());
     ASSERT_TRUE(WaitForUdpPort(port.toInt(), 5s));
     // A sender that no SYSLOG entry names changes nothing.
-    const QString stranger = QStringLiteral("import socket; s = socket.socket(socket.AF_INET, "
-                                            "socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0)); "
-                                            "s.sendto(b'<11>from a stranger', ('127.0.0.1', %1))")
-                                 .arg(port);
-    EXPECT_EQ(QProcess::execute("/usr/bin/python3", {"-c", stranger}), 0);
+    ASSERT_TRUE(SendLoopbackDatagram(port.toInt(), "<11>from a stranger", "127.0.0.5"));
     for (const QStringList& extra : {QStringList{"-p", "user.err", "disk failing"},
                                      QStringList{"--rfc3164", "-p", "local7.err", "async line"},
                                      QStringList{"-p", "syslog.info", "all good"}})

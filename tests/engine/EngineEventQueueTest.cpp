@@ -4,6 +4,7 @@
 
 #include "engine/EngineEventQueue.h"
 #include "platform/CancelToken.h"
+#include "support/HostRows.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::unique_ptr<ProbeResult> Numbered(int n)
-{
-    auto r = std::make_unique<ProbeResult>();
-    r->responseTime = static_cast<uint32_t>(n);
-    return r;
-}
-
 TEST(EngineEventQueueTest, FullQueueSlowsProducersButLosesAndReordersNothing)
 {
     constexpr int kProducers = 4;
@@ -33,7 +27,7 @@ TEST(EngineEventQueueTest, FullQueueSlowsProducersButLosesAndReordersNothing)
     for (int p = 1; p <= kProducers; ++p)
         producers.emplace_back([&queue, p] {
             for (int i = 0; i < kEach; ++i) {
-                queue.reportSuccess(static_cast<uint32_t>(p), Numbered(i));
+                queue.reportSuccess(static_cast<uint32_t>(p), MakeResult("", static_cast<uint32_t>(i)));
                 queue.postStatus(static_cast<uint32_t>(p), StatusSleeping);
             }
         });
@@ -69,7 +63,7 @@ TEST(EngineEventQueueTest, StopFreesAProducerWaitingOnAFullQueueAndKeepsItsEvent
     auto producer = std::async(std::launch::async, [&] {
         const EngineEventQueue::WorkerScope scope(&stop);
         for (int i = 0; i < 3; ++i)
-            queue.reportFailure(7, Numbered(i));
+            queue.reportFailure(7, MakeResult("", static_cast<uint32_t>(i)));
     });
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (queue.waitingPosters() == 0 && std::chrono::steady_clock::now() < deadline)

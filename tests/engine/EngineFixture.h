@@ -41,6 +41,23 @@ public:
     std::vector<Notification> sent;
 };
 
+// A notification's kind and each thing it does, a line each, to compare whole.
+inline std::string Describe(const Notification& n)
+{
+    QStringList parts{n.kind == Notification::Down ? "down" : "up"};
+    if (n.desktop)
+        parts << "desktop: " + n.desktopSummary + " | " + n.desktopBody;
+    if (n.page)
+        parts << "page: " + n.pagerSequence;
+    if (n.sound)
+        parts << "sound: " + n.soundFile;
+    if (n.mail)
+        parts << "mail from " + n.mailFrom + " to " + n.mailTo + " via " + n.mailServer + ": " + n.subject + "\n" + n.body;
+    if (!n.traceRouteHost.isEmpty())
+        parts << "trace route: " + n.traceRouteHost;
+    return parts.join('\n').toStdString();
+}
+
 // A host list, message pane and controller over a temporary settings file.
 class EngineFixture : public ::testing::Test
 {
@@ -76,17 +93,9 @@ protected:
     // main thread would.
     void success(uint32_t tid, const std::string& message, uint32_t ms)
     {
-        auto r = std::make_unique<ProbeResult>();
-        r->message = message;
-        r->responseTime = ms;
-        controller().OnPollSuccess(tid, std::move(r));
+        controller().OnPollSuccess(tid, MakeResult(message, ms));
     }
-    void failure(uint32_t tid, const std::string& message)
-    {
-        auto r = std::make_unique<ProbeResult>();
-        r->message = message;
-        controller().OnPollFailure(tid, std::move(r));
-    }
+    void failure(uint32_t tid, const std::string& message) { controller().OnPollFailure(tid, MakeResult(message)); }
 
     QTemporaryDir m_dir;
     SettingsStore m_settings{m_dir.filePath("settings.ini")};

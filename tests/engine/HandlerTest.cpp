@@ -18,13 +18,7 @@ protected:
     }
     QString text(int row, int col) const { return m_hosts.text(row, col); }
     // A success that asks for attention (a certificate near its end).
-    void warning(uint32_t tid)
-    {
-        auto r = std::make_unique<ProbeResult>();
-        r->message = "Success, soon due";
-        r->warning = true;
-        controller().OnPollSuccess(tid, std::move(r));
-    }
+    void warning(uint32_t tid) { controller().OnPollSuccess(tid, MakeResult("Success, soon due", 0, true)); }
 };
 
 TEST_F(HandlerTest, SuccessAndFailureUpdateTheRowStatisticsAndFormats)
@@ -146,21 +140,14 @@ TEST_F(HandlerTest, DownAfterSensitivityFailuresAndUpOnNextSuccess)
     EXPECT_EQ(text(r, ColFloatStat), "1");
     EXPECT_TRUE(m_hosts.isChecked(r));
     ASSERT_EQ(m_notifier.sent.size(), 1u);
-    const Notification& down = m_notifier.sent[0];
-    EXPECT_EQ(down.kind, Notification::Down);
-    EXPECT_TRUE(down.page);
-    EXPECT_EQ(down.pagerSequence, "555,,123#");
-    EXPECT_FALSE(down.sound);
-    EXPECT_TRUE(down.mail);
-    EXPECT_EQ(down.subject, "HOST DOWN: mail.lan");
-    EXPECT_EQ(down.mailFrom, "monitor@lan");
-    EXPECT_EQ(down.mailTo, "ops@lan");
-    EXPECT_EQ(down.traceRouteHost, "mail.lan");
     // The down mail counts this failure and reads "Error"; no nickname line.
-    EXPECT_EQ(down.body,
-              "Host: mail.lan\nAddress: mail.lan\nProtocol: SMTP\nPort: 25\nTime: Error\n"
-              "Last Messge: 554 go away\nNumber of Polls: 13\nNumber of Failures: 11\n"
-              "Percentage of Failures: 84.62%\n");
+    const std::string mail = "mail from monitor@lan to ops@lan via smtp.lan: ";
+    const std::string host = "Host: mail.lan\nAddress: mail.lan\nProtocol: SMTP\nPort: 25\n";
+    EXPECT_EQ(Describe(m_notifier.sent[0]),
+              "down\ndesktop: HOST DOWN: mail.lan | SMTP port 25\n554 go away\npage: 555,,123#\n" + mail +
+                  "HOST DOWN: mail.lan\n" + host +
+                  "Time: Error\nLast Messge: 554 go away\nNumber of Polls: 13\nNumber of Failures: 11\n"
+                  "Percentage of Failures: 84.62%\n\ntrace route: mail.lan");
 
     // Down stays down without more notifications.
     failure(4003, "Connect Failed");
@@ -172,12 +159,10 @@ TEST_F(HandlerTest, DownAfterSensitivityFailuresAndUpOnNextSuccess)
     EXPECT_EQ(text(r, ColFloatStat), "0");
     EXPECT_EQ(m_hosts.image(r), 10);
     ASSERT_EQ(m_notifier.sent.size(), 2u);
-    const Notification& up = m_notifier.sent[1];
-    EXPECT_EQ(up.kind, Notification::Up);
-    EXPECT_FALSE(up.page);
-    EXPECT_EQ(up.subject, "HOST UP: mail.lan");
-    EXPECT_TRUE(up.body.contains("Time: 42 msec\nLast Messge: 220 back\nNumber of Polls: 14\n"));
-    EXPECT_TRUE(up.traceRouteHost.isEmpty());
+    EXPECT_EQ(Describe(m_notifier.sent[1]),
+              "up\ndesktop: HOST UP: mail.lan | SMTP port 25\n220 back\n" + mail + "HOST UP: mail.lan\n" + host +
+                  "Time: 42 msec\nLast Messge: 220 back\nNumber of Polls: 14\nNumber of Failures: 12\n"
+                  "Percentage of Failures: 85.71%\n");
     EXPECT_EQ(text(r, ColPolls), "15");
 }
 
@@ -208,16 +193,16 @@ TEST_F(HandlerTest, DownOnFifthRowFloatsItToTopKeepingEverything)
     EXPECT_EQ(text(1, ColHost), "other0");
 
     // The row now checked gets pane lines: the down failure itself added one.
+    // Text, image, time and the stamp's length of the newest line.
+    const auto newest = [&] {
+        const auto& l = m_pane.line(0);
+        return QStringList{l.text, QString::number(l.image), l.respTime, QString::number(l.timeStamp.size())};
+    };
     ASSERT_EQ(m_pane.rowCount(), 1);
-    EXPECT_EQ(m_pane.line(0).text, "POP3//fifth:110 -ERR two");
-    EXPECT_EQ(m_pane.line(0).image, kHealthWorst);
-    EXPECT_EQ(m_pane.line(0).respTime, "Error");
+    EXPECT_EQ(newest(), (QStringList{"POP3//fifth:110 -ERR two", QString::number(kHealthWorst), "Error", "18"}));
     success(4006, "+OK", 25);
     ASSERT_EQ(m_pane.rowCount(), 2);
-    EXPECT_EQ(m_pane.line(0).text, "POP3//fifth:110 +OK");
-    EXPECT_EQ(m_pane.line(0).image, 0);
-    EXPECT_EQ(m_pane.line(0).respTime, "25");
-    EXPECT_EQ(m_pane.line(0).timeStamp.size(), QString("06 Dec 26 12:00:00").size());
+    EXPECT_EQ(newest(), (QStringList{"POP3//fifth:110 +OK", "0", "25", "18"})); // "06 Dec 26 12:00:00"
 }
 
 TEST_F(HandlerTest, DesktopNotificationsFollowTheirOwnSwitchNotTheRowsNotifyEnable)
@@ -233,16 +218,8 @@ TEST_F(HandlerTest, DesktopNotificationsFollowTheirOwnSwitchNotTheRowsNotifyEnab
     failure(4014, "Connect Failed");
     success(4014, "* OK ready", 12);
     ASSERT_EQ(m_notifier.sent.size(), 2u);
-    const Notification& down = m_notifier.sent[0];
-    EXPECT_TRUE(down.desktop);
-    EXPECT_FALSE(down.page || down.sound || down.mail);
-    EXPECT_EQ(down.desktopSummary, "HOST DOWN: db (db.lan)");
-    EXPECT_EQ(down.desktopBody, "IMAP4 port 143\nConnect Failed");
-    const Notification& up = m_notifier.sent[1];
-    EXPECT_EQ(up.kind, Notification::Up);
-    EXPECT_TRUE(up.desktop);
-    EXPECT_EQ(up.desktopSummary, "HOST UP: db (db.lan)");
-    EXPECT_EQ(up.desktopBody, "IMAP4 port 143\n* OK ready");
+    EXPECT_EQ(Describe(m_notifier.sent[0]), "down\ndesktop: HOST DOWN: db (db.lan) | IMAP4 port 143\nConnect Failed");
+    EXPECT_EQ(Describe(m_notifier.sent[1]), "up\ndesktop: HOST UP: db (db.lan) | IMAP4 port 143\n* OK ready");
 
     // Switched off, read at the next transition: no notification at all.
     m_settings.writeInt("ConfigNotificationDefaults", "DESKTOP_NOTIFY", 0);

@@ -1,12 +1,9 @@
 // The dialogue probes, run by their protocol names, against real servers from
 // Debian packages.
-#include "mailprobes/MailDaemon.h"
 #include "probes/ProbeRun.h"
+#include "support/MailDaemon.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace qm::test {
 namespace {
@@ -31,15 +28,8 @@ ProbeRun Probe(const char* protocol, const std::string& host, int port, const Lo
 // status code.
 std::string Greeting(int port, const std::string& code)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ScriptedConnection conn(fd);
-    std::string line;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0)
-        line = TrimText(conn.receiveUntil("\n", std::chrono::milliseconds(5000)));
+    ScriptedConnection conn(ConnectLoopback(port));
+    const std::string line = conn.fd() < 0 ? "" : TrimText(conn.receiveUntil("\n"));
     conn.close();
     EXPECT_EQ(line.rfind(code, 0), 0u) << "greeting: " << line;
     return line;

@@ -1,19 +1,19 @@
 #include "notify/AlertMailer.h"
 
 #include "ScriptedSmtp.h"
-#include "mailprobes/MailDaemon.h"
 #include "probes/ProbeSocket.h"
+#include "support/MailDaemon.h"
 #include "support/EventPump.h"
 #include "support/RecordingSink.h"
 #include "support/ServerProcess.h"
 #include "support/TestNamespace.h"
+#include "support/TimeZoneScope.h"
 
 #include <gtest/gtest.h>
 
 #include <poll.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <regex>
 #include <sys/socket.h>
@@ -41,8 +41,7 @@ TEST(AlertMailerTest, HeloNameAndDateHeader)
     EXPECT_EQ(HeloName(""), "");
 
     // The date in the local zone, with its offset.
-    const char* tz = std::getenv("TZ");
-    const std::string previous = tz ? tz : "";
+    test::TimeZoneScope scope("UTC0");
     const std::vector<std::tuple<const char*, std::time_t, const char*>> zones = {
         {"EST5", 0, "Wed, 31 Dec 1969 19:00:00 -0500"},
         {"IST-5:30", 86400 * 40 + 3600, "Tue, 10 Feb 1970 06:30:00 +0530"},
@@ -50,15 +49,9 @@ TEST(AlertMailerTest, HeloNameAndDateHeader)
         {"UTC0", 1700000000, "Tue, 14 Nov 2023 22:13:20 +0000"},
     };
     for (const auto& [zone, time, text] : zones) {
-        ::setenv("TZ", zone, 1);
-        ::tzset();
+        scope.set(zone);
         EXPECT_EQ(MailDateText(time), text) << zone;
     }
-    if (tz)
-        ::setenv("TZ", previous.c_str(), 1);
-    else
-        ::unsetenv("TZ");
-    ::tzset();
 }
 
 TEST(AlertMailerTest, DialoguesOnTheWire)

@@ -15,6 +15,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <optional>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <sys/socket.h>
@@ -31,11 +32,6 @@ using test::ReportTexts;
 using test::TestNamespace;
 using test::Texts;
 using Check = EchoReplyCheck;
-
-uint16_t MyIdentifier()
-{
-    return static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
-}
 
 // An ICMP message: type, code, identifier and sequence (little-endian), then
 // the payload; the checksum is filled in.
@@ -158,14 +154,23 @@ TEST(CheckEchoReply, ClassifiesEachDatagram)
 
 TEST(ProbeEcho, EchoTimeAndTheWaitLimitFollowTheProbesClock)
 {
+    // In a namespace of the test's own, where no other prober's datagrams
+    // reach the socket and take clock readings.
+    TestNamespace ns;
+    ASSERT_EQ(ns.error(), "");
     const auto echo = [](ProbeSocket& p) { p.ProbeEcho("127.0.0.1"); };
-    // Readings: timestamp t, wait start t+100, reply classified at t+200.
-    const test::ProbeRun answered(echo, FakeClock(7000, 100));
-    EXPECT_EQ(answered.texts, Texts{"ok: Success"});
-    EXPECT_EQ(answered.responseTime, 200u);
-    // The same reply, but the clock says 600 ms passed since the send, across
-    // the wrap of the tick.
-    EXPECT_EQ(test::ProbeRun(echo, FakeClock(0xFFFFFE00u, 300)).texts, Texts{"fail: Timed out"});
+    std::optional<test::ProbeRun> answered, late;
+    ASSERT_EQ(ns.run([&] {
+        // Readings: timestamp t, wait start t+100, reply classified at t+200.
+        answered.emplace(echo, FakeClock(7000, 100));
+        // The same reply, but the clock says 600 ms passed since the send,
+        // across the wrap of the tick.
+        late.emplace(echo, FakeClock(0xFFFFFE00u, 300));
+    }),
+              "");
+    EXPECT_EQ(answered->texts, Texts{"ok: Success"});
+    EXPECT_EQ(answered->responseTime, 200u);
+    EXPECT_EQ(late->texts, Texts{"fail: Timed out"});
 }
 
 // The second probe goes by name; both are answered by the loopback. Between
@@ -180,7 +185,7 @@ TEST(ProbeEcho, RequestsOnTheWireCarryTheSequenceTimestampAndData)
     uint16_t identifier = 0;
     std::string captureError;
     const std::string entered = ns.run([&] {
-        identifier = MyIdentifier();
+        identifier = static_cast<uint16_t>(CurrentThreadId() & 0xFFFF);
         // A plain raw socket sees the requests the probe sends to itself.
         const int capture = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
         if (capture < 0) {

@@ -2,12 +2,14 @@
 // lighttpd; nginx also over TLS with certificates of a test authority).
 // ProbeDispatchTest has the replies they do not give.
 #include "probes/ProbeRun.h"
+#include "support/ScratchDir.h"
 #include "support/ServerProcess.h"
 #include "support/TestCertificates.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <regex>
 #include <sys/stat.h>
 
@@ -52,14 +54,11 @@ protected:
         s_problem.clear();
         if (s_problem = test::RequireProgram(kHtpasswd, "apache2-utils"); !s_problem.empty())
             return;
-        char tmpl[] = "/tmp/qm-web-XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr) {
-            s_problem = "mkdtemp failed";
+        s_scratch.emplace("qm-web");
+        if ((s_dir = s_scratch->path()).empty()) {
+            s_problem = "cannot create a scratch directory under /tmp";
             return;
         }
-        s_dir = tmpl;
-        // Workers drop to an unprivileged user: they must read the site.
-        ::chmod(s_dir.c_str(), 0755);
         std::filesystem::create_directory(s_dir + "/www");
         test::WriteFile(s_dir + "/www/index.html", "<html>up</html>\n");
         const std::string htpasswd = s_dir + "/htpasswd";
@@ -208,14 +207,14 @@ protected:
         for (WebServer& s : s_servers)
             s.process.reset();
         ::unsetenv("SSL_CERT_FILE");
-        if (!s_dir.empty())
-            std::filesystem::remove_all(s_dir);
+        s_scratch.reset();
         s_dir.clear();
     }
 
     void SetUp() override { ASSERT_EQ(s_problem, ""); }
 
     static inline std::string s_problem;
+    static inline std::optional<test::ScratchDir> s_scratch;
     static inline std::string s_dir;
     static inline WebServer s_servers[3]{
         {"nginx", "/usr/sbin/nginx", "nginx-light", R"(nginx/[\d.]+)"},

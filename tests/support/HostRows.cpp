@@ -21,4 +21,13 @@ HostTexts MakeRow(const QString& host, const QString& protocol, int port, int fr
     return t;
 }
 
+std::unique_ptr<ProbeResult> MakeResult(const std::string& message, uint32_t ms, bool warning)
+{
+    auto r = std::make_unique<ProbeResult>();
+    r->message = message;
+    r->responseTime = ms;
+    r->warning = warning;
+    return r;
+}
+
 } // namespace qm::test

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -16,7 +15,7 @@ namespace {
 const char* const kPython = "/usr/bin/python3";
 } // namespace
 
-MaildirSmtpServer::MaildirSmtpServer(int port)
+MaildirSmtpServer::MaildirSmtpServer(int port) : m_dir("qm-notify-mta")
 {
     m_error = RequireProgram(kPython, "python3");
     if (!m_error.empty())
@@ -27,18 +26,16 @@ MaildirSmtpServer::MaildirSmtpServer(int port)
                   " (scripts/install-deps.sh does)";
         return;
     }
-    char tmpl[] = "/tmp/qm-notify-mta.XXXXXX";
-    if (!::mkdtemp(tmpl)) {
+    if (m_dir.path().empty()) {
         m_error = "cannot create a scratch directory";
         return;
     }
-    m_dir = tmpl;
     m_port = port != 0 ? port : FreeLoopbackPort();
     // -n: stay the user we are; the Mailbox handler delivers into a maildir.
     if (!m_process.start({kPython, "-m", "aiosmtpd", "-n", "-l",
                           "127.0.0.1:" + std::to_string(m_port), "-c", "aiosmtpd.handlers.Mailbox",
-                          m_dir + "/mail"},
-                         m_dir + "/server.log", {{"PYTHONDONTWRITEBYTECODE", "1"}})) {
+                          m_dir / "mail"},
+                         m_dir / "server.log", {{"PYTHONDONTWRITEBYTECODE", "1"}})) {
         m_error = "cannot start aiosmtpd";
         return;
     }
@@ -47,19 +44,10 @@ MaildirSmtpServer::MaildirSmtpServer(int port)
                   log();
 }
 
-MaildirSmtpServer::~MaildirSmtpServer()
-{
-    m_process.stop();
-    if (!m_dir.empty()) {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-}
-
 std::vector<std::string> MaildirSmtpServer::waitForMessages(std::size_t count,
                                                             std::chrono::milliseconds timeout) const
 {
-    const fs::path dir = m_dir + "/mail/new";
+    const fs::path dir = m_dir / "mail/new";
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         std::vector<std::pair<fs::file_time_type, std::string>> files;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/ScratchDir.h"
 #include "support/ServerProcess.h"
 
 #include <chrono>
@@ -18,7 +19,6 @@ class MaildirSmtpServer
 public:
     // port 0: a free one. A fixed port (25) is for a test's own namespace.
     explicit MaildirSmtpServer(int port = 0);
-    ~MaildirSmtpServer();
     MaildirSmtpServer(const MaildirSmtpServer&) = delete;
     MaildirSmtpServer& operator=(const MaildirSmtpServer&) = delete;
 
@@ -33,10 +33,10 @@ public:
                                              std::chrono::milliseconds timeout) const;
 
 private:
-    std::string m_dir;
+    ScratchDir m_dir;
     std::string m_error;
     int m_port = 0;
-    ServerProcess m_process;
+    ServerProcess m_process; // stopped before its directory goes
 };
 
 } // namespace qm::test

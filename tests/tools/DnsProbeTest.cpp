@@ -3,6 +3,7 @@
 #include "platform/ThreadId.h"
 #include "probes/ProbeRun.h"
 #include "support/RecordingPrompt.h"
+#include "support/ScratchDir.h"
 #include "support/ServerProcess.h"
 #include "support/UdpScriptedServer.h"
 #include "tools/DnsProbe.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -20,11 +20,6 @@ using namespace qm;
 using namespace qm::test;
 
 namespace {
-
-uint16_t Be16(const std::string& s, std::size_t at)
-{
-    return static_cast<uint16_t>((uint8_t(s[at]) << 8) | uint8_t(s[at + 1]));
-}
 
 std::string Be16Bytes(int v)
 {
@@ -56,7 +51,7 @@ std::pair<std::string, int> Question(const std::string& q)
         name += (name.empty() ? "" : ".") + q.substr(at + 1, length);
         at += length + 1;
     }
-    return {name, at + 3 <= q.size() ? Be16(q, at + 1) : -1};
+    return {name, at + 3 <= q.size() ? (uint8_t(q[at + 1]) << 8) | uint8_t(q[at + 2]) : -1};
 }
 
 Texts Probe(int port, const std::string& name, OperatorPrompt* prompt = nullptr)
@@ -97,7 +92,8 @@ TEST(ToolsDnsmasq, AnswersOfARealServer)
 {
     ASSERT_EQ(RequireProgram("/usr/sbin/dnsmasq", "dnsmasq-base"), "");
     const int port = FreeLoopbackPort(true);
-    const std::string conf = "/tmp/qm-tools-dnsmasq-" + std::to_string(::getpid()) + ".conf";
+    const ScratchDir dir("qm-tools-dnsmasq");
+    const std::string conf = dir / "dnsmasq.conf";
     WriteFile(conf, "port=" + std::to_string(port) + "\n"
                     "listen-address=127.0.0.1\nbind-interfaces\nno-resolv\nno-hosts\npid-file=\n"
                     "local=/test/\n"
@@ -108,7 +104,7 @@ TEST(ToolsDnsmasq, AnswersOfARealServer)
                     "ptr-record=3.2.1.10.in-addr.arpa,host.test\n"
                     "ptr-record=2.0.1.10.in-addr.arpa,short.test\n");
     ServerProcess server;
-    server.start({"/usr/sbin/dnsmasq", "-d", "-C", conf}, conf + ".log");
+    server.start({"/usr/sbin/dnsmasq", "-d", "-C", conf}, dir / "dnsmasq.log");
     ASSERT_TRUE(WaitForUdpPort(port, std::chrono::seconds(10))) << server.log();
     const std::string mx1 = "mx1.mailonly.test (priority=10) does mail for mailonly.test";
     const std::string mx2 = "mx2.mailonly.test (priority=20) does mail for mailonly.test";
@@ -140,9 +136,6 @@ TEST(ToolsDnsmasq, AnswersOfARealServer)
     EXPECT_TRUE(std::regex_match(nothing[0], std::regex(R"(fail: DNS A Record Query for nothing\.test failed\.  )"
                                                          R"(iStatus=\[\d+\] \(NXDOMAIN: no such name\))")))
         << nothing[0];
-    server.stop();
-    for (const std::string& file : {conf, conf + ".log"})
-        ::unlink(file.c_str());
 }
 
 TEST(ToolsDnsProbe, SilentServerTimesOutWithoutAMailQuery)
@@ -290,8 +283,8 @@ TEST(ToolsNsd, TheEntrysZonePassesAndEmptyRepliesTellWhy)
 {
     ASSERT_EQ(RequireProgram("/usr/sbin/nsd", "nsd"), "");
     const int port = FreeLoopbackPort(true);
-    const std::string dir = "/tmp/qm-tools-nsd-" + std::to_string(::getpid());
-    std::filesystem::create_directories(dir);
+    const ScratchDir scratch("qm-tools-nsd");
+    const std::string& dir = scratch.path();
     WriteFile(dir + "/zone", "$ORIGIN quillmere.test.\n@ 300 IN SOA ns admin 1 3600 600 86400 300\n"
                              "@ 300 IN NS ns\nns 300 IN A 10.9.1.1\nwww 300 IN A 10.9.1.2\n"
                              "text 300 IN TXT \"no address here\"\n");
@@ -336,6 +329,4 @@ TEST(ToolsNsd, TheEntrysZonePassesAndEmptyRepliesTellWhy)
             EXPECT_TRUE(m.ends_with("] (" + c.outcome + ")")) << m;
         }
     }
-    server.stop();
-    std::filesystem::remove_all(dir);
 }

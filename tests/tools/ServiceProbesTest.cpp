@@ -1,6 +1,7 @@
 // The small TCP service probes, run by their protocol names, against the
 // services of a real xinetd; and the bounds of every stream probe's waits.
 #include "probes/ProbeRun.h"
+#include "support/ScratchDir.h"
 #include "support/ServerProcess.h"
 #include "support/TestNamespace.h"
 #include "tools/ServiceProbes.h"
@@ -27,7 +28,7 @@ TEST(ToolsServiceProbes, RealServicesOfXinetd)
         ASSERT_EQ(RequireProgram(program, package), "");
     ASSERT_EQ(::access("/usr/share/games/fortunes/fortunes", R_OK), 0)
         << "the quotes are missing: install the Debian package fortunes-min (scripts/install-deps.sh does)";
-    const std::string base = "/tmp/qm-tools-xinetd-" + std::to_string(::getpid());
+    const ScratchDir dir("qm-tools-xinetd");
     // Each protocol, and how xinetd names and serves it.
     const std::pair<std::string, std::string> services[] = {
         {"TIME", "time\n{\n  type = INTERNAL UNLISTED\n  id = time-stream"},
@@ -43,9 +44,9 @@ TEST(ToolsServiceProbes, RealServicesOfXinetd)
         conf += "service " + service + "\n  socket_type = stream\n  protocol = tcp\n  wait = no\n  user = root\n"
                 "  port = " + std::to_string(port) + "\n  bind = 127.0.0.1\n}\n";
     }
-    WriteFile(base + ".conf", conf);
+    WriteFile(dir / "xinetd.conf", conf);
     ServerProcess xinetd;
-    xinetd.start({"/usr/sbin/xinetd", "-dontfork", "-pidfile", base + ".pid", "-f", base + ".conf"}, base + ".log");
+    xinetd.start({"/usr/sbin/xinetd", "-dontfork", "-pidfile", dir / "pid", "-f", dir / "xinetd.conf"}, dir / "log");
     for (const auto& [service, port] : ports)
         ASSERT_TRUE(WaitForTcpPort(port, 10s)) << service << ": " << xinetd.log();
     const auto probe = [&](const std::string& name) { return RunNamed(name, HostArgs("127.0.0.1", ports[name])); };
@@ -84,9 +85,6 @@ TEST(ToolsServiceProbes, RealServicesOfXinetd)
     ASSERT_EQ(telnet.size(), 1u);
     EXPECT_TRUE(telnet[0].starts_with("ok: ") && telnet[0].ends_with("login")) << telnet[0];
     EXPECT_NE(telnet[0].find("Linux"), std::string::npos) << telnet[0];
-    xinetd.stop();
-    for (const char* file : {".conf", ".pid", ".log"})
-        ::unlink((base + file).c_str());
 }
 
 TEST(ToolsTimeProbe, ValuesAroundTheEpochAndTheEra)

@@ -1,6 +1,7 @@
 #include "support/Command.h"
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSink.h"
+#include "support/ScratchDir.h"
 #include "support/ServerProcess.h"
 #include "tools/SyslogReceiver.h"
 
@@ -51,19 +52,6 @@ protected:
     ScriptedPrompt m_prompt;
 };
 
-void SendDatagram(int port, const std::string& bytes)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    int size = 1 << 20;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
-    ::close(fd);
-}
-
 } // namespace
 
 TEST_F(ToolsSyslog, RealClientMessagesBecomeRecords)
@@ -111,7 +99,7 @@ TEST_F(ToolsSyslog, LargestDatagramIsTakenWhole)
     ASSERT_TRUE(receiver.listening());
     // 65507 bytes is the most one IPv4 UDP datagram carries.
     const std::string body(65507 - 4, 'z');
-    SendDatagram(m_port, "<14>" + body);
+    ASSERT_TRUE(SendLoopbackDatagram(m_port, "<14>" + body));
     const auto records = Collect(receiver, 1);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, body);
@@ -138,7 +126,7 @@ TEST_F(ToolsSyslog, BusyPortIsToldOnceAndRetriedQuietly)
     ::close(blocker);
     receiver.cycle({});
     EXPECT_TRUE(receiver.listening());
-    SendDatagram(m_port, "<11>disk full");
+    ASSERT_TRUE(SendLoopbackDatagram(m_port, "<11>disk full"));
     const auto records = Collect(receiver, 1);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, "disk full");
@@ -175,11 +163,10 @@ TEST(ToolsSyslogService, MissingServiceIsToldOnceAndRetried)
 {
     // A mount namespace whose services database is empty, and a network
     // namespace of its own should the lookup succeed all the same.
-    const std::string empty = "/tmp/qm-tools-services-" + std::to_string(::getpid());
-    WriteFile(empty, "");
-    const CommandResult r = RunCommand("unshare --mount --net sh -c \"mount --bind " + empty + " /etc/services && "
-                                       + QM_TOOLS_HELPER + " syslog-cycles 5\"");
-    ::unlink(empty.c_str());
+    const ScratchDir dir("qm-tools-services");
+    WriteFile(dir / "services", "");
+    const CommandResult r = RunCommand("unshare --mount --net sh -c \"mount --bind " + dir / "services" +
+                                       " /etc/services && " + QM_TOOLS_HELPER + " syslog-cycles 5\"");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "prompt: could not find service syslog/udp, network logging disabled\nlistening: 0\n");
 }

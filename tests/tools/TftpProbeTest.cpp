@@ -1,6 +1,7 @@
 // The TFTP probe against tftpd-hpa on a loopback port, and against scripted
 // peers that stay silent or answer from elsewhere.
 #include "probes/ProbeRun.h"
+#include "support/ScratchDir.h"
 #include "support/ServerProcess.h"
 #include "support/UdpScriptedServer.h"
 #include "tools/ServiceProbes.h"
@@ -9,7 +10,6 @@
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <filesystem>
 #include <poll.h>
 #include <sys/stat.h>
 #include <thread>
@@ -20,17 +20,6 @@ using namespace qm::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A UDP socket bound to address:0.
-int BoundSocket(const char* address)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = ::inet_addr(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    return fd;
-}
 
 // One datagram within 5 s, and its sender; empty when none came.
 std::string Receive(int fd, sockaddr_in* from)
@@ -49,18 +38,17 @@ std::string Receive(int fd, sockaddr_in* from)
 TEST(ToolsTftpd, DataAndErrorAnswersBothMeanTheServerIsUp)
 {
     ASSERT_EQ(RequireProgram("/usr/sbin/in.tftpd", "tftpd-hpa"), "");
-    const std::string dir = "/tmp/qm-tools-tftp-" + std::to_string(::getpid());
-    ::mkdir(dir.c_str(), 0755);
-    WriteFile(dir + "/served", std::string(600, 'q'));
-    WriteFile(dir + "/secret", "not for you");
+    const ScratchDir dir("qm-tools-tftp");
+    WriteFile(dir / "served", std::string(600, 'q'));
+    WriteFile(dir / "secret", "not for you");
     // Files that are not readable by everyone are refused (the server sends
     // the system's error text under code 0).
-    ::chmod((dir + "/served").c_str(), 0644);
-    ::chmod((dir + "/secret").c_str(), 0600);
+    ::chmod((dir / "served").c_str(), 0644);
+    ::chmod((dir / "secret").c_str(), 0600);
     const int port = FreeLoopbackPort(true);
     ServerProcess server;
-    server.start({"/usr/sbin/in.tftpd", "-L", "-a", "127.0.0.1:" + std::to_string(port), "-s", dir},
-                 dir + ".log");
+    server.start({"/usr/sbin/in.tftpd", "-L", "-a", "127.0.0.1:" + std::to_string(port), "-s", dir.path()},
+                 dir / "tftpd.log");
     ASSERT_TRUE(WaitForUdpPort(port, 10s)) << server.log();
 
     const std::pair<std::string, std::string> cases[] = {
@@ -74,9 +62,6 @@ TEST(ToolsTftpd, DataAndErrorAnswersBothMeanTheServerIsUp)
         const ProbeRun run([&](ProbeSocket& p) { ProbeTftp(p, "127.0.0.1", port, file); });
         EXPECT_EQ(run.texts, Texts{expected}) << file;
     }
-    server.stop();
-    std::filesystem::remove_all(dir);
-    std::filesystem::remove(dir + ".log");
 }
 
 TEST(ToolsTftp, SilenceAndAnswersFromElsewhere)
@@ -94,26 +79,23 @@ TEST(ToolsTftp, SilenceAndAnswersFromElsewhere)
     // The request is answered first from another host, which does not count,
     // then from another port of the server's host, which does; the probe ends
     // that transfer.
-    const int server = BoundSocket("127.0.0.1");
-    const int stranger = BoundSocket("127.0.0.2");
-    const int transfer = BoundSocket("127.0.0.1");
-    sockaddr_in at{};
-    socklen_t length = sizeof(at);
-    ::getsockname(server, reinterpret_cast<sockaddr*>(&at), &length);
+    int serverPort = 0, transferPort = 0;
+    const int server = BindLoopback(SOCK_DGRAM, &serverPort);
+    const int transfer = BindLoopback(SOCK_DGRAM, &transferPort);
     std::string ended;
     std::thread peer([&] {
         sockaddr_in probe{};
         if (Receive(server, &probe) != std::string("\0\1boot.img\0octet\0", 17))
             return;
-        for (const auto& [fd, bytes] : {std::pair{stranger, std::string("\0\5\0\1File not found\0", 19)},
-                                        std::pair{transfer, std::string("\0\3\0\1abc", 7)}})
-            ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&probe), sizeof(probe));
+        SendLoopbackDatagram(ntohs(probe.sin_port), std::string("\0\5\0\1File not found\0", 19), "127.0.0.2");
+        const std::string data("\0\3\0\1abc", 7);
+        ::sendto(transfer, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&probe), sizeof(probe));
         ended = Receive(transfer, &probe);
     });
-    const ProbeRun answered([&](ProbeSocket& p) { ProbeTftp(p, "127.0.0.1", ntohs(at.sin_port), "boot.img", quick); });
+    const ProbeRun answered([&](ProbeSocket& p) { ProbeTftp(p, "127.0.0.1", serverPort, "boot.img", quick); });
     peer.join();
-    for (const int fd : {server, stranger, transfer})
-        ::close(fd);
+    ::close(server);
+    ::close(transfer);
     EXPECT_EQ(answered.texts, Texts{"ok: TFTP: DATA block 1, 3 bytes"});
     EXPECT_EQ(ended, std::string("\0\5\0\0probe done\0", 15));
 }

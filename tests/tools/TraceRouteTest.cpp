@@ -1,15 +1,12 @@
-#include "support/Command.h"
-#include "support/RecordingSink.h"
-#include "support/ServerProcess.h"
 #include "probes/ProbeSocket.h"
+#include "support/RecordingSink.h"
+#include "support/RouterChain.h"
 #include "tools/TraceRoute.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <regex>
-#include <sstream>
-#include <unistd.h>
 
 #ifndef QM_TOOLS_HELPER
 #error "QM_TOOLS_HELPER must name the helper program"
@@ -23,125 +20,62 @@ namespace {
 // Four network namespaces of the test's own in a row:
 //   client 10.201.1.2 - 10.201.1.1 router one 10.201.2.1 - 10.201.2.2 router two
 //   10.201.3.1 - 10.201.3.2 target
-// The client resolves the routers' names from a hosts file of its own and
-// has no name server but its own loopback. It cannot send to 10.201.8.0/24
-// (an unreachable route); router two drops what is sent to 10.201.3.9.
-// Everything is removed on destruction, also when a test fails.
-class TraceNetwork
+// The client cannot send to 10.201.8.0/24 (an unreachable route); router two
+// drops what is sent to 10.201.3.9.
+class TraceNetwork : public RouterChain
 {
 public:
     TraceNetwork()
+        : RouterChain(4, "127.0.0.1 localhost\n"
+                         "10.201.1.1 qm-router-one\n10.201.2.1 qm-router-one-east\n"
+                         "10.201.2.2 qm-router-two\n10.201.3.1 qm-router-two-east\n"
+                         "10.201.3.2 qm-target\n10.201.3.9 qm-dropped\n"
+                         "10.201.8.8 qm-nowhere qm-nowhere-alias\n")
     {
-        static int counter = 0;
-        const std::string id = std::to_string(::getpid()) + "-" + std::to_string(++counter);
-        const std::string shortId = std::to_string(::getpid() % 100000) + std::to_string(counter % 10);
-        m_client = "qmtc-" + id;
-        m_names = {m_client, "qmtr1-" + id, "qmtr2-" + id, "qmtt-" + id};
-        const std::string& c = m_names[0];
-        const std::string& r1 = m_names[1];
-        const std::string& r2 = m_names[2];
-        const std::string& t = m_names[3];
-        const std::string v = "qv" + shortId;
-        m_etc = "/etc/netns/" + m_client;
-
-        for (const auto& ns : m_names)
-            step("ip netns add " + ns);
-        step("ip link add " + v + "a netns " + c + " type veth peer name " + v + "b netns " + r1);
-        step("ip link add " + v + "c netns " + r1 + " type veth peer name " + v + "d netns " + r2);
-        step("ip link add " + v + "e netns " + r2 + " type veth peer name " + v + "f netns " + t);
-        address(c, v + "a", "10.201.1.2/24");
-        address(r1, v + "b", "10.201.1.1/24");
-        address(r1, v + "c", "10.201.2.1/24");
-        address(r2, v + "d", "10.201.2.2/24");
-        address(r2, v + "e", "10.201.3.1/24");
-        address(t, v + "f", "10.201.3.2/24");
-        for (const auto& ns : m_names)
-            step("ip -n " + ns + " link set lo up");
-        step("ip -n " + c + " route add default via 10.201.1.1");
-        step("ip -n " + c + " route add unreachable 10.201.8.0/24");
-        step("ip -n " + r1 + " route add 10.201.3.0/24 via 10.201.2.2");
+        step("ip -n " + name(0) + " route add unreachable 10.201.8.0/24");
+        step("ip -n " + name(1) + " route add 10.201.3.0/24 via 10.201.2.2");
         // 10.201.9.0/24 loops between the routers: it is never reached.
-        step("ip -n " + r1 + " route add 10.201.9.0/24 via 10.201.2.2");
-        step("ip -n " + r2 + " route add default via 10.201.2.1");
-        step("ip -n " + t + " route add default via 10.201.3.1");
-        for (const auto& router : {r1, r2}) {
-            // New namespaces do not forward, and limit their ICMP errors.
-            step("ip netns exec " + router + " sysctl -qw net.ipv4.ip_forward=1");
-            step("ip netns exec " + router + " sysctl -qw net.ipv4.icmp_ratelimit=0");
-            step("ip netns exec " + router + " sysctl -qw net.ipv4.conf.all.send_redirects=0");
-        }
-        step("ip -n " + r2 + " route add blackhole 10.201.3.9/32");
-        step("mkdir -p " + m_etc);
-        WriteFile(m_etc + "/hosts", "127.0.0.1 localhost\n"
-                                    "10.201.1.1 qm-router-one\n10.201.2.1 qm-router-one-east\n"
-                                    "10.201.2.2 qm-router-two\n10.201.3.1 qm-router-two-east\n"
-                                    "10.201.3.2 qm-target\n10.201.3.9 qm-dropped\n"
-                                    "10.201.8.8 qm-nowhere qm-nowhere-alias\n");
-        WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
+        step("ip -n " + name(1) + " route add 10.201.9.0/24 via 10.201.2.2");
+        step("ip -n " + name(2) + " route add blackhole 10.201.3.9/32");
+        router(1);
+        router(2);
     }
-
-    ~TraceNetwork()
-    {
-        for (const auto& ns : m_names)
-            RunCommand("ip netns del " + ns + " 2>/dev/null", 30);
-        if (!m_etc.empty())
-            RunCommand("rm -rf " + m_etc, 30);
-    }
-
-    TraceNetwork(const TraceNetwork&) = delete;
-    TraceNetwork& operator=(const TraceNetwork&) = delete;
-
-    bool ok() const { return m_ok; }
-    const std::string& log() const { return m_log; }
 
     // Runs the helper in the client namespace; without raw sockets it may
     // only use the datagram ICMP socket.
     std::string helper(const std::string& args, bool withoutRawSockets = false) const
     {
         const std::string drop = withoutRawSockets ? "setpriv --inh-caps=-net_raw --bounding-set=-net_raw " : "";
-        return RunCommand("ip netns exec " + m_client + " " + drop + QM_TOOLS_HELPER + " " + args).output;
+        return runInClient(drop + QM_TOOLS_HELPER + " " + args, 120).output;
     }
-    void allowDatagramIcmp()
-    {
-        step("ip netns exec " + m_client + " sysctl -qw \"net.ipv4.ping_group_range=0 0\"");
-    }
-
-private:
-    void step(const std::string& command)
-    {
-        const CommandResult r = RunCommand(command, 30);
-        if (r.status != 0) {
-            m_ok = false;
-            m_log += "$ " + command + "\n" + r.output;
-        }
-    }
-    void address(const std::string& ns, const std::string& dev, const std::string& cidr)
-    {
-        step("ip -n " + ns + " addr add " + cidr + " dev " + dev);
-        step("ip -n " + ns + " link set " + dev + " up");
-    }
-
-    std::vector<std::string> m_names;
-    std::string m_client;
-    std::string m_etc;
-    bool m_ok = true;
-    std::string m_log;
+    void allowDatagramIcmp() { step("ip netns exec " + name(0) + " sysctl -qw \"net.ipv4.ping_group_range=0 0\""); }
 };
 
-std::string Header(const std::string& host)
-{
-    return "Tracing Route to [" + host + "]\n" + std::string(59, '=') + "\n";
-}
-
-// The report part of the helper's output (it ends with a marker line).
-std::string Report(const std::string& output)
+// The report part of the helper's output (it ends with a marker line); with
+// anyTime, the times of the hops that answered, which vary, read "<10 msec".
+std::string Report(const std::string& output, bool anyTime = false)
 {
     const std::size_t at = output.find("Tracing Route to [");
     const std::size_t end = output.find("--- end of report");
     if (at == std::string::npos || end == std::string::npos)
         return output;
-    return output.substr(at, end - at);
+    const std::string report = output.substr(at, end - at);
+    return anyTime ? std::regex_replace(report, std::regex("\t\\d{3,} msec\t"), "\t<10 msec\t") : report;
 }
+
+// The report that lists one hop for each name; a name "ERR" is a failed hop.
+std::string Expected(const std::string& host, const std::vector<std::string>& names)
+{
+    std::string text = "Tracing Route to [" + host + "]\n" + std::string(59, '=') + "\n";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        char ttl[32];
+        std::snprintf(ttl, sizeof(ttl), "TTL_%02zu\t", i + 1);
+        text += std::string(ttl) + (names[i] == "ERR" ? "ERR" : "<10 msec") + "\t\t[" + names[i] + "]\n";
+    }
+    return text;
+}
+
+const std::vector<std::string> kBothRoutersAndTheTarget{"qm-router-one", "qm-router-two", "qm-target"};
 
 std::size_t Count(const std::string& text, const std::string& what)
 {
@@ -149,49 +83,6 @@ std::size_t Count(const std::string& text, const std::string& what)
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++n;
     return n;
-}
-
-const std::regex kFastHop("TTL_(\\d\\d)\\t(<10 msec|\\d{3} msec)\\t\\t\\[([^\\]]*)\\]");
-
-void ExpectHop(const std::string& line, const std::string& ttl, const std::string& name)
-{
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(line, m, kFastHop)) << line;
-    EXPECT_EQ(m[1].str(), ttl);
-    EXPECT_EQ(m[3].str(), name);
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-// The report of a trace to 10.201.3.2: both routers and the target.
-void ExpectBothRoutersAndTheTarget(const std::string& output)
-{
-    const std::string report = Report(output);
-    ASSERT_EQ(report.rfind(Header("10.201.3.2"), 0), 0u) << output;
-    const auto lines = Lines(report.substr(Header("10.201.3.2").size()));
-    ASSERT_EQ(lines.size(), 3u) << output;
-    ExpectHop(lines[0], "01", "qm-router-one");
-    ExpectHop(lines[1], "02", "qm-router-two");
-    ExpectHop(lines[2], "03", "qm-target");
-}
-
-// 29 lines that all name `shown`, with the time text of a hop without a time.
-void ExpectNamedHops(const std::string& output, const std::string& host, const std::string& shown)
-{
-    std::string expected = Header(host);
-    for (int ttl = 1; ttl <= 29; ++ttl) {
-        char line[16];
-        std::snprintf(line, sizeof(line), "TTL_%02d\t", ttl);
-        expected += line + std::string("<10 msec\t\t[") + shown + "]\n";
-    }
-    EXPECT_EQ(Report(output), expected) << output;
 }
 
 class ToolsTraceRoute : public ::testing::Test
@@ -212,7 +103,7 @@ protected:
 TEST_F(ToolsTraceRoute, ListsBothRoutersAndEndsAtTheTarget)
 {
     const std::string output = s_net->helper("traceroute 10.201.3.2");
-    ExpectBothRoutersAndTheTarget(output);
+    EXPECT_EQ(Report(output, true), Expected("10.201.3.2", kBothRoutersAndTheTarget)) << output;
     // Each router's Time Exceeded was reported as a failure of its own.
     EXPECT_EQ(Count(output, "failure: Time Exceeded  TTL exceeded  \n"), 2u) << output;
     EXPECT_EQ(Count(output, "prompt: "), 0u) << output;
@@ -221,46 +112,36 @@ TEST_F(ToolsTraceRoute, ListsBothRoutersAndEndsAtTheTarget)
 TEST_F(ToolsTraceRoute, RouterThatDropsEndsTheTraceWithAnErrorLine)
 {
     const std::string output = s_net->helper("traceroute qm-dropped");
-    const std::string report = Report(output);
-    ASSERT_EQ(report.rfind(Header("qm-dropped"), 0), 0u) << output;
-    const auto lines = Lines(report.substr(Header("qm-dropped").size()));
-    ASSERT_EQ(lines.size(), 2u) << output;
-    ExpectHop(lines[0], "01", "qm-router-one");
-    EXPECT_EQ(lines[1], "TTL_02\tERR\t\t[ERR]");
+    EXPECT_EQ(Report(output, true), Expected("qm-dropped", {"qm-router-one", "ERR"})) << output;
 }
 
 TEST_F(ToolsTraceRoute, UnreachedTargetStopsAfter29Hops)
 {
     // The routers send this address to each other until its time runs out.
+    std::vector<std::string> routers;
+    for (int i = 0; i < 29; ++i)
+        routers.push_back(i % 2 == 0 ? "qm-router-one" : "qm-router-two");
     const std::string output = s_net->helper("traceroute 10.201.9.9");
-    const auto lines = Lines(Report(output).substr(Header("10.201.9.9").size()));
-    ASSERT_EQ(lines.size(), 29u) << output;
-    for (int i = 0; i < 29; ++i) {
-        char ttl[3];
-        std::snprintf(ttl, sizeof(ttl), "%02d", i + 1);
-        ExpectHop(lines[i], ttl, i % 2 == 0 ? "qm-router-one" : "qm-router-two");
-    }
+    EXPECT_EQ(Report(output, true), Expected("10.201.9.9", routers)) << output;
 }
 
 TEST_F(ToolsTraceRoute, UnknownHostIsListedUnderItsOwnTextForEveryHop)
 {
     const std::string host = "no-such-host.invalid";
     const std::string output = s_net->helper("traceroute " + host);
-    ExpectNamedHops(output, host, host);
+    EXPECT_EQ(Report(output), Expected(host, std::vector<std::string>(29, host))) << output;
     EXPECT_EQ(Count(output, "failure: "), 29u) << output;
     EXPECT_EQ(Count(output, "prompt: "), 0u) << output;
 
     // The failed reverse look-up of the host text is reported once per hop,
     // before the hop is listed.
-    const auto lines = Lines(s_net->helper("trace-hops " + host));
-    ASSERT_EQ(lines.size(), 59u);
+    std::string hops;
     for (int ttl = 1; ttl <= 29; ++ttl) {
         char hop[64];
-        std::snprintf(hop, sizeof(hop), "hop: %02d -1 [%s] [%s]", ttl, host.c_str(), host.c_str());
-        EXPECT_EQ(lines[2 * ttl - 2], "failure: Can't resolve " + host);
-        EXPECT_EQ(lines[2 * ttl - 1], hop);
+        std::snprintf(hop, sizeof(hop), "hop: %02d -1 [%s] [%s]\n", ttl, host.c_str(), host.c_str());
+        hops += "failure: Can't resolve " + host + "\n" + hop;
     }
-    EXPECT_EQ(lines[58], "hops: 29");
+    EXPECT_EQ(s_net->helper("trace-hops " + host), hops + "hops: 29\n");
 }
 
 TEST_F(ToolsTraceRoute, HopWhoseSendFailsShowsTheHostText)
@@ -268,7 +149,7 @@ TEST_F(ToolsTraceRoute, HopWhoseSendFailsShowsTheHostText)
     // The alias resolves to 10.201.8.8, whose own name is qm-nowhere; no
     // request leaves, so no hop learns an address.
     const std::string output = s_net->helper("traceroute qm-nowhere-alias");
-    ExpectNamedHops(output, "qm-nowhere-alias", "qm-nowhere-alias");
+    EXPECT_EQ(Report(output), Expected("qm-nowhere-alias", std::vector<std::string>(29, "qm-nowhere-alias"))) << output;
     EXPECT_EQ(Count(output, "failure: Can't resolve qm-nowhere-alias\n"), 29u) << output;
 }
 
@@ -278,7 +159,7 @@ TEST_F(ToolsTraceRoute, WithoutRawSocketsOnlyTheDatagramIcmpSocketCanTrace)
     // host text, with one prompt for each probe (the hop's own and its timing).
     ASSERT_EQ(s_net->helper("icmp-kind", true), "none\n");
     std::string output = s_net->helper("traceroute 10.201.3.2", true);
-    ExpectNamedHops(output, "10.201.3.2", "qm-target");
+    EXPECT_EQ(Report(output), Expected("10.201.3.2", std::vector<std::string>(29, "qm-target"))) << output;
     EXPECT_EQ(Count(output, "prompt: m_sock == INVALID_SOCKET\n"), 58u) << output;
     EXPECT_EQ(Count(output, "failure: "), 0u) << output;
 
@@ -287,7 +168,7 @@ TEST_F(ToolsTraceRoute, WithoutRawSocketsOnlyTheDatagramIcmpSocketCanTrace)
     ASSERT_TRUE(s_net->ok()) << s_net->log();
     ASSERT_EQ(s_net->helper("icmp-kind", true), "datagram\n");
     output = s_net->helper("traceroute 10.201.3.2", true);
-    ExpectBothRoutersAndTheTarget(output);
+    EXPECT_EQ(Report(output, true), Expected("10.201.3.2", kBothRoutersAndTheTarget)) << output;
     // So does the ECHO probe, whichever socket it has.
     for (const bool datagram : {true, false})
         EXPECT_EQ(s_net->helper("echo 10.201.9.9", datagram), "failure: Time Exceeded  TTL exceeded  \n");

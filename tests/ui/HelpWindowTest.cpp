@@ -24,11 +24,6 @@ namespace {
 // The pages in the source tree are the files the build copies.
 const QString kPages = QStringLiteral(QUILLMERE_SOURCE_DIR "/help");
 
-QStringList PageFiles()
-{
-    return QDir(kPages).entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name);
-}
-
 // Link targets and anchor names of a page, as Qt's own HTML reader sees them.
 struct PageAnchors
 {
@@ -104,7 +99,7 @@ TEST(HelpWindowTest, FindsTheManualAndEveryPageAndLinkResolves)
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Quillmere Help"));
     EXPECT_EQ(ShownFile(window), QStringLiteral("Startup.html"));
 
-    const QStringList files = PageFiles();
+    const QStringList files = QDir(kPages).entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name);
     ASSERT_GE(files.size(), 15);
     QSet<QString> listed;
     auto* tree = window.findChild<QTreeWidget*>(QStringLiteral("contentsTree"));

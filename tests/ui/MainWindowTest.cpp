@@ -22,14 +22,6 @@
 namespace qm::test {
 namespace {
 
-std::unique_ptr<ProbeResult> Result(const char* message, uint32_t ms)
-{
-    auto r = std::make_unique<ProbeResult>();
-    r->message = message;
-    r->responseTime = ms;
-    return r;
-}
-
 // Clicks Next until Finish shows, then Finish.
 void Finish(ui::HostWizard& wizard)
 {
@@ -297,7 +289,7 @@ TEST_F(MainWindowTest, HeaderClickSortsOnceAndFloatingStillWorks)
     const QString name = model.text(last, ColHost);
     model.setItemData(last, 777);
     model.setText(last, ColFloatErrs, QStringLiteral("1"));
-    m_system->controller().OnPollFailure(777, Result("down", 0));
+    m_system->controller().OnPollFailure(777, MakeResult("down"));
     EXPECT_EQ(model.text(0, ColHost), name);
 }
 
@@ -309,9 +301,9 @@ TEST_F(MainWindowTest, CheckedHostsResultsReachTheMessagePaneUntilTheLogsAreClea
     model.setItemData(1, 202);
     model.setChecked(0, true);
     MonitorController& controller = m_system->controller();
-    controller.OnPollSuccess(101, Result("HTTP/1.1 200 OK [test]", 42));
-    controller.OnPollSuccess(202, Result("unchecked", 5));
-    controller.OnPollFailure(101, Result("Connection refused", 0));
+    controller.OnPollSuccess(101, MakeResult("HTTP/1.1 200 OK [test]", 42));
+    controller.OnPollSuccess(202, MakeResult("unchecked", 5));
+    controller.OnPollFailure(101, MakeResult("Connection refused"));
 
     QAbstractItemModel* pane = m_window->messagePane()->model();
     QStringList shown;

@@ -1,6 +1,4 @@
-#include "support/Command.h"
-#include "support/ServerProcess.h"
-#include "support/TestNamespace.h"
+#include "support/RouterChain.h"
 #include "support/UiFixture.h"
 #include "ui/HealthIcons.h"
 #include "ui/TraceRouteDialog.h"
@@ -11,7 +9,6 @@
 #include <QRegularExpression>
 #include <QTreeWidget>
 
-#include <array>
 #include <unistd.h>
 
 namespace qm::test {
@@ -28,56 +25,19 @@ constexpr const char* kInClient = "QM_TRACE_DIALOG_IN_CLIENT";
 // Router two drops everything for 10.201.3.0/24 and sends 10.201.9.0/24 back
 // to router one, so it loops until its time runs out. Neither router answers
 // echo requests sent to itself, so the timing probe of every hop waits the
-// full receive time-out. The client names the routers from a hosts file of
-// its own and has no name server but its own loopback.
-class RouterChain
+// full receive time-out.
+class Routers : public RouterChain
 {
 public:
-    RouterChain() : m_etc("/etc/netns/" + m_client.name())
+    Routers()
+        : RouterChain(3, "127.0.0.1 localhost\n10.201.1.1 qm-router-one\n"
+                         "10.201.2.2 qm-router-two\n10.201.3.2 qm-target\n")
     {
-        for (const TestNamespace* ns : {&m_client, &m_one, &m_two})
-            m_log += ns->error();
-        const std::string &c = m_client.name(), &r1 = m_one.name(), &r2 = m_two.name();
-        const std::string v = "qu" + std::to_string(::getpid());
-        step("ip link add " + v + "a netns " + c + " type veth peer name " + v + "b netns " + r1);
-        step("ip link add " + v + "c netns " + r1 + " type veth peer name " + v + "d netns " + r2);
-        for (const auto& [ns, dev, cidr] : std::vector<std::array<std::string, 3>>{
-                 {c, v + "a", "10.201.1.2/24"}, {r1, v + "b", "10.201.1.1/24"},
-                 {r1, v + "c", "10.201.2.1/24"}, {r2, v + "d", "10.201.2.2/24"}})
-            step("ip -n " + ns + " addr add " + cidr + " dev " + dev + " && ip -n " + ns + " link set " + dev + " up");
-        step("ip -n " + c + " route add default via 10.201.1.1");
-        step("ip -n " + r1 + " route add 10.201.0.0/16 via 10.201.2.2");
-        step("ip -n " + r2 + " route add default via 10.201.2.1");
-        step("ip -n " + r2 + " route add blackhole 10.201.3.0/24");
-        for (const auto& router : {r1, r2})
-            step("ip netns exec " + router +
-                 " sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0"
-                 " net.ipv4.conf.all.send_redirects=0 net.ipv4.icmp_echo_ignore_all=1");
-        step("mkdir -p " + m_etc);
-        WriteFile(m_etc + "/hosts", "127.0.0.1 localhost\n10.201.1.1 qm-router-one\n"
-                                    "10.201.2.2 qm-router-two\n10.201.3.2 qm-target\n");
-        WriteFile(m_etc + "/resolv.conf", "nameserver 127.0.0.1\n");
+        step("ip -n " + name(1) + " route add 10.201.0.0/16 via 10.201.2.2");
+        step("ip -n " + name(2) + " route add blackhole 10.201.3.0/24");
+        for (const std::size_t i : {1, 2})
+            router(i, "net.ipv4.icmp_echo_ignore_all=1");
     }
-    ~RouterChain() { RunCommand("rm -rf " + m_etc); }
-
-    bool ok() const { return m_log.empty(); }
-    const std::string& log() const { return m_log; }
-    CommandResult runInClient(const std::string& command) const
-    {
-        return RunCommand("ip netns exec " + m_client.name() + " " + command, 60);
-    }
-
-private:
-    void step(const std::string& command)
-    {
-        const CommandResult r = RunCommand(command);
-        if (r.status != 0)
-            m_log += "$ " + command + "\n" + r.output;
-    }
-
-    TestNamespace m_client, m_one, m_two;
-    std::string m_etc;
-    std::string m_log;
 };
 
 void ExpectRow(const QTreeWidgetItem* row, const char* ttl, const char* response, const char* host,
@@ -160,7 +120,7 @@ TEST(TraceRouteDialog, ListsHopsAsFoundAndStopsSoonAfterClosing)
         TraceFromClient();
         return;
     }
-    RouterChain net;
+    Routers net;
     ASSERT_TRUE(net.ok()) << net.log();
     char self[4096] = {};
     ASSERT_GT(::readlink("/proc/self/exe", self, sizeof(self) - 1), 0);

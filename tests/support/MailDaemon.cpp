@@ -1,4 +1,4 @@
-#include "mailprobes/MailDaemon.h"
+#include "support/MailDaemon.h"
 
 #include "support/CachedPackage.h"
 
@@ -11,16 +11,6 @@ namespace qm::test {
 namespace {
 constexpr auto kStartTimeout = std::chrono::seconds(20);
 const char* const kUnshare = "/usr/bin/unshare";
-
-std::string MakeScratchDir()
-{
-    char tmpl[] = "/tmp/qm-mailprobes-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr)
-        return {};
-    // The servers' unprivileged users must be able to reach their files.
-    ::chmod(tmpl, 0755);
-    return tmpl;
-}
 
 // The text with every placeholder replaced by its value.
 std::string Fill(std::string text, const std::map<std::string, std::string>& values)
@@ -39,9 +29,9 @@ void MakeDir(const std::string& path, mode_t mode)
 }
 } // namespace
 
-MailDaemon::MailDaemon(Kind kind) : m_dir(MakeScratchDir())
+MailDaemon::MailDaemon(Kind kind) : m_dir("qm-mailprobes")
 {
-    if (m_dir.empty()) {
+    if (m_dir.path().empty()) {
         m_error = "cannot create a scratch directory under /tmp";
         return;
     }
@@ -50,16 +40,6 @@ MailDaemon::MailDaemon(Kind kind) : m_dir(MakeScratchDir())
                                                  &MailDaemon::startLeafnode, &MailDaemon::startVsftpd,
                                                  &MailDaemon::startExim};
     (this->*kStart[kind])();
-}
-
-MailDaemon::~MailDaemon()
-{
-    // The server must be gone before its directory is removed.
-    m_process.stop();
-    if (!m_dir.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
 }
 
 bool MailDaemon::require(const std::string& program, const std::string& package)
@@ -142,7 +122,7 @@ service anvil {
   }
 }
 )",
-                                         {{"@DIR@", m_dir},
+                                         {{"@DIR@", m_dir.path()},
                                           {"@GREETING@", kMailboxGreeting},
                                           {"@POP3@", std::to_string(m_port)},
                                           {"@IMAP@", std::to_string(m_imapPort)}}));
@@ -157,7 +137,7 @@ void MailDaemon::startOpenSmtpd()
     MakeDir(path("spool"), 0755);
     MakeDir(path("run"), 0755);
     const std::map<std::string, std::string> values{
-        {"@DIR@", m_dir}, {"@PORT@", std::to_string(m_port)}, {"@DOMAIN@", kMailDomain + 1}};
+        {"@DIR@", m_dir.path()}, {"@PORT@", std::to_string(m_port)}, {"@DOMAIN@", kMailDomain + 1}};
     WriteFile(path("smtpd.conf"), Fill(R"(listen on 127.0.0.1 port @PORT@
 action "relay" relay
 match from any for domain "@DOMAIN@" action "relay"
@@ -191,7 +171,7 @@ void MailDaemon::startLeafnode()
              " && mount --bind @DIR@/hosts /etc/hosts"
              " && exec /usr/bin/socat TCP-LISTEN:@PORT@,bind=127.0.0.1,reuseaddr,fork"
              " EXEC:/usr/sbin/leafnode,nofork",
-             {{"@DIR@", m_dir}, {"@PORT@", std::to_string(m_port)}});
+             {{"@DIR@", m_dir.path()}, {"@PORT@", std::to_string(m_port)}});
     launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
 }
 
@@ -211,7 +191,7 @@ std::string MailDaemon::bindAccountFiles(const std::string& extraUser, const std
     ::chmod(path("shadow").c_str(), 0640);
     return Fill("mount --bind @DIR@/passwd /etc/passwd && mount --bind @DIR@/shadow /etc/shadow"
                 " && mount --bind @DIR@/group /etc/group",
-                {{"@DIR@", m_dir}});
+                {{"@DIR@", m_dir.path()}});
 }
 
 void MailDaemon::startVsftpd()
@@ -237,10 +217,10 @@ isolate=NO
 isolate_network=NO
 delay_failed_login=0
 )",
-                                        {{"@DIR@", m_dir}, {"@PORT@", std::to_string(m_port)}}));
+                                        {{"@DIR@", m_dir.path()}, {"@PORT@", std::to_string(m_port)}}));
     const std::string script = bindAccountFiles("", "") + Fill(" && mount --bind @DIR@/pam /etc/pam.d/vsftpd"
                                                            " && exec /usr/sbin/vsftpd @DIR@/vsftpd.conf",
-                                                           {{"@DIR@", m_dir}});
+                                                           {{"@DIR@", m_dir.path()}});
     launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
 }
 
@@ -260,7 +240,7 @@ void MailDaemon::startExim()
     m_port = FreeLoopbackPort();
     // Its log and spool are written by its user, nobody under another name.
     MakeDir(path("spool"), 0777);
-    ::chmod(m_dir.c_str(), 0777);
+    ::chmod(m_dir.path().c_str(), 0777);
     WriteFile(path("exim.conf"), Fill(R"(keep_environment =
 tls_advertise_hosts =
 smtp_banner = mx.probe.lan ready
@@ -275,14 +255,14 @@ check_rcpt:
          domains = @DOMAIN@
   deny
 )",
-                                      {{"@DIR@", m_dir},
+                                      {{"@DIR@", m_dir.path()},
                                        {"@PORT@", std::to_string(m_port)},
                                        {"@USER@", kMailUser},
                                        {"@DOMAIN@", kMailDomain + 1}}));
     // The binary insists that its packaged user exists.
     const std::string script =
         bindAccountFiles("Debian-exim:x:65534:65534::/nonexistent:/bin/false\n", "Debian-exim:x:65534:\n") +
-        Fill(" && exec @EXIM@ -C @DIR@/exim.conf -bdf", {{"@DIR@", m_dir}, {"@EXIM@", exim}});
+        Fill(" && exec @EXIM@ -C @DIR@/exim.conf -bdf", {{"@DIR@", m_dir.path()}, {"@EXIM@", exim}});
     launch({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", script});
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/ScratchDir.h"
 #include "support/ServerProcess.h"
 
 #include <map>
@@ -36,7 +37,6 @@ public:
     };
 
     explicit MailDaemon(Kind kind);
-    ~MailDaemon();
     MailDaemon(const MailDaemon&) = delete;
     MailDaemon& operator=(const MailDaemon&) = delete;
 
@@ -58,13 +58,14 @@ private:
     std::string bindAccountFiles(const std::string& extraUser, const std::string& extraGroup);
     void launch(const std::vector<std::string>& argv,
                 const std::map<std::string, std::string>& env = {});
-    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string path(const std::string& name) const { return m_dir / name; }
 
-    std::string m_dir;
+    ScratchDir m_dir;
     std::string m_error;
     int m_port = 0;
     int m_imapPort = 0;
-    ServerProcess m_process;
+    ServerProcess m_process; // stopped before its directory goes
+
 };
 
 } // namespace qm::test
