@@ -15,6 +15,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <unordered_set>
 
@@ -207,8 +208,19 @@ private:
     bool addService(const ServiceKey& key, QString* error);
     void queueRow(PendingRow&& row);
     bool writePending();
+    // Writes the first `rows` results in memory in one transaction; when the
+    // server refuses rows, again one by one, leaving out (and telling) those
+    // refused. Returns false when the batch must wait (`error` says why).
+    bool writeBatch(std::size_t rows, QString* error);
+    // One transaction of the batch: empty when committed, else how it failed.
+    std::optional<ServerFailure> execBatch(std::size_t rows, bool oneByOne, QString* error);
+    // After a reconnection: drops the batch whose COMMIT went unanswered
+    // when its marker shows it was written.
+    bool settleUnsureBatch();
     void startOutage(const QString& error);
     void reconnect();
+    // Tries the server once more, at once, within its connection time-out.
+    bool reconnectNow();
     void dropStatements();
     bool ensureSchema();
     bool ensureServices();
@@ -246,6 +258,13 @@ private:
     qint64 m_dropped = 0;
     uint64_t m_writeErrors = 0; // results not written, since opening
     bool m_outage = false;
+    bool m_closing = false;
+    bool m_schemaComplete = false; // a server's objects all existed
+    bool m_connecting = false; // errors of the schema check shown once
+    QString m_lastConnectError;
+    QString m_monitorId;         // names this monitor's batch marker
+    qint64 m_batchNumber = 0;    // of the last batch tried
+    std::size_t m_unsureRows = 0; // rows of a batch whose COMMIT went unanswered
     QTimer m_reconnectTimer;
     // The connection attempt off the owner's thread: 0 under way, 1 the
     // server answered, 2 it did not.

@@ -62,6 +62,9 @@ bool ResultsDatabase::ensureSchema()
         return false;
     }
     const bool haveTable = tables > 0;
+    // On a server whose objects all exist nothing is created: CREATE ... IF
+    // NOT EXISTS would still lock the tables (and need to own them).
+    m_schemaComplete = m_dialect->server && haveTable && count(m_dialect->schemaComplete) > 0;
     bool ok = true;
     if (!haveTable) {
         if (!exec(QString::fromLatin1(m_dialect->createHistory), &error)) {
@@ -77,7 +80,9 @@ bool ResultsDatabase::ensureSchema()
             showError(QStringLiteral("Cannot add the field FREQUENCY to HISTORY in %1: %2")
                           .arg(m_path, error));
     }
-    if (ok) {
+    if (ok && m_schemaComplete) {
+        ok = ensureServices() && loadServices();
+    } else if (ok) {
         // "INDEX" is the row key itself; the named index keeps the table's
         // documented layout. SERVICE serves the log viewer's per-service query.
         if (!exec(QStringLiteral(
@@ -103,9 +108,10 @@ bool ResultsDatabase::ensureServices()
 {
     QString error;
     const QString key = QString::fromLatin1(m_dialect->servicesKey);
-    if (!exec(QString::fromLatin1(m_dialect->createServices), &error) ||
-        (!key.isEmpty() && !exec(key, &error)) ||
-        !exec(QString::fromLatin1(m_dialect->createState), &error)) {
+    if (!m_schemaComplete &&
+        (!exec(QString::fromLatin1(m_dialect->createServices), &error) ||
+         (!key.isEmpty() && !exec(key, &error)) ||
+         !exec(QString::fromLatin1(m_dialect->createState), &error))) {
         showError(QStringLiteral("Cannot create the table SERVICES in %1: %2").arg(m_path, error));
         return false;
     }
