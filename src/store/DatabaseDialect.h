@@ -30,6 +30,8 @@ struct DatabaseDialect
     const char* frequencyExists;
     const char* createHistory;
     const char* frequencyType; // FREQUENCY added to a table of an old version
+    // Columns of the index SERVICE; its entries end in the row key.
+    const char* serviceIndex;
     const char* createServices;
     const char* servicesKey; // empty when SERVICES has no key
     const char* createState;

@@ -275,6 +275,7 @@ void ResultsDatabase::close()
     if (m_dialect->server && isOpen())
         exec(QStringLiteral("DELETE FROM QUILLMERE_STATE WHERE NAME = 'B:%1'").arg(m_monitorId));
     // What a server could not take by now is lost: say so.
+    m_writeErrors += m_pending.size();
     if (!m_pending.empty() || m_dropped > 0)
         showError(QStringLiteral("%1 results could not be written to the results database %2 "
                                  "and are lost.")

@@ -41,14 +41,20 @@ class SettingsStore;
 // runs on the event loop of the thread that owns the object), and at
 // flush() and close(). A killed process loses at most the batch under way.
 //
-// On a server the rows of a batch stay in memory until it is committed. When
-// a batch cannot be written (the server went away), the operator is told
-// once, the rows stay in memory (at most bufferLimit(), the rest counted),
-// and the connection is tried again every kReconnectInterval: first from a
-// thread of its own, so a server that does not answer never holds up the
-// owner's thread, then, once that worked, for real. When it is back the
-// operator is told how many results were kept (and lost) and they are
-// written, a batch per turn of the event loop.
+// On a server the rows of a batch stay in memory until it is committed; a
+// batch is one multi-row INSERT, written from the commit timer (still on the
+// owner's thread, which waits for the server's answers). Rows the server
+// refuses (a rule of the table, say) are left out, counted and told; the rest
+// of their batch is written. When a batch cannot be written at all (the
+// server went away, a lock or time-out), the operator is told once, the rows
+// stay in memory (at most bufferLimit(), the rest counted), and the
+// connection is tried again every kReconnectInterval: first from a thread of
+// its own, so a server that does not answer never holds up the owner's
+// thread, then, once that worked, for real. Once a batch is written again the
+// operator is told how many results were kept (and lost) and the rest are
+// written, a batch per turn of the event loop. Each batch also sets a marker
+// row of this monitor, so one whose COMMIT went unanswered is not written
+// twice.
 //
 // A second table, SERVICES, holds each distinct (HOST, PROTOCOL, PORT) of
 // HISTORY, so the log viewer lists the hosts of a huge table at once. It is
@@ -114,8 +120,9 @@ public:
     // tables as openFile() does. A failure is shown; with keepTrying the
     // results are kept in memory meanwhile and the server tried again.
     bool openServer(const DatabaseTarget& target, bool keepTrying = false);
-    // Commits what is recorded, then closes the file or connection; results
-    // a server could not take by then are told as lost.
+    // Commits what is recorded (a server that went away is tried once more),
+    // then closes the file or connection; results a server could not take
+    // by then are told as lost and counted in writeErrors().
     void close();
     bool isOpen() const;
     // Open, or waiting for its server to come back: results are taken.

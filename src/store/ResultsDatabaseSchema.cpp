@@ -89,8 +89,8 @@ bool ResultsDatabase::ensureSchema()
                       "CREATE UNIQUE INDEX IF NOT EXISTS \"INDEX\" ON HISTORY (\"INDEX\")"),
                   &error))
             showError(QStringLiteral("Cannot create the index INDEX in %1: %2").arg(m_path, error));
-        if (!exec(QStringLiteral(
-                      "CREATE INDEX IF NOT EXISTS SERVICE ON HISTORY (HOST, PROTOCOL, PORT)"),
+        if (!exec(QStringLiteral("CREATE INDEX IF NOT EXISTS SERVICE ON HISTORY %1")
+                      .arg(QLatin1String(m_dialect->serviceIndex)),
                   &error))
             showError(
                 QStringLiteral("Cannot create the index SERVICE in %1: %2").arg(m_path, error));
@@ -115,6 +115,11 @@ bool ResultsDatabase::ensureServices()
         showError(QStringLiteral("Cannot create the table SERVICES in %1: %2").arg(m_path, error));
         return false;
     }
+    // On a server every batch adds its own services: a SERVICES that was
+    // there is whole, and reading the rows recorded since would make the
+    // other monitors' batches wait.
+    if (m_dialect->server && m_schemaComplete)
+        return true;
     // Rows above SERVICES_UPTO came from a copy of the program without
     // SERVICES, or the table is new: add their services. A file with no
     // SERVICES_UPTO is read whole, through the covering SERVICE index.

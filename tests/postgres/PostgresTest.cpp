@@ -181,17 +181,20 @@ TEST_F(PostgresTest, LogQueriesAnswerAsOnSqlite)
     for (ResultsDatabase* db : {&sqlite, &server}) {
         for (const QStringList& r : results)
             ASSERT_TRUE(db->RecordResults(r[0], r[1], r[2], r[3], r[4], r[5], r[6]));
+        // More rows than the log viewer reads in one page.
+        for (int i = 0; i < 4500; ++i)
+            db->RecordResults("bulk.example", "TIME", "37", "1", QString::number(i), "", "0");
         ASSERT_TRUE(db->flush());
     }
     LogViewQueries onSqlite(sqlite.GetDatabase(), prompt), onServer(server.GetDatabase(), prompt);
     EXPECT_EQ(onServer.hosts(), onSqlite.hosts());
-    EXPECT_EQ(onServer.hosts().size(), 6);
+    EXPECT_EQ(onServer.hosts().size(), 7);
 
     const QStringList services[] = {
         {"alpha.example", "HTTP", "80"},          {"beta.example", "ECHO", "0"},
         {"o'hara.example", "SMTP", "25"},         {longHost.left(96), "WHOIS++", "63"},
         {"alpha.example", "HTTP", "81"},          {"alpha.example", "HTTP", "x"},
-        {"alpha.example", "HTTP", "99999999999"},
+        {"alpha.example", "HTTP", "99999999999"}, {"bulk.example", "TIME", "37"},
     };
     for (const QStringList& s : services) {
         const auto a = onSqlite.serviceLog(s[0], s[1], s[2]),
@@ -209,6 +212,7 @@ TEST_F(PostgresTest, LogQueriesAnswerAsOnSqlite)
         }
     }
     EXPECT_EQ(onServer.serviceLog("alpha.example", "HTTP", "80").polls, 3);
+    EXPECT_EQ(onServer.serviceLog("bulk.example", "TIME", "37").polls, 4500);
 
     // Retention and clearing remove the same rows and tell the same counts.
     for (ResultsDatabase* db : {&sqlite, &server}) {
@@ -220,12 +224,12 @@ TEST_F(PostgresTest, LogQueriesAnswerAsOnSqlite)
         EXPECT_EQ(db->prunedRows(), 3);
         // A service without a port outlives the removal of other services.
         EXPECT_EQ(LogViewQueries(db->GetDatabase(), prompt).hosts(),
-                  (QStringList{"alpha.example", longHost.left(96), "o'hara.example",
-                               "ping.example"}));
-        EXPECT_EQ(db->ClearHistory(), 6);
+                  (QStringList{"alpha.example", "bulk.example", longHost.left(96),
+                               "o'hara.example", "ping.example"}));
+        EXPECT_EQ(db->ClearHistory(), 4506);
     }
     const auto messages = prompt.texts();
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), "6 Records Deleted"), 2)
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "4506 Records Deleted"), 2)
         << ::testing::PrintToString(messages);
     EXPECT_EQ(messages.size(), 2u);
 }
