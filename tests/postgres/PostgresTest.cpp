@@ -277,6 +277,15 @@ TEST_F(PostgresTest, AnOutageLosesNoRowAndIsToldOnce)
         << ::testing::PrintToString(prompt.texts());
     EXPECT_NE(prompt.texts().back().find("50 results were lost"), std::string::npos)
         << prompt.texts().back();
+
+    // A server restarted while idle takes the last results at exit.
+    ASSERT_TRUE(s_server->stop());
+    ASSERT_EQ(s_server->start(), "");
+    record(5);
+    db.close();
+    EXPECT_EQ(Rows(target, "SELECT count(*) FROM HISTORY"), QStringList{"455"});
+    EXPECT_EQ(prompt.texts().size(), 2u) << ::testing::PrintToString(prompt.texts());
+    EXPECT_EQ(db.writeErrors(), 50u);
 }
 
 TEST_F(PostgresTest, RefusedRowsAreLeftOutAndToldOnce)
