@@ -24,10 +24,15 @@ const char* const kSqliteSetup[] = {
     "BEGIN EXCLUSIVE",           nullptr,
 };
 
-// Notices ("already exists, skipping") would go to standard error. The lock
-// is released by the commit that ends the schema check.
+// Notices ("already exists, skipping") would go to standard error. Every
+// wait is bounded: a lock held by a monitor whose link dropped mid-batch, a
+// slow statement, a transaction left open. The advisory lock is released by
+// the commit that ends the schema check.
 const char* const kPostgresSetup[] = {
     "SET client_min_messages = warning",
+    "SET lock_timeout = '5s'",
+    "SET statement_timeout = '30s'",
+    "SET idle_in_transaction_session_timeout = '60s'",
     "BEGIN",
     "SELECT pg_advisory_xact_lock(20151)",
     nullptr,
@@ -38,6 +43,7 @@ const char* const kPostgresSetup[] = {
 // time order.
 const DatabaseDialect kSqlite{
     "QSQLITE",
+    true,
     false,
     kSqliteSetup,
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'HISTORY'",
@@ -53,6 +59,7 @@ const DatabaseDialect kSqlite{
     "FAILURE BOOLEAN CHECK (FAILURE IN (0, 1)), "
     "DATESTAMP DATETIME)",
     "SMALLINT",
+    "(HOST, PROTOCOL, PORT)", // a rowid table: the key ends every entry
     "CREATE TABLE IF NOT EXISTS SERVICES (HOST VARCHAR(96), PROTOCOL VARCHAR(12), PORT SMALLINT)",
     "",
     "CREATE TABLE IF NOT EXISTS QUILLMERE_STATE (NAME VARCHAR(32) PRIMARY KEY, VALUE INTEGER)",
@@ -61,9 +68,19 @@ const DatabaseDialect kSqlite{
     "INSERT INTO SERVICES (HOST, PROTOCOL, PORT) VALUES (?, ?, ?)",
     "",
     "h.HOST IS SERVICES.HOST AND h.PROTOCOL IS SERVICES.PROTOCOL AND h.PORT IS SERVICES.PORT",
+    "EXISTS (SELECT 1 FROM HISTORY h WHERE h.HOST IS SERVICES.HOST AND "
+    "h.PROTOCOL IS SERVICES.PROTOCOL AND h.PORT IS SERVICES.PORT)",
     "DATESTAMP",
     "HOST",
+    "",
+    "",
+    "",
 };
+
+#define QM_PG_SAME(h, p, o)                                                                        \
+    "EXISTS (SELECT 1 FROM HISTORY h WHERE " h " AND " p " AND " o ")"
+#define QM_PG_EQ(c) "h." c " = SERVICES." c
+#define QM_PG_NULL(c) "h." c " IS NULL AND SERVICES." c " IS NULL"
 
 // PORT and FREQUENCY are integers: a smallint stops at 32767. DATESTAMP is a
 // timestamp holding UTC. SERVICES has a key (empty texts are stored as NULL,
@@ -71,6 +88,7 @@ const DatabaseDialect kSqlite{
 // with ON CONFLICT DO NOTHING, which never fails on another's insert.
 const DatabaseDialect kPostgres{
     "QPSQL",
+    false,
     true,
     kPostgresSetup,
     "SELECT count(*) FROM information_schema.tables "
@@ -89,6 +107,7 @@ const DatabaseDialect kPostgres{
     "FAILURE BOOLEAN, "
     "DATESTAMP TIMESTAMP(3))",
     "INTEGER",
+    "(HOST, PROTOCOL, PORT, \"INDEX\")",
     "CREATE TABLE IF NOT EXISTS SERVICES (HOST VARCHAR(96), PROTOCOL VARCHAR(12), PORT INTEGER)",
     "CREATE UNIQUE INDEX IF NOT EXISTS SERVICES_KEY ON SERVICES "
     "((coalesce(HOST, '')), (coalesce(PROTOCOL, '')), (coalesce(PORT, -1)))",
@@ -98,10 +117,29 @@ const DatabaseDialect kPostgres{
     "ON CONFLICT (NAME) DO UPDATE SET VALUE = greatest(QUILLMERE_STATE.VALUE, EXCLUDED.VALUE)",
     "INSERT INTO SERVICES (HOST, PROTOCOL, PORT) VALUES (?, ?, ?) ON CONFLICT DO NOTHING",
     " ON CONFLICT DO NOTHING",
-    "h.HOST = SERVICES.HOST AND h.PROTOCOL = SERVICES.PROTOCOL AND h.PORT = SERVICES.PORT",
+    "h.HOST IS NOT DISTINCT FROM SERVICES.HOST AND h.PROTOCOL IS NOT DISTINCT FROM "
+    "SERVICES.PROTOCOL AND h.PORT IS NOT DISTINCT FROM SERVICES.PORT",
+    QM_PG_SAME(QM_PG_EQ("HOST"), QM_PG_EQ("PROTOCOL"), QM_PG_EQ("PORT")) " OR "
+    QM_PG_SAME(QM_PG_EQ("HOST"), QM_PG_EQ("PROTOCOL"), QM_PG_NULL("PORT")) " OR "
+    QM_PG_SAME(QM_PG_EQ("HOST"), QM_PG_NULL("PROTOCOL"), QM_PG_EQ("PORT")) " OR "
+    QM_PG_SAME(QM_PG_EQ("HOST"), QM_PG_NULL("PROTOCOL"), QM_PG_NULL("PORT")) " OR "
+    QM_PG_SAME(QM_PG_NULL("HOST"), QM_PG_EQ("PROTOCOL"), QM_PG_EQ("PORT")) " OR "
+    QM_PG_SAME(QM_PG_NULL("HOST"), QM_PG_EQ("PROTOCOL"), QM_PG_NULL("PORT")) " OR "
+    QM_PG_SAME(QM_PG_NULL("HOST"), QM_PG_NULL("PROTOCOL"), QM_PG_EQ("PORT")) " OR "
+    QM_PG_SAME(QM_PG_NULL("HOST"), QM_PG_NULL("PROTOCOL"), QM_PG_NULL("PORT")),
     "to_char(DATESTAMP, 'YYYY-MM-DD HH24:MI:SS.MS')",
     "HOST COLLATE \"C\"",
+    "SELECT pg_advisory_xact_lock_shared(20151)",
+    "INSERT INTO QUILLMERE_STATE (NAME, VALUE) VALUES ('B:%1', %2) "
+    "ON CONFLICT (NAME) DO UPDATE SET VALUE = EXCLUDED.VALUE",
+    "SELECT to_regclass('history') IS NOT NULL AND to_regclass('\"INDEX\"') IS NOT NULL AND "
+    "to_regclass('service') IS NOT NULL AND to_regclass('services') IS NOT NULL AND "
+    "to_regclass('services_key') IS NOT NULL AND to_regclass('quillmere_state') IS NOT NULL",
 };
+
+#undef QM_PG_SAME
+#undef QM_PG_EQ
+#undef QM_PG_NULL
 
 } // namespace
 
@@ -118,6 +156,22 @@ const DatabaseDialect& PostgresDialect()
 const DatabaseDialect& DialectOf(const QSqlDatabase& db)
 {
     return db.driverName() == QLatin1String(kPostgres.driver) ? kPostgres : kSqlite;
+}
+
+ServerFailure ClassifyServerError(const QSqlError& error)
+{
+    // SQLSTATE; none when the connection broke before the server answered.
+    const QString code = error.nativeErrorCode();
+    if (code.size() != 5 || code.startsWith(QLatin1String("08")) ||
+        code.startsWith(QLatin1String("57P")))
+        return ServerFailure::Connection;
+    // Locks and time-outs (55P03, 57014), deadlocks and serialization (40),
+    // resources (53), a read-only server (25006).
+    static const char* const kTransient[] = {"55P03", "57014", "40", "53", "25006"};
+    for (const char* prefix : kTransient)
+        if (code.startsWith(QLatin1String(prefix)))
+            return ServerFailure::Transient;
+    return ServerFailure::Rows;
 }
 
 QString DatabaseErrorText(const QSqlError& error)

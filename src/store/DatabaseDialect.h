@@ -14,6 +14,8 @@ namespace qm {
 struct DatabaseDialect
 {
     const char* driver;
+    // Texts may hold a 0 byte (PostgreSQL's text cannot).
+    bool textHoldsNul;
     // A server shared by several monitors over the network: rows wait in
     // memory until their batch is committed, so an outage loses none, and
     // each batch adds its services itself (another monitor may have removed
@@ -28,6 +30,8 @@ struct DatabaseDialect
     const char* frequencyExists;
     const char* createHistory;
     const char* frequencyType; // FREQUENCY added to a table of an old version
+    // Columns of the index SERVICE; its entries end in the row key.
+    const char* serviceIndex;
     const char* createServices;
     const char* servicesKey; // empty when SERVICES has no key
     const char* createState;
@@ -37,17 +41,40 @@ struct DatabaseDialect
     // Ends an INSERT ... SELECT into SERVICES: what another monitor added
     // meanwhile is no error.
     const char* skipDuplicates;
-    // A row h of HISTORY and a row of SERVICES name the same service. On a
-    // server plain equality, which its indexes serve; a service with an
-    // empty part may then go from SERVICES after a removal, and the next
-    // batch that records it adds it again.
+    // A row h of HISTORY and a row of SERVICES name the same service (empty
+    // parts, stored as NULL, equal too).
     const char* sameService;
+    // A row of SERVICES still has rows in HISTORY. On a server each case of
+    // NULL parts is its own EXISTS, so the SERVICE index serves every one.
+    const char* serviceHasRows;
     // DATESTAMP as the text "YYYY-MM-DD HH:MM:SS.mmm" (UTC).
     const char* stampText;
     // HOST compared byte by byte, so the hosts list in the same order on
     // both engines.
     const char* hostInByteOrder;
+    // A server only. Taken by each batch after BEGIN: batches of several
+    // monitors run side by side, a schema check waits until none runs.
+    const char* batchLock;
+    // Upserts the marker 'B:' + monitor id (%1) to the batch number (%2) in
+    // the batch's transaction, so a batch whose COMMIT went unanswered is
+    // known to be written or not.
+    const char* batchMarker;
+    // The objects of the schema that exist (HISTORY, its indexes, SERVICES
+    // with its key, QUILLMERE_STATE): when all do, the schema check creates
+    // nothing and so takes no lock on a table.
+    const char* schemaComplete;
 };
+
+// How a statement on a server failed: the connection is gone, the server
+// cannot take the batch now (a lock or time-out, resources, a read-only
+// server), or the rows themselves were refused.
+enum class ServerFailure
+{
+    Connection,
+    Transient,
+    Rows
+};
+ServerFailure ClassifyServerError(const QSqlError& error);
 
 const DatabaseDialect& SqliteDialect();
 const DatabaseDialect& PostgresDialect();

@@ -76,29 +76,42 @@ void LogViewCursor::startService(const QString& host, const QString& protocol, c
         portNumber > std::numeric_limits<qint32>::max() || !ready())
         return;
 
+    m_host = host;
+    m_protocol = protocol;
+    m_port = portNumber;
+    m_lastIndex = std::numeric_limits<qint64>::min();
+    if (execPage())
+        m_mode = Mode::Service;
+}
+
+bool LogViewCursor::execPage()
+{
     m_query = QSqlQuery(m_db);
     // A server's driver streams a forward-only result over the connection,
-    // which the batches of results recorded meanwhile need: there the
-    // result is fetched whole instead, and stepped through all the same.
+    // which the batches of results recorded meanwhile need: there each page
+    // is fetched whole instead, and stepped through all the same.
     m_query.setForwardOnly(!DialectOf(m_db).server);
-    // The entries of SERVICE end in the row key, so SQLite walks them in
-    // INDEX (recording) order and hands out the first row at once, where
+    // The entries of SERVICE end in the row key, so a page is one walk of
+    // the index from the last row read, in INDEX (recording) order, where
     // ORDER BY DATESTAMP would sort every row of the service first.
-    if (!m_query.prepare(QStringLiteral("SELECT TIME, MESSAGE, FAILURE, %1 FROM HISTORY "
+    if (!m_query.prepare(QStringLiteral("SELECT TIME, MESSAGE, FAILURE, %1, \"INDEX\" FROM HISTORY "
                                         "WHERE HOST = ? AND PROTOCOL = ? AND PORT = ? "
-                                        "ORDER BY \"INDEX\"")
-                             .arg(QLatin1String(DialectOf(m_db).stampText)))) {
+                                        "AND \"INDEX\" > ? ORDER BY \"INDEX\" LIMIT %2")
+                             .arg(QLatin1String(DialectOf(m_db).stampText))
+                             .arg(kPageRows))) {
         fail(m_query.lastError());
-        return;
+        return false;
     }
-    m_query.addBindValue(host);
-    m_query.addBindValue(protocol);
-    m_query.addBindValue(portNumber);
+    m_query.addBindValue(m_host);
+    m_query.addBindValue(m_protocol);
+    m_query.addBindValue(m_port);
+    m_query.addBindValue(m_lastIndex);
     if (!m_query.exec()) {
         fail(m_query.lastError());
-        return;
+        return false;
     }
-    m_mode = Mode::Service;
+    m_pageRows = 0;
+    return true;
 }
 
 bool LogViewCursor::step(std::chrono::steady_clock::duration budget)
@@ -129,6 +142,9 @@ bool LogViewCursor::stepRow()
 {
     if (!m_query.next()) {
         const QSqlError error = m_query.lastError();
+        // A full page: the next one starts after its last row.
+        if (!error.isValid() && m_pageRows == kPageRows)
+            return execPage();
         m_log.averageMs = m_log.timedPolls > 0 ? m_sum / m_log.timedPolls : 0.0;
         if (error.isValid())
             fail(error);
@@ -136,6 +152,8 @@ bool LogViewCursor::stepRow()
             cancel();
         return false;
     }
+    ++m_pageRows;
+    m_lastIndex = m_query.value(4).toLongLong();
     Row row;
     const QVariant time = m_query.value(0);
     const bool failed = m_query.value(2).toInt() != 0;

@@ -26,7 +26,8 @@ class OperatorPrompt;
 // server's result is fetched whole for that).
 //
 // No step waits for the whole table: the hosts come from the small SERVICES
-// table, and the rows of a service straight off the SERVICE index.
+// table, and the rows of a service straight off the SERVICE index, a page of
+// kPageRows at a time.
 class LogViewCursor
 {
 public:
@@ -71,6 +72,8 @@ private:
     void fail(const QSqlError& error);
     bool stepHost();
     bool stepRow();
+    // Runs the query of the next page of the service's rows.
+    bool execPage();
 
     QSqlDatabase m_db;
     OperatorPrompt& m_prompt;
@@ -82,6 +85,13 @@ private:
     QString m_latestStamp;
     LogViewQueries::ZoneCache m_zone;
     bool m_outOfOrder = false;
+    // The service read, page by page.
+    static constexpr int kPageRows = 2000;
+    QString m_host;
+    QString m_protocol;
+    qint64 m_port = 0;
+    qint64 m_lastIndex = 0;
+    int m_pageRows = 0;
 };
 
 } // namespace qm

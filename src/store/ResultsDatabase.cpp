@@ -183,6 +183,12 @@ bool ResultsDatabase::isOpen() const
 
 void ResultsDatabase::showError(const QString& text)
 {
+    // A server tried again and again fails the same way each time.
+    if (m_connecting) {
+        if (text == m_lastConnectError)
+            return;
+        m_lastConnectError = text;
+    }
     m_prompt.inform(OperatorPrompt::Icon::Stop, text.toStdString());
 }
 
@@ -260,8 +266,16 @@ void ResultsDatabase::closeConnection()
 
 void ResultsDatabase::close()
 {
-    flush();
+    // A server that went away (or restarted while idle) gets one more
+    // chance, bounded by its connection time-out.
+    m_closing = true;
+    if (!flush() && reconnectNow())
+        flush();
+    m_closing = false;
+    if (m_dialect->server && isOpen())
+        exec(QStringLiteral("DELETE FROM QUILLMERE_STATE WHERE NAME = 'B:%1'").arg(m_monitorId));
     // What a server could not take by now is lost: say so.
+    m_writeErrors += m_pending.size();
     if (!m_pending.empty() || m_dropped > 0)
         showError(QStringLiteral("%1 results could not be written to the results database %2 "
                                  "and are lost.")
@@ -352,11 +366,16 @@ bool ResultsDatabase::RecordResults(const QString& host, const QString& protocol
         return true; // shown; the result's other handling goes on
     }
 
+    auto text = [this](const QString& t, int width) {
+        if (m_dialect->textHoldsNul || !t.contains(QChar(0)))
+            return CutText(t, width);
+        return CutText(QString(t).replace(QChar(0), QChar(QChar::ReplacementCharacter)), width);
+    };
     PendingRow row;
-    row.key = ServiceKey{CutText(host, kHostWidth), CutText(protocol, kProtocolWidth),
+    row.key = ServiceKey{text(host, kHostWidth), text(protocol, kProtocolWidth),
                          portValue.isNull() ? -1 : portValue.toLongLong()};
     row.values = {TextValue(row.key.host), TextValue(row.key.protocol), portValue, frequencyValue,
-                  timeValue,  TextValue(CutText(message, kMessageWidth)), failureValue,
+                  timeValue,  TextValue(text(message, kMessageWidth)), failureValue,
                   DateStampNow()};
     if (m_dialect->server) {
         queueRow(std::move(row));

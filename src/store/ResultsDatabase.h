@@ -15,6 +15,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <unordered_set>
 
@@ -40,14 +41,20 @@ class SettingsStore;
 // runs on the event loop of the thread that owns the object), and at
 // flush() and close(). A killed process loses at most the batch under way.
 //
-// On a server the rows of a batch stay in memory until it is committed. When
-// a batch cannot be written (the server went away), the operator is told
-// once, the rows stay in memory (at most bufferLimit(), the rest counted),
-// and the connection is tried again every kReconnectInterval: first from a
-// thread of its own, so a server that does not answer never holds up the
-// owner's thread, then, once that worked, for real. When it is back the
-// operator is told how many results were kept (and lost) and they are
-// written, a batch per turn of the event loop.
+// On a server the rows of a batch stay in memory until it is committed; a
+// batch is one multi-row INSERT, written from the commit timer (still on the
+// owner's thread, which waits for the server's answers). Rows the server
+// refuses (a rule of the table, say) are left out, counted and told; the rest
+// of their batch is written. When a batch cannot be written at all (the
+// server went away, a lock or time-out), the operator is told once, the rows
+// stay in memory (at most bufferLimit(), the rest counted), and the
+// connection is tried again every kReconnectInterval: first from a thread of
+// its own, so a server that does not answer never holds up the owner's
+// thread, then, once that worked, for real. Once a batch is written again the
+// operator is told how many results were kept (and lost) and the rest are
+// written, a batch per turn of the event loop. Each batch also sets a marker
+// row of this monitor, so one whose COMMIT went unanswered is not written
+// twice.
 //
 // A second table, SERVICES, holds each distinct (HOST, PROTOCOL, PORT) of
 // HISTORY, so the log viewer lists the hosts of a huge table at once. It is
@@ -113,8 +120,9 @@ public:
     // tables as openFile() does. A failure is shown; with keepTrying the
     // results are kept in memory meanwhile and the server tried again.
     bool openServer(const DatabaseTarget& target, bool keepTrying = false);
-    // Commits what is recorded, then closes the file or connection; results
-    // a server could not take by then are told as lost.
+    // Commits what is recorded (a server that went away is tried once more),
+    // then closes the file or connection; results a server could not take
+    // by then are told as lost and counted in writeErrors().
     void close();
     bool isOpen() const;
     // Open, or waiting for its server to come back: results are taken.
@@ -207,8 +215,19 @@ private:
     bool addService(const ServiceKey& key, QString* error);
     void queueRow(PendingRow&& row);
     bool writePending();
+    // Writes the first `rows` results in memory in one transaction; when the
+    // server refuses rows, again one by one, leaving out (and telling) those
+    // refused. Returns false when the batch must wait (`error` says why).
+    bool writeBatch(std::size_t rows, QString* error);
+    // One transaction of the batch: empty when committed, else how it failed.
+    std::optional<ServerFailure> execBatch(std::size_t rows, bool oneByOne, QString* error);
+    // After a reconnection: drops the batch whose COMMIT went unanswered
+    // when its marker shows it was written.
+    bool settleUnsureBatch();
     void startOutage(const QString& error);
     void reconnect();
+    // Tries the server once more, at once, within its connection time-out.
+    bool reconnectNow();
     void dropStatements();
     bool ensureSchema();
     bool ensureServices();
@@ -246,6 +265,13 @@ private:
     qint64 m_dropped = 0;
     uint64_t m_writeErrors = 0; // results not written, since opening
     bool m_outage = false;
+    bool m_closing = false;
+    bool m_schemaComplete = false; // a server's objects all existed
+    bool m_connecting = false; // errors of the schema check shown once
+    QString m_lastConnectError;
+    QString m_monitorId;         // names this monitor's batch marker
+    qint64 m_batchNumber = 0;    // of the last batch tried
+    std::size_t m_unsureRows = 0; // rows of a batch whose COMMIT went unanswered
     QTimer m_reconnectTimer;
     // The connection attempt off the owner's thread: 0 under way, 1 the
     // server answered, 2 it did not.

@@ -100,9 +100,8 @@ void ResultsDatabase::finishPrune()
         return;
     // Services whose last rows went are no longer listed; one index seek each.
     QString error;
-    if (!exec(QStringLiteral("DELETE FROM SERVICES WHERE NOT EXISTS (SELECT 1 FROM HISTORY h "
-                             "WHERE %1)")
-                  .arg(QLatin1String(m_dialect->sameService)),
+    if (!exec(QStringLiteral("DELETE FROM SERVICES WHERE NOT (%1)")
+                  .arg(QLatin1String(m_dialect->serviceHasRows)),
               &error))
         showError(error);
     loadServices();

@@ -62,6 +62,9 @@ bool ResultsDatabase::ensureSchema()
         return false;
     }
     const bool haveTable = tables > 0;
+    // On a server whose objects all exist nothing is created: CREATE ... IF
+    // NOT EXISTS would still lock the tables (and need to own them).
+    m_schemaComplete = m_dialect->server && haveTable && count(m_dialect->schemaComplete) > 0;
     bool ok = true;
     if (!haveTable) {
         if (!exec(QString::fromLatin1(m_dialect->createHistory), &error)) {
@@ -77,15 +80,17 @@ bool ResultsDatabase::ensureSchema()
             showError(QStringLiteral("Cannot add the field FREQUENCY to HISTORY in %1: %2")
                           .arg(m_path, error));
     }
-    if (ok) {
+    if (ok && m_schemaComplete) {
+        ok = ensureServices() && loadServices();
+    } else if (ok) {
         // "INDEX" is the row key itself; the named index keeps the table's
         // documented layout. SERVICE serves the log viewer's per-service query.
         if (!exec(QStringLiteral(
                       "CREATE UNIQUE INDEX IF NOT EXISTS \"INDEX\" ON HISTORY (\"INDEX\")"),
                   &error))
             showError(QStringLiteral("Cannot create the index INDEX in %1: %2").arg(m_path, error));
-        if (!exec(QStringLiteral(
-                      "CREATE INDEX IF NOT EXISTS SERVICE ON HISTORY (HOST, PROTOCOL, PORT)"),
+        if (!exec(QStringLiteral("CREATE INDEX IF NOT EXISTS SERVICE ON HISTORY %1")
+                      .arg(QLatin1String(m_dialect->serviceIndex)),
                   &error))
             showError(
                 QStringLiteral("Cannot create the index SERVICE in %1: %2").arg(m_path, error));
@@ -103,12 +108,18 @@ bool ResultsDatabase::ensureServices()
 {
     QString error;
     const QString key = QString::fromLatin1(m_dialect->servicesKey);
-    if (!exec(QString::fromLatin1(m_dialect->createServices), &error) ||
-        (!key.isEmpty() && !exec(key, &error)) ||
-        !exec(QString::fromLatin1(m_dialect->createState), &error)) {
+    if (!m_schemaComplete &&
+        (!exec(QString::fromLatin1(m_dialect->createServices), &error) ||
+         (!key.isEmpty() && !exec(key, &error)) ||
+         !exec(QString::fromLatin1(m_dialect->createState), &error))) {
         showError(QStringLiteral("Cannot create the table SERVICES in %1: %2").arg(m_path, error));
         return false;
     }
+    // On a server every batch adds its own services: a SERVICES that was
+    // there is whole, and reading the rows recorded since would make the
+    // other monitors' batches wait.
+    if (m_dialect->server && m_schemaComplete)
+        return true;
     // Rows above SERVICES_UPTO came from a copy of the program without
     // SERVICES, or the table is new: add their services. A file with no
     // SERVICES_UPTO is read whole, through the covering SERVICE index.

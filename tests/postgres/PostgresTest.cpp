@@ -13,13 +13,17 @@
 
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace qm::test {
 namespace {
@@ -172,21 +176,25 @@ TEST_F(PostgresTest, LogQueriesAnswerAsOnSqlite)
         {"o'hara.example", "SMTP", "25", "", "12", "220 ready \u00fc\U0001F600", "0"},
         {"", "ECHO", "0", "5", "1", "no host", "0"},
         {longHost, "WHOIS++", "63", "70000", "4", QString(300, 'm'), "0"},
+        {"ping.example", "PING", "", "10", "5", "Reply", "0"},
     };
     for (ResultsDatabase* db : {&sqlite, &server}) {
         for (const QStringList& r : results)
             ASSERT_TRUE(db->RecordResults(r[0], r[1], r[2], r[3], r[4], r[5], r[6]));
+        // More rows than the log viewer reads in one page.
+        for (int i = 0; i < 4500; ++i)
+            db->RecordResults("bulk.example", "TIME", "37", "1", QString::number(i), "", "0");
         ASSERT_TRUE(db->flush());
     }
     LogViewQueries onSqlite(sqlite.GetDatabase(), prompt), onServer(server.GetDatabase(), prompt);
     EXPECT_EQ(onServer.hosts(), onSqlite.hosts());
-    EXPECT_EQ(onServer.hosts().size(), 5);
+    EXPECT_EQ(onServer.hosts().size(), 7);
 
     const QStringList services[] = {
         {"alpha.example", "HTTP", "80"},          {"beta.example", "ECHO", "0"},
         {"o'hara.example", "SMTP", "25"},         {longHost.left(96), "WHOIS++", "63"},
         {"alpha.example", "HTTP", "81"},          {"alpha.example", "HTTP", "x"},
-        {"alpha.example", "HTTP", "99999999999"},
+        {"alpha.example", "HTTP", "99999999999"}, {"bulk.example", "TIME", "37"},
     };
     for (const QStringList& s : services) {
         const auto a = onSqlite.serviceLog(s[0], s[1], s[2]),
@@ -204,6 +212,7 @@ TEST_F(PostgresTest, LogQueriesAnswerAsOnSqlite)
         }
     }
     EXPECT_EQ(onServer.serviceLog("alpha.example", "HTTP", "80").polls, 3);
+    EXPECT_EQ(onServer.serviceLog("bulk.example", "TIME", "37").polls, 4500);
 
     // Retention and clearing remove the same rows and tell the same counts.
     for (ResultsDatabase* db : {&sqlite, &server}) {
@@ -213,12 +222,14 @@ TEST_F(PostgresTest, LogQueriesAnswerAsOnSqlite)
         while (db->pruneSlice()) {
         }
         EXPECT_EQ(db->prunedRows(), 3);
+        // A service without a port outlives the removal of other services.
         EXPECT_EQ(LogViewQueries(db->GetDatabase(), prompt).hosts(),
-                  (QStringList{"alpha.example", longHost.left(96), "o'hara.example"}));
-        EXPECT_EQ(db->ClearHistory(), 5);
+                  (QStringList{"alpha.example", "bulk.example", longHost.left(96),
+                               "o'hara.example", "ping.example"}));
+        EXPECT_EQ(db->ClearHistory(), 4506);
     }
     const auto messages = prompt.texts();
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), "5 Records Deleted"), 2)
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "4506 Records Deleted"), 2)
         << ::testing::PrintToString(messages);
     EXPECT_EQ(messages.size(), 2u);
 }
@@ -266,6 +277,99 @@ TEST_F(PostgresTest, AnOutageLosesNoRowAndIsToldOnce)
         << ::testing::PrintToString(prompt.texts());
     EXPECT_NE(prompt.texts().back().find("50 results were lost"), std::string::npos)
         << prompt.texts().back();
+
+    // A server restarted while idle takes the last results at exit.
+    ASSERT_TRUE(s_server->stop());
+    ASSERT_EQ(s_server->start(), "");
+    record(5);
+    db.close();
+    EXPECT_EQ(Rows(target, "SELECT count(*) FROM HISTORY"), QStringList{"455"});
+    EXPECT_EQ(prompt.texts().size(), 2u) << ::testing::PrintToString(prompt.texts());
+    EXPECT_EQ(db.writeErrors(), 50u);
+}
+
+TEST_F(PostgresTest, RefusedRowsAreLeftOutAndToldOnce)
+{
+    const DatabaseTarget target = NewDatabase("refused");
+    ScriptedPrompt prompt;
+    ResultsDatabase db(prompt);
+    ASSERT_TRUE(db.openServer(target));
+    // A rule of the server that refuses some rows; a 0 byte is no such row.
+    Rows(target, "ALTER TABLE HISTORY ADD CONSTRAINT NO_REFUSED CHECK (MESSAGE <> 'refused')");
+    for (int i = 0; i < 20; ++i) {
+        const QString message = i == 5    ? QString::fromUtf8("zero\0byte", 9)
+                                : i % 7 == 3 ? QStringLiteral("refused")
+                                             : QString::number(i);
+        db.RecordResults("refused.example", "ECHO", "7", "1", "3", message, "0");
+    }
+    ASSERT_TRUE(PumpEventsUntil([&] { return db.bufferedRows() == 0; }, 15s))
+        << ::testing::PrintToString(prompt.texts());
+    EXPECT_TRUE(db.isOpen());
+    EXPECT_EQ(db.writeErrors(), 3u);
+    EXPECT_EQ(Rows(target, "SELECT count(*), count(*) FILTER (WHERE MESSAGE LIKE 'zero%byte') "
+                           "FROM HISTORY"),
+              QStringList{"17|1"});
+    const auto texts = prompt.texts();
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                            [](const std::string& t) { return t.find("no_refused") != t.npos; }),
+              1)
+        << ::testing::PrintToString(texts);
+    EXPECT_EQ(prompt.messages().size(), 2u) << ::testing::PrintToString(texts);
+}
+
+TEST_F(PostgresTest, AMonitorStartsWhileAnotherWrites)
+{
+    const DatabaseTarget target = NewDatabase("starting");
+    ScriptedPrompt prompt;
+    {
+        ResultsDatabase first(prompt);
+        ASSERT_TRUE(first.openServer(target));
+        first.RecordResults("first.example", "ECHO", "7", "1", "3", "one", "0");
+        ASSERT_TRUE(first.flush());
+    }
+    // Another monitor's batch under way: its services added, its rows next,
+    // once the starting monitor waits on a lock or has opened.
+    std::atomic<bool> opened{false};
+    QString batchError;
+    std::thread batch([&] {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "batch");
+            db.setHostName(target.host);
+            db.setPort(target.port);
+            db.setDatabaseName(target.name);
+            db.setUserName(target.user);
+            QSqlQuery q(db);
+            bool ok = db.open() && q.exec("BEGIN") &&
+                      q.exec("INSERT INTO SERVICES VALUES ('other.example', 'ECHO', 7) "
+                             "ON CONFLICT DO NOTHING");
+            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            while (ok && !opened && std::chrono::steady_clock::now() < deadline) {
+                ok = q.exec("SELECT count(*) FROM pg_locks WHERE NOT granted") && q.next();
+                if (ok && q.value(0).toInt() > 0)
+                    break;
+                QThread::msleep(20); // poll interval
+            }
+            ok = ok &&
+                 q.exec("INSERT INTO HISTORY (HOST, PROTOCOL, PORT, MESSAGE) "
+                        "VALUES ('other.example', 'ECHO', 7, 'two')") &&
+                 q.exec("COMMIT");
+            if (!ok)
+                batchError = q.lastError().text() + db.lastError().text();
+        }
+        QSqlDatabase::removeDatabase("batch");
+    });
+    ResultsDatabase second(prompt);
+    const bool open = second.openServer(target);
+    opened = true;
+    batch.join();
+    ASSERT_TRUE(open) << ::testing::PrintToString(prompt.texts());
+    EXPECT_EQ(batchError, "");
+    second.RecordResults("second.example", "ECHO", "7", "1", "3", "three", "0");
+    ASSERT_TRUE(second.flush());
+    EXPECT_EQ(Rows(target, "SELECT string_agg(MESSAGE, ',' ORDER BY MESSAGE) FROM HISTORY"),
+              QStringList{"one,three,two"});
+    EXPECT_EQ(Rows(target, "SELECT count(*) FROM SERVICES"), QStringList{"3"});
+    EXPECT_EQ(prompt.texts().size(), 0u) << ::testing::PrintToString(prompt.texts());
 }
 
 } // namespace

@@ -51,7 +51,7 @@ int ShowService(LogViewQueries& queries, const QStringList& words)
     return kExitOk;
 }
 
-int Prune(ResultsDatabase& db, const QStringList& args)
+int Prune(ResultsDatabase& db, const CommandPrompt& prompt, const QStringList& args)
 {
     const CommandLine cl = ParseCommandLine(args, {QStringLiteral("--days")}, {});
     const auto days = cl.error.isEmpty() && cl.words.isEmpty()
@@ -66,7 +66,7 @@ int Prune(ResultsDatabase& db, const QStringList& args)
         while (db.pruneSlice()) {
         }
     PrintOut(QStringLiteral("%1 Records Deleted").arg(db.prunedRows()));
-    return kExitOk;
+    return prompt.failed() ? kExitFailure : kExitOk;
 }
 
 } // namespace
@@ -98,13 +98,13 @@ int RunLogCommand(SettingsStore& store, const QString& databaseFile, const QStri
     const QString verb = args.first();
     const QStringList rest = args.mid(1);
     if (verb == QLatin1String("prune"))
-        return Prune(db, rest);
+        return Prune(db, prompt, rest);
     if (!rest.isEmpty() && verb != QLatin1String("show")) {
         PrintError(QStringLiteral("unexpected argument %1").arg(rest.first()));
         return kExitUsage;
     }
     if (verb == QLatin1String("clear"))
-        return db.ClearHistory() < 0 ? kExitFailure : kExitOk;
+        return db.ClearHistory() < 0 || prompt.failed() ? kExitFailure : kExitOk;
 
     LogViewQueries queries(db.GetDatabase(), prompt);
     int rc = kExitOk;

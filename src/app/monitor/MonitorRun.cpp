@@ -279,8 +279,12 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
     if (options.durationSeconds > 0)
         QTimer::singleShot(options.durationSeconds * 1000, qApp, finish);
 
-    const int rc = QCoreApplication::exec();
+    int rc = QCoreApplication::exec();
     printer.flush();
+    // Results the database could not take (shown already) fail the run.
+    system.database().close();
+    if (rc == kExitOk && system.database().writeErrors() > 0)
+        rc = kExitFailure;
     system.notifications().stop();
     app::RestoreStopSignals();
     return rc;
