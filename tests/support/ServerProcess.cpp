@@ -1,6 +1,7 @@
 #include "support/ServerProcess.h"
 #include "support/ScriptedServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <netinet/in.h>
+#include <random>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -43,6 +45,22 @@ bool PollUntil(const std::function<bool()>& ready, std::chrono::milliseconds tim
 
 int FreeLoopbackPort(bool udp)
 {
+    // A port below the ephemeral range: between this check and the server's
+    // own bind, no client socket and no bind to port 0 (of this or a parallel
+    // test) can take it. Random, so parallel tests rarely try the same one.
+    int ephemeralLow = 32768;
+    std::ifstream(std::string("/proc/sys/net/ipv4/ip_local_port_range")) >> ephemeralLow;
+    thread_local std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(10000, std::max(10001, ephemeralLow - 1));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int port = pick(random);
+        const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+        const sockaddr_in a = Loopback(port);
+        const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof(a)) == 0;
+        ::close(fd);
+        if (free)
+            return port;
+    }
     int port = 0;
     ::close(BindLoopback(udp ? SOCK_DGRAM : SOCK_STREAM, &port));
     return port;
