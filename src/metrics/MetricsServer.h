@@ -37,9 +37,9 @@ public:
     // The port listened on (useful after asking for port 0).
     int port() const;
 
+private:
     struct StartLog;
 
-private:
     const MetricsRegistry& m_registry;
     std::unique_ptr<StartLog> m_log; // outlives the daemon, which writes to it
     MHD_Daemon* m_daemon = nullptr;

@@ -130,7 +130,7 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
     system.loadHosts();
     if (options.metricsListen) {
         // A name that does not resolve is bad input; an address that cannot
-        // be listened on (in use, not ours) is a failure of the run.
+        // be listened on (in use, not one of this machine's) fails the run.
         QString error;
         const auto resolved = ResolveListenAddress(*options.metricsListen, &error);
         if (!resolved || !system.serveMetrics(*resolved, &error)) {
