@@ -106,11 +106,12 @@ private:
     MetricsServer m_metricsServer{m_metrics};
     QString m_metricsListen;      // what the settings asked for last
     int m_metricsGeneration = 0;  // the look-up whose answer counts
-    // Each row's metrics number, as of the last Start.
-    std::vector<std::pair<QPersistentModelIndex, uint64_t>> m_metricsRows;
-    uint64_t m_nextMetricsId = 1;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0); // look-ups' view of this object
     HostListModel m_hosts;
+    // Each row's metrics number, as of the last Start (after m_hosts: the
+    // indexes go first).
+    std::vector<std::pair<QPersistentModelIndex, uint64_t>> m_metricsRows;
+    uint64_t m_nextMetricsId = 1;
     MessagePaneModel m_pane;
     ResultsDatabase m_database;
     std::unique_ptr<MonitorController> m_controller;
