@@ -476,8 +476,9 @@ void MonitorController::publishMetrics(int row, bool success, int responseMs)
         metrics->countUnmatchedResult();
         return;
     }
-    metrics->recordResult({cell(row, ColHost), cell(row, ColProtocol), cell(row, ColPort), cell(row, ColNickname)},
-                          success, ColumnNumber(cell(row, ColFloatStat)) != 0, m_hosts.image(row), responseMs);
+    // The registry knows each entry of the run by its worker, the row's item data.
+    metrics->recordResult(m_hosts.itemData(row), success, ColumnNumber(cell(row, ColFloatStat)) != 0,
+                          m_hosts.image(row), responseMs);
 }
 
 void MonitorController::report(uint32_t threadId, int row, bool success, const QString& responseText, const QString& message)

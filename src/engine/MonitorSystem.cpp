@@ -47,15 +47,11 @@ MonitorSystem::MonitorSystem(SettingsStore& store, Prompts prompts, const QStrin
     QObject::connect(m_controller.get(), &MonitorController::monitoringStopped, m_exporter.get(),
                      &ExportScheduler::stop);
 
-    // Entries removed or edited since the last run leave the metrics.
-    QObject::connect(m_controller.get(), &MonitorController::monitoringStarted, m_controller.get(), [this] {
-        std::vector<MetricsLabels> current;
-        current.reserve(static_cast<std::size_t>(m_hosts.rowCount()));
-        for (int row = 0; row < m_hosts.rowCount(); ++row)
-            current.push_back({m_hosts.text(row, ColHost), m_hosts.text(row, ColProtocol),
-                               m_hosts.text(row, ColPort), m_hosts.text(row, ColNickname)});
-        m_metrics.retainOnly(current);
-    });
+    // Each row keeps its metrics number while it is in the list (followed by a
+    // persistent index through moves, sorts and edits); removed rows and
+    // edited labels leave the metrics as the run starts.
+    QObject::connect(m_controller.get(), &MonitorController::monitoringStarted, m_controller.get(),
+                     [this] { startMetricsRun(); });
 
     m_pendingPoll.setInterval(kPendingPollMs);
     QObject::connect(&m_pendingPoll, &QTimer::timeout, &m_pendingPoll,
@@ -131,11 +127,31 @@ void MonitorSystem::endPendingWork(bool complete)
         done(complete, abandoned);
 }
 
-bool MonitorSystem::serveMetrics(const ListenAddress& address, QString* error)
+void MonitorSystem::startMetricsRun()
+{
+    QHash<int, uint64_t> idOfRow;
+    for (const auto& [index, id] : m_metricsRows)
+        if (index.isValid())
+            idOfRow.insert(index.row(), id);
+    m_metricsRows.clear();
+    std::vector<MetricsRunEntry> run;
+    run.reserve(static_cast<std::size_t>(m_hosts.rowCount()));
+    for (int row = 0; row < m_hosts.rowCount(); ++row) {
+        uint64_t id = idOfRow.value(row);
+        if (id == 0)
+            id = m_nextMetricsId++;
+        m_metricsRows.emplace_back(QPersistentModelIndex(m_hosts.index(row, 0)), id);
+        run.push_back({id, m_hosts.itemData(row),
+                       {m_hosts.text(row, ColHost), m_hosts.text(row, ColProtocol), m_hosts.text(row, ColPort),
+                        m_hosts.text(row, ColNickname)}});
+    }
+    m_metrics.startRun(run);
+}
+
+bool MonitorSystem::serveMetrics(const ResolvedListenAddress& address, QString* error)
 {
     ++m_metricsGeneration; // a look-up under way no longer counts
-    const auto resolved = ResolveListenAddress(address, error);
-    return resolved && m_metricsServer.listen(*resolved, error);
+    return m_metricsServer.listen(address, error);
 }
 
 void MonitorSystem::stopMetrics()

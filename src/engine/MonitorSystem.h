@@ -11,12 +11,15 @@
 #include "store/ResultsDatabase.h"
 
 #include <QElapsedTimer>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace qm {
 
@@ -73,10 +76,9 @@ public:
     // Writes the rows back to the store (not synced to disk).
     void saveHosts();
 
-    // Serves the Prometheus metrics on the address until the system goes or
-    // stopMetrics(); looks a name up on the calling thread (the runner does
-    // so at start-up). On failure `error` says why.
-    bool serveMetrics(const ListenAddress& address, QString* error);
+    // Serves the Prometheus metrics on the address (looked up by the caller)
+    // until the system goes or stopMetrics(). On failure `error` says why.
+    bool serveMetrics(const ResolvedListenAddress& address, QString* error);
     void stopMetrics();
     // The desktop program's "ConfigMetrics" settings: serves, moves or stops
     // the metrics endpoint as they say, looking a name up on a thread of its
@@ -94,6 +96,7 @@ public:
     MetricsRegistry& metrics() { return m_metrics; }
 
 private:
+    void startMetricsRun();
     void checkPendingWork();
     void endPendingWork(bool complete);
 
@@ -105,6 +108,10 @@ private:
     int m_metricsGeneration = 0;  // the look-up whose answer counts
     std::shared_ptr<int> m_alive = std::make_shared<int>(0); // look-ups' view of this object
     HostListModel m_hosts;
+    // Each row's metrics number, as of the last Start (after m_hosts: the
+    // indexes go first).
+    std::vector<std::pair<QPersistentModelIndex, uint64_t>> m_metricsRows;
+    uint64_t m_nextMetricsId = 1;
     MessagePaneModel m_pane;
     ResultsDatabase m_database;
     std::unique_ptr<MonitorController> m_controller;

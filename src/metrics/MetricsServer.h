@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <memory>
+
 struct MHD_Daemon;
 
 namespace qm {
@@ -12,8 +14,10 @@ class MetricsRegistry;
 
 // Serves GET /metrics from the registry over HTTP (libmicrohttpd, on its own
 // thread, so a busy main thread never stalls a scrape). Any other path gets
-// 404, any other method 405. Connections idle for kIdleTimeoutSeconds are
-// closed; at most kMaxConnections are open at once.
+// 404, any other method 405 with an Allow header. Connections idle for
+// kIdleTimeoutSeconds are closed; at most kMaxConnections are open at once.
+// The library's own log lines never reach stderr: a failure to start is
+// told through listen()'s error.
 class MetricsServer
 {
 public:
@@ -26,7 +30,7 @@ public:
     MetricsServer& operator=(const MetricsServer&) = delete;
 
     // Starts listening (stopping a previous listener first); on failure
-    // `error` says why.
+    // `error` says why (e.g. "Address already in use").
     bool listen(const ResolvedListenAddress& address, QString* error = nullptr);
     void stop();
     bool isListening() const { return m_daemon != nullptr; }
@@ -34,7 +38,10 @@ public:
     int port() const;
 
 private:
+    struct StartLog;
+
     const MetricsRegistry& m_registry;
+    std::unique_ptr<StartLog> m_log; // outlives the daemon, which writes to it
     MHD_Daemon* m_daemon = nullptr;
 };
 

@@ -9,8 +9,9 @@ namespace qm {
 
 namespace {
 
-QByteArray LabelBlock(const MetricsLabels& l)
+QByteArray LabelBlock(const MetricsEntry& e)
 {
+    const MetricsLabels& l = e.labels;
     QByteArray out = "{host=\"";
     out += EscapeLabelValue(l.host);
     out += "\",protocol=\"";
@@ -19,6 +20,15 @@ QByteArray LabelBlock(const MetricsLabels& l)
     out += EscapeLabelValue(l.port);
     out += "\",nickname=\"";
     out += EscapeLabelValue(l.nickname);
+    // Entries with the same host, protocol, port and nickname (two checks of
+    // one server) would otherwise be one series: an `entry` label with the
+    // entry's own number tells them apart. Only they get it, so every other
+    // series keeps the labels it always had; the number stays the entry's
+    // while it is in the list, so its series goes on across scrapes and runs.
+    if (e.labelsShared) {
+        out += "\",entry=\"";
+        out += QByteArray::number(static_cast<qulonglong>(e.id));
+    }
     out += "\"} ";
     return out;
 }
@@ -88,7 +98,7 @@ QByteArray RenderMetrics(const MetricsSnapshot& s)
     labels.reserve(s.entries.size());
     qsizetype size = 1024;
     for (const MetricsEntry& e : s.entries) {
-        labels.push_back(LabelBlock(e.labels));
+        labels.push_back(LabelBlock(e));
         size += 6 * (labels.back().size() + 40);
     }
     QByteArray out;

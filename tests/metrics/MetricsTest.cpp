@@ -31,11 +31,12 @@ const char kPrometheus[] = "/usr/bin/prometheus";
 struct HttpReply
 {
     int status = 0;
+    std::string head; // status line and header lines
     std::string body;
 };
 
-// One GET on 127.0.0.1 with Connection: close; every wait bounded to 5 s.
-HttpReply HttpGet(int port, const std::string& target)
+// One request on 127.0.0.1 with Connection: close; every wait bounded to 5 s.
+HttpReply HttpGet(int port, const std::string& target, const std::string& method = "GET")
 {
     HttpReply reply;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -48,7 +49,7 @@ HttpReply HttpGet(int port, const std::string& target)
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string raw;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        const std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
             char buf[8192];
             for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
@@ -59,6 +60,7 @@ HttpReply HttpGet(int port, const std::string& target)
     const auto head = raw.find("\r\n\r\n");
     if (raw.rfind("HTTP/1.", 0) == 0 && head != std::string::npos) {
         reply.status = std::stoi(raw.substr(9, 3));
+        reply.head = raw.substr(0, head + 2);
         reply.body = raw.substr(head + 4);
     }
     return reply;
@@ -73,7 +75,7 @@ std::string PromtoolProblems(const QByteArray& text, const QTemporaryDir& dir)
     return r.status == 0 ? std::string() : r.output + "\n" + text.toStdString();
 }
 
-TEST(MetricsText, OddLabelValuesAreEscapedAndTheExpositionStaysParseable)
+TEST(MetricsText, OddLabelValuesStayParseableAndEntriesKeepTheirSeriesAcrossRuns)
 {
     ASSERT_EQ(RequireProgram(kPromtool, "prometheus"), "");
     const struct
@@ -88,19 +90,19 @@ TEST(MetricsText, OddLabelValuesAreEscapedAndTheExpositionStaysParseable)
         {QString::fromUtf8("bücher.例え.jp"), "b\xc3\xbc" "cher.\xe4\xbe\x8b\xe3\x81\x88.jp"},
         {"", ""},
     };
-    MetricsSnapshot s;
+    // Each entry distinct by its port, the odd value in every other label; the
+    // figures go through the registry as the main thread feeds it.
+    MetricsRegistry registry;
+    std::vector<MetricsRunEntry> run;
     for (const auto& c : cases) {
         EXPECT_EQ(EscapeLabelValue(c.value), c.escaped) << c.value.toStdString();
-        // The odd value in every label at once, each entry distinct by its port.
-        MetricsEntry e{{c.value, c.value, QString::number(s.entries.size()), c.value}};
-        e.up = s.entries.size() % 2 == 0;
-        e.polls = 5;
-        e.failures = 2;
-        e.responseSeconds = s.entries.size() == 1 ? -1 : 0.25;
-        s.entries.push_back(e);
+        const auto n = static_cast<uint32_t>(run.size() + 1);
+        run.push_back({n, n, {c.value, c.value, QString::number(n - 1), c.value}});
     }
-    s.resultsHandled = 30;
-    const QByteArray text = RenderMetrics(s);
+    registry.startRun(run);
+    for (uint32_t n = 1; n <= run.size(); ++n)
+        registry.recordResult(n, n % 2 == 1, false, 0, 250);
+    const QByteArray text = RenderMetrics(registry.snapshot());
     QTemporaryDir dir;
     EXPECT_EQ(PromtoolProblems(text, dir), "");
     EXPECT_TRUE(text.contains("quillmere_up{host=\"say \\\"hi\\\"\",protocol=\"say \\\"hi\\\"\",port=\"1\","
@@ -109,8 +111,23 @@ TEST(MetricsText, OddLabelValuesAreEscapedAndTheExpositionStaysParseable)
                               "nickname=\"plain\"} 0.25\n"));
     // No response time before a success.
     EXPECT_FALSE(text.contains("quillmere_response_time_seconds{host=\"say"));
-    EXPECT_TRUE(text.contains("\nquillmere_results_handled_total 30\n"));
+    EXPECT_TRUE(text.contains("\nquillmere_results_handled_total 6\n"));
     EXPECT_EQ(text.count("\nquillmere_failures_total{"), qsizetype(std::size(cases)));
+
+    // The next run: the first entry removed, the second edited, a twin of the
+    // third added. The third keeps its figures and, its labels now shared,
+    // gets an entry label; the twin has no sample before its first result.
+    run.erase(run.begin());
+    run.front().labels.nickname = "edited";
+    run.push_back({99, 99, run[1].labels});
+    registry.startRun(run);
+    registry.recordResult(3, true, false, 0, 250);
+    const QByteArray next = RenderMetrics(registry.snapshot());
+    EXPECT_EQ(next.count("\nquillmere_polls_total{"), 4) << next.toStdString();
+    EXPECT_TRUE(next.contains("\nquillmere_polls_total{host=\"C:\\\\path\\\\\",protocol=\"C:\\\\path\\\\\",port=\"2\","
+                              "nickname=\"C:\\\\path\\\\\",entry=\"3\"} 2\n"))
+        << next.toStdString();
+    EXPECT_EQ(next.count(",entry=\""), 6); // its six per-entry samples only
 }
 
 class MetricsEndToEnd : public ::testing::Test
@@ -160,9 +177,11 @@ TEST_F(MetricsEndToEnd, PrometheusScrapesTheRunnerAndSeesEachEntryUpOrDown)
     ASSERT_EQ(runMonitor({"hosts", "add", "--host", "127.0.0.1", "--protocol", "ECHO", "--freq", "1",
                           "--nickname", "echo \"q\""}),
               0);
-    ASSERT_EQ(runMonitor({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", refused,
-                          "--freq", "1"}),
-              0);
+    // Two checks with the same labels: each keeps its own series.
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(runMonitor({"hosts", "add", "--host", "127.0.0.1", "--protocol", "HTTP", "--port", refused,
+                              "--freq", "1"}),
+                  0);
 
     const int metricsPort = FreeLoopbackPort();
     ServerProcess monitor;
@@ -176,7 +195,7 @@ TEST_F(MetricsEndToEnd, PrometheusScrapesTheRunnerAndSeesEachEntryUpOrDown)
     ASSERT_TRUE(WaitFor(
         [&] {
             metrics = HttpGet(metricsPort, "/metrics");
-            return metrics.body.find("quillmere_up{host=\"127.0.0.1\",protocol=\"HTTP\"") != std::string::npos
+            return QByteArray::fromStdString(metrics.body).count("quillmere_up{host=\"127.0.0.1\",protocol=\"HTTP\"") == 2
                 && metrics.body.find("quillmere_up{host=\"127.0.0.1\",protocol=\"ECHO\"") != std::string::npos;
         },
         15s))
@@ -185,6 +204,23 @@ TEST_F(MetricsEndToEnd, PrometheusScrapesTheRunnerAndSeesEachEntryUpOrDown)
     EXPECT_EQ(PromtoolProblems(QByteArray::fromStdString(metrics.body), m_dir), "");
     EXPECT_EQ(HttpGet(metricsPort, "/").status, 404);
     EXPECT_EQ(HttpGet(metricsPort, "/metrics/x").status, 404);
+    const HttpReply post = HttpGet(metricsPort, "/metrics", "POST");
+    EXPECT_EQ(post.status, 405);
+    EXPECT_NE(post.head.find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << post.head;
+    // The empty nickname is exported as such; the twins carry an entry label.
+    EXPECT_EQ(QByteArray::fromStdString(metrics.body)
+                  .count("\nquillmere_polls_total{host=\"127.0.0.1\",protocol=\"HTTP\",port=\"" + refused.toUtf8()
+                         + "\",nickname=\"\",entry=\""),
+              2)
+        << metrics.body;
+
+    // A port in use: a failure of the run (1), told once with its cause.
+    EXPECT_EQ(runMonitor({"--database", m_dir.filePath("other.mdb"), "--metrics-listen",
+                          "127.0.0.1:" + QString::number(metricsPort)},
+                         &err),
+              1);
+    EXPECT_TRUE(err.contains("127.0.0.1:" + QString::number(metricsPort))) << err.toStdString();
+    EXPECT_EQ(err.count("Address already in use"), 1) << err.toStdString();
 
     const int webPort = FreeLoopbackPort();
     const std::string config = m_dir.filePath("prometheus.yml").toStdString();
@@ -198,7 +234,7 @@ TEST_F(MetricsEndToEnd, PrometheusScrapesTheRunnerAndSeesEachEntryUpOrDown)
                                  m_dir.filePath("prometheus.log").toStdString()));
     ASSERT_TRUE(WaitForTcpPort(webPort, 20s)) << prometheus.log();
 
-    // Each entry's quillmere_up as Prometheus stores it, by protocol.
+    // Each entry's quillmere_up as Prometheus stores it, by protocol and entry.
     std::map<QString, QJsonObject> up;
     HttpReply query;
     const bool scraped = WaitFor(
@@ -208,8 +244,8 @@ TEST_F(MetricsEndToEnd, PrometheusScrapesTheRunnerAndSeesEachEntryUpOrDown)
             const QJsonArray result = QJsonDocument::fromJson(QByteArray::fromStdString(query.body))
                                           .object()["data"].toObject()["result"].toArray();
             for (const QJsonValue& series : result)
-                up[series["metric"]["protocol"].toString()] = series.toObject();
-            return up.size() == 2;
+                up[series["metric"]["protocol"].toString() + series["metric"]["entry"].toString()] = series.toObject();
+            return up.size() == 3;
         },
         30s);
     ASSERT_TRUE(scraped) << query.body << prometheus.log();
@@ -219,9 +255,11 @@ TEST_F(MetricsEndToEnd, PrometheusScrapesTheRunnerAndSeesEachEntryUpOrDown)
     EXPECT_EQ(up["ECHO"]["value"].toArray()[1].toString(), "1");
     EXPECT_EQ(label("ECHO", "nickname"), "echo \"q\"");
     EXPECT_EQ(label("ECHO", "job"), "quillmere");
-    EXPECT_EQ(up["HTTP"]["value"].toArray()[1].toString(), "0");
-    EXPECT_EQ(label("HTTP", "port"), refused);
-    EXPECT_EQ(label("HTTP", "nickname"), "");
+    EXPECT_FALSE(up["ECHO"]["metric"].toObject().contains("entry"));
+    for (const char* http : {"HTTP1", "HTTP2"}) {
+        EXPECT_EQ(up[http]["value"].toArray()[1].toString(), "0") << http;
+        EXPECT_EQ(label(http, "port"), refused) << http;
+    }
 }
 
 } // namespace

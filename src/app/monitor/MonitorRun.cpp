@@ -129,10 +129,13 @@ int RunMonitor(SettingsStore& store, const RunOptions& options)
     MonitorSystem system(store, {&prompt, &prompt}, options.databaseFile);
     system.loadHosts();
     if (options.metricsListen) {
+        // A name that does not resolve is bad input; an address that cannot
+        // be listened on (in use, not one of this machine's) fails the run.
         QString error;
-        if (!system.serveMetrics(*options.metricsListen, &error)) {
+        const auto resolved = ResolveListenAddress(*options.metricsListen, &error);
+        if (!resolved || !system.serveMetrics(*resolved, &error)) {
             PrintError(QStringLiteral("--metrics-listen %1: %2").arg(options.metricsListen->text(), error));
-            return kExitUsage;
+            return resolved ? kExitFailure : kExitUsage;
         }
         PrintNote(QStringLiteral("serving Prometheus metrics on http://%1/metrics").arg(options.metricsListen->text()));
     }
