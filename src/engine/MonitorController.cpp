@@ -14,7 +14,7 @@
 #include "store/SettingsStore.h"
 #include "tools/SyslogNaming.h"
 
-#include <QMetaObject>
+#include <QSocketNotifier>
 #include <QStringDecoder>
 
 #include <chrono>
@@ -35,6 +35,12 @@ QString StatusText(int code)
     }
 }
 
+int64_t SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // Probe and syslog texts are the peer's bytes: UTF-8 when they are valid
 // UTF-8, otherwise read as Latin-1 so that no byte is lost.
 QString FromStd(const std::string& s)
@@ -47,19 +53,22 @@ QString FromStd(const std::string& s)
 
 MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent)
     : QObject(parent), m_hosts(hosts), m_settings(settings), m_services(std::move(services)),
-      m_events(std::make_shared<EngineEventQueue>([this] {
-          std::lock_guard posting(m_wakeSync);
-          QMetaObject::invokeMethod(
-              this,
-              [this] {
-                  { std::lock_guard posted(m_wakeSync); }
-                  handleQueuedEvents();
-              },
-              Qt::QueuedConnection);
-      }))
+      m_events(std::make_shared<EngineEventQueue>())
 {
     if (!m_services.startThread)
         m_services.startThread = [](std::function<void()> body) { return StartDetachedThread(std::move(body)); };
+    m_batchTimer.setSingleShot(true);
+    m_batchTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_batchTimer, &QTimer::timeout, this, &MonitorController::handleQueuedEvents);
+    // Workers wake this thread through the queue's eventfd: the wake takes no
+    // lock, so no worker preempted halfway through it can hold us up.
+    if (m_events->wakeFd() >= 0) {
+        auto* notifier = new QSocketNotifier(m_events->wakeFd(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &MonitorController::onEventsWaiting);
+    } else {
+        m_batchTimer.setSingleShot(false); // no eventfd to be had: look every batch spacing
+        m_batchTimer.start(kBatchSpacing);
+    }
 }
 
 MonitorController::~MonitorController()
@@ -212,9 +221,27 @@ void MonitorController::OnMonitoringStop()
 
 // ---- handlers ---------------------------------------------------------------
 
+void MonitorController::onEventsWaiting()
+{
+    m_events->acknowledgeWake();
+    // Under a steady stream one batch per spacing at most, instead of a wake-up
+    // per event: the workers do not wake us again until it is taken.
+    const auto now = std::chrono::steady_clock::now();
+    if (now < m_nextBatchAt) {
+        if (!m_batchTimer.isActive())
+            m_batchTimer.start(std::chrono::ceil<std::chrono::milliseconds>(m_nextBatchAt - now));
+        return;
+    }
+    handleQueuedEvents();
+}
+
 void MonitorController::handleQueuedEvents()
 {
+    if (m_batchTimer.isSingleShot())
+        m_batchTimer.stop();
+    m_nextBatchAt = std::chrono::steady_clock::now() + kBatchSpacing;
     m_events->takeBatch(m_batch);
+    const int64_t takenNs = m_latencyObserver ? SteadyNs() : 0;
     m_inBatch = true;
     for (EngineEvent& e : m_batch) {
         switch (e.kind) {
@@ -225,10 +252,7 @@ void MonitorController::handleQueuedEvents()
         case EngineEvent::Ended: OnThreadEnded(e.threadId, std::move(e.session)); break;
         }
         if (m_latencyObserver)
-            m_latencyObserver(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  std::chrono::steady_clock::now().time_since_epoch())
-                                  .count()
-                              - e.postedNs);
+            m_latencyObserver({e.postedNs, e.queuedNs, takenNs, SteadyNs()});
     }
     m_inBatch = false;
     flushStatusTexts();
