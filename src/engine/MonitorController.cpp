@@ -224,7 +224,7 @@ void MonitorController::OnMonitoringStop()
 void MonitorController::onEventsWaiting()
 {
     m_events->acknowledgeWake();
-    // Under a steady stream one batch per spacing at most, instead of a wake-up
+    // Under a heavy stream one batch per spacing at most, instead of a wake-up
     // per event: the workers do not wake us again until it is taken.
     const auto now = std::chrono::steady_clock::now();
     if (now < m_nextBatchAt) {
@@ -239,8 +239,18 @@ void MonitorController::handleQueuedEvents()
 {
     if (m_batchTimer.isSingleShot())
         m_batchTimer.stop();
-    m_nextBatchAt = std::chrono::steady_clock::now() + kBatchSpacing;
+    const auto now = std::chrono::steady_clock::now();
     m_events->takeBatch(m_batch);
+    // Busy: the last full window saw kBusyEvents or more. A light stream is
+    // handled as it comes.
+    const auto windowAge = now - m_windowStart;
+    if (windowAge >= kRateWindow) {
+        m_busy = windowAge < 2 * kRateWindow && m_windowEvents >= kBusyEvents;
+        m_windowStart = now;
+        m_windowEvents = 0;
+    }
+    m_windowEvents += m_batch.size();
+    m_nextBatchAt = m_busy ? now + kBatchSpacing : now;
     const int64_t takenNs = m_latencyObserver ? SteadyNs() : 0;
     m_inBatch = true;
     for (EngineEvent& e : m_batch) {

@@ -123,11 +123,17 @@ private:
     HostListModel& m_hosts;
     SettingsStore& m_settings;
     Services m_services;
-    // The shortest time between two batches while events keep coming.
+    // The shortest time between two batches while events come at
+    // kBusyEvents per kRateWindow or more.
     static constexpr std::chrono::milliseconds kBatchSpacing{5};
+    static constexpr std::chrono::milliseconds kRateWindow{100};
+    static constexpr std::size_t kBusyEvents = 50;
     std::shared_ptr<EngineEventQueue> m_events;
     QTimer m_batchTimer; // the next batch, when a wake-up came too soon after the last
     std::chrono::steady_clock::time_point m_nextBatchAt{};
+    std::chrono::steady_clock::time_point m_windowStart{};
+    std::size_t m_windowEvents = 0;
+    bool m_busy = false;
     std::vector<EngineEvent> m_batch;
     bool m_inBatch = false;
     QHash<uint32_t, int> m_statusTexts; // thread → status code shown at the end of the batch
