@@ -63,8 +63,8 @@ MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settin
     // Workers wake this thread through the queue's eventfd: the wake takes no
     // lock, so no worker preempted halfway through it can hold us up.
     if (m_events->wakeFd() >= 0) {
-        auto* notifier = new QSocketNotifier(m_events->wakeFd(), QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, &MonitorController::onEventsWaiting);
+        m_wakeNotifier = std::make_unique<QSocketNotifier>(m_events->wakeFd(), QSocketNotifier::Read);
+        connect(m_wakeNotifier.get(), &QSocketNotifier::activated, this, &MonitorController::onEventsWaiting);
     } else {
         m_batchTimer.setSingleShot(false); // no eventfd to be had: look every batch spacing
         m_batchTimer.start(kBatchSpacing);

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -129,6 +130,8 @@ private:
     static constexpr std::chrono::milliseconds kRateWindow{100};
     static constexpr std::size_t kBusyEvents = 50;
     std::shared_ptr<EngineEventQueue> m_events;
+    // Declared after the queue: gone before the queue closes its eventfd.
+    std::unique_ptr<QSocketNotifier> m_wakeNotifier;
     QTimer m_batchTimer; // the next batch, when a wake-up came too soon after the last
     std::chrono::steady_clock::time_point m_nextBatchAt{};
     std::chrono::steady_clock::time_point m_windowStart{};
