@@ -107,13 +107,36 @@ int main(int argc, char** argv)
     qm::MonitorController controller(model, settings, services);
     long results = 0;
     QObject::connect(&controller, &qm::MonitorController::resultHandled, [&](const qm::PollReport&) { ++results; });
-    LatencyHistogram latency;       // every event
-    LatencyHistogram steadyLatency; // after the first two intervals: the start's burst is over
+    // Event latency by phase: the start's burst (the first two intervals),
+    // the steady run, and the stop (the events handled once Stop was called:
+    // Stop's own work and the end of every worker come first).
+    enum Phase { Starting, Steady, Stopping };
+    Phase phase = Starting;
+    LatencyHistogram latency; // every event of every phase
+    std::array<LatencyHistogram, 3> byPhase;
+    // The steady run's latency in parts: post stamp → in the queue (a full
+    // queue holding the poster back, or the poster preempted), in the queue →
+    // batch taken by the main thread, batch taken → this event handled.
+    LatencyHistogram toQueue, inQueue, inBatch;
+    LatencyHistogram batchGap; // between two batches of the steady run
+    int64_t lastTaken = 0;
     const auto steadyFrom = Clock::now() + std::chrono::seconds(2 * frequency + 2);
-    controller.setLatencyObserver([&](int64_t ns) {
+    controller.setLatencyObserver([&](const qm::MonitorController::EventTimes& t) {
+        const int64_t ns = t.handledNs - t.postedNs;
         latency.add(ns);
-        if (Clock::now() >= steadyFrom)
-            steadyLatency.add(ns);
+        if (phase == Starting && Clock::now() >= steadyFrom)
+            phase = Steady;
+        byPhase[phase].add(ns);
+        if (phase != Steady)
+            return;
+        if (t.takenNs != lastTaken) {
+            if (lastTaken != 0)
+                batchGap.add(t.takenNs - lastTaken);
+            lastTaken = t.takenNs;
+        }
+        toQueue.add(t.queuedNs - t.postedNs);
+        inQueue.add(t.takenNs - t.queuedNs);
+        inBatch.add(t.handledNs - t.takenNs);
     });
 
     const long rssBefore = RssKiB();
@@ -130,6 +153,7 @@ int main(int argc, char** argv)
     const double runSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     const double runCpuMs = ThreadCpuMs() - cpuBefore - startCpuMs;
     const long eventsInRun = latency.total();
+    phase = Stopping;
     const long resultsInRun = results;
     const long rssEnd = RssKiB();
 
@@ -150,12 +174,18 @@ int main(int argc, char** argv)
                 resultsInRun / runSeconds);
     std::printf("main thread           %.1f us of CPU per event while running\n",
                 eventsInRun > 0 ? runCpuMs * 1000.0 / static_cast<double>(eventsInRun) : 0.0);
-    std::printf("event latency         p50 %.1f ms, p99 %.1f ms, max %.1f ms over %ld events\n",
-                latency.percentileMs(0.5), latency.percentileMs(0.99), latency.maxMs(), latency.total());
-    if (steadyLatency.total() > 0)
-        std::printf("  after the start     p50 %.1f ms, p99 %.1f ms, max %.1f ms over %ld events\n",
-                    steadyLatency.percentileMs(0.5), steadyLatency.percentileMs(0.99), steadyLatency.maxMs(),
-                    steadyLatency.total());
+    const auto line = [](const char* name, const LatencyHistogram& h) {
+        std::printf("%-21s p50 %.1f ms, p99 %.1f ms, max %.1f ms over %ld events\n", name, h.percentileMs(0.5),
+                    h.percentileMs(0.99), h.maxMs(), h.total());
+    };
+    line("event latency", latency);
+    line("  start (2 intervals)", byPhase[Starting]);
+    line("  steady run", byPhase[Steady]);
+    line("    post to queue", toQueue);
+    line("    queue to batch", inQueue);
+    line("    batch to handled", inBatch);
+    line("    between batches", batchGap);
+    line("  stop", byPhase[Stopping]);
     std::printf("memory                %ld KiB before, %ld KiB running, %ld KiB at the end, %ld KiB peak "
                 "(%.1f KiB per host)\n",
                 rssBefore, rssRunning, rssEnd, PeakRssKiB(), double(rssEnd - rssBefore) / hosts);

@@ -3,6 +3,12 @@
 #include "platform/CancelToken.h"
 
 #include <chrono>
+#include <climits>
+#include <ctime>
+#include <linux/futex.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace qm {
 
@@ -30,6 +36,31 @@ EngineEventQueue::WorkerScope::~WorkerScope()
 EngineEventQueue::EngineEventQueue(std::function<void()> wake, std::size_t capacity)
     : m_wake(std::move(wake)), m_capacity(capacity > 0 ? capacity : 1), m_consumer(std::this_thread::get_id())
 {
+}
+
+EngineEventQueue::EngineEventQueue(std::size_t capacity)
+    : m_capacity(capacity > 0 ? capacity : 1), m_consumer(std::this_thread::get_id()),
+      m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+EngineEventQueue::~EngineEventQueue()
+{
+    for (Node* n = m_head.exchange(nullptr); n != nullptr;) {
+        Node* next = n->next;
+        delete n;
+        n = next;
+    }
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void EngineEventQueue::acknowledgeWake()
+{
+    uint64_t count = 0;
+    if (m_wakeFd >= 0) {
+        [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof(count));
+    }
 }
 
 void EngineEventQueue::reportSuccess(uint32_t tid, std::unique_ptr<ProbeResult> r)
@@ -60,31 +91,65 @@ void EngineEventQueue::postThreadEnded(uint32_t tid, std::unique_ptr<HostSession
 void EngineEventQueue::post(EngineEvent event)
 {
     event.postedNs = NowNs(); // before any wait: the latency includes the back-pressure
-    if (m_size.load() >= m_capacity && std::this_thread::get_id() != m_consumer) {
-        const CancelToken* stop = t_workerStop;
-        std::unique_lock lock(m_waitMutex);
-        ++m_waiters;
-        m_space.wait_for(lock, std::chrono::milliseconds(kMaxWaitMs), [&] {
-            return m_size.load() < m_capacity || m_detached.load() || (stop != nullptr && stop->cancelled());
-        });
-        --m_waiters;
-    }
+    if (m_size.load() >= m_capacity && std::this_thread::get_id() != m_consumer)
+        waitForRoom();
     if (m_detached.load())
         return; // the event and what it carries are freed here
-    Shard& shard = m_shards[event.threadId % kShards];
-    {
-        std::lock_guard lock(shard.mutex);
-        shard.events.push_back(std::move(event));
+    auto* node = new Node{std::move(event), m_head.load()};
+    node->event.queuedNs = NowNs();
+    ++m_size; // before the push: the consumer never takes more than was counted
+    while (!m_head.compare_exchange_weak(node->next, node)) {
     }
-    ++m_size;
-    if (!m_wakePosted.exchange(true))
+    // The wake-up goes out before it is marked as sent: a poster the
+    // scheduler preempts between the two holds up no one, since until the mark
+    // every later poster wakes the consumer too. A mark left from an earlier
+    // batch fails, the batch number having moved on.
+    uint64_t state = m_wakeState.load();
+    if ((state & 1) == 0) {
         wakeConsumer();
+        m_wakeState.compare_exchange_strong(state, state | 1);
+    }
+}
+
+// No lock is shared with the consumer here: it only bumps the generation and
+// wakes the word, so a poster the scheduler preempted never holds it up.
+void EngineEventQueue::waitForRoom()
+{
+    const CancelToken* stop = t_workerStop;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMaxWaitMs);
+    ++m_waiters;
+    for (;;) {
+        // The generation is read before the tests: a change after them makes
+        // the wait return at once.
+        const uint32_t generation = m_roomGeneration.load();
+        if (m_size.load() < m_capacity || m_detached.load() || (stop != nullptr && stop->cancelled()))
+            break;
+        const auto left = std::chrono::ceil<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        const timespec wait{static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
+        ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&m_roomGeneration), FUTEX_WAIT_PRIVATE, generation, &wait,
+                  nullptr, 0);
+    }
+    --m_waiters;
+}
+
+void EngineEventQueue::wakeWaiters()
+{
+    ++m_roomGeneration;
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&m_roomGeneration), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr,
+              nullptr, 0);
 }
 
 void EngineEventQueue::wakeConsumer()
 {
+    if (m_wakeFd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof(one));
+        return;
+    }
     // Under the lock detach() takes: the consumer cannot go in between.
-    std::lock_guard lock(m_waitMutex);
+    std::lock_guard lock(m_wakeMutex);
     if (!m_detached.load())
         m_wake();
 }
@@ -92,21 +157,26 @@ void EngineEventQueue::wakeConsumer()
 void EngineEventQueue::takeBatch(std::vector<EngineEvent>& batch)
 {
     batch.clear();
-    m_wakePosted.store(false); // before the reading: a post after it wakes again
-    bool passedBy = false;
-    for (Shard& shard : m_shards) {
-        std::unique_lock lock(shard.mutex, std::try_to_lock);
-        if (!lock.owns_lock()) {
-            passedBy = true;
-            continue;
-        }
-        for (EngineEvent& e : shard.events)
-            batch.push_back(std::move(e));
-        shard.events.clear();
+    // A new batch number with no wake-up sent, before the taking: a post
+    // after it wakes again.
+    uint64_t state = m_wakeState.load();
+    while (!m_wakeState.compare_exchange_weak(state, ((state >> 1) + 1) << 1)) {
+    }
+    Node* newest = m_head.exchange(nullptr);
+    Node* oldest = nullptr;
+    while (newest != nullptr) {
+        Node* next = newest->next;
+        newest->next = oldest;
+        oldest = newest;
+        newest = next;
+    }
+    while (oldest != nullptr) {
+        batch.push_back(std::move(oldest->event));
+        Node* next = oldest->next;
+        delete oldest;
+        oldest = next;
     }
     m_size -= batch.size();
-    if (passedBy && !m_wakePosted.exchange(true))
-        wakeConsumer();
     if (m_waiters.load() > 0)
         releaseWaiters();
 }
@@ -118,26 +188,18 @@ int EngineEventQueue::waitingPosters()
 
 void EngineEventQueue::releaseWaiters()
 {
-    {
-        std::lock_guard lock(m_waitMutex); // a waiter between its check and its wait sees it
-    }
-    m_space.notify_all();
+    wakeWaiters();
 }
 
 void EngineEventQueue::detach()
 {
     {
-        std::lock_guard lock(m_waitMutex);
+        std::lock_guard lock(m_wakeMutex);
         m_detached.store(true);
     }
-    m_space.notify_all();
+    wakeWaiters();
     std::vector<EngineEvent> dropped;
-    for (Shard& shard : m_shards) {
-        std::lock_guard lock(shard.mutex);
-        for (EngineEvent& e : shard.events)
-            dropped.push_back(std::move(e));
-        shard.events.clear();
-    }
+    takeBatch(dropped);
 }
 
 } // namespace qm

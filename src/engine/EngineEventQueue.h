@@ -3,9 +3,7 @@
 #include "engine/EngineEvents.h"
 #include "engine/HostSession.h"
 
-#include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,19 +25,22 @@ struct EngineEvent
     int64_t postedNs = 0; // steady clock, when the worker began to post it
     std::unique_ptr<ProbeResult> result;
     std::unique_ptr<HostSession> session;
+    int64_t queuedNs = 0; // steady clock, when it went into the queue (after any back-pressure wait)
 };
 
-// The bounded queue from the workers to the main thread, in shards by sender
-// (each sender's order is kept; thousands of workers that wake together do
-// not all queue behind one lock whose holder the scheduler preempted, and the
-// consumer passes a busy shard by, to come back for it). A post that finds it
-// full waits until the main thread has taken a batch, the poster's run was
+// The bounded queue from the workers to the main thread. A post pushes onto a
+// lock-free list and the consumer takes the whole list at once, in the order
+// of the posts (so each sender's order is kept): with thousands of workers
+// runnable at once, a poster the scheduler preempts holds up neither the
+// other posters nor the consumer. A post that finds it full waits until the main thread has taken a batch, the poster's run was
 // stopped, or kMaxWaitMs have passed: back-pressure slows the producers and
 // never drops an event. Posts from the consumer's own thread never wait.
-// The consumer is woken once per batch through `wake`, called under a lock
-// that detach() takes too: it must only queue a call of takeBatch() on the
-// consumer's thread, never run it. The bound may be passed by as many events
-// as there are producers posting at the same moment.
+// The consumer is woken once per batch (rarely more, when posters race):
+// through wakeFd(), an eventfd that turns readable (no lock a preempted
+// producer could hold against the consumer), or through `wake`, called under
+// a lock that detach() takes too: it must only queue a call of takeBatch() on
+// the consumer's thread, never run it. The bound may be passed by as many events as there are producers
+// posting at the same moment.
 class EngineEventQueue final : public EngineEvents
 {
 public:
@@ -47,6 +48,16 @@ public:
     static constexpr int kMaxWaitMs = 5000;
 
     explicit EngineEventQueue(std::function<void()> wake, std::size_t capacity = kDefaultCapacity);
+    // Wakes the consumer through wakeFd() instead.
+    explicit EngineEventQueue(std::size_t capacity = kDefaultCapacity);
+    ~EngineEventQueue() override;
+    EngineEventQueue(const EngineEventQueue&) = delete;
+    EngineEventQueue& operator=(const EngineEventQueue&) = delete;
+
+    // Readable once events wait for a batch; -1 with a wake function.
+    int wakeFd() const { return m_wakeFd; }
+    // Consumes the wake-up of wakeFd(); call it before takeBatch().
+    void acknowledgeWake();
 
     // The stop token of the calling worker thread: a post that waits on a full
     // queue ends its wait once the token is cancelled (and releaseWaiters()
@@ -69,9 +80,8 @@ public:
     void postStatus(uint32_t tid, int code) override;
     void postThreadEnded(uint32_t tid, std::unique_ptr<HostSession> s) override;
 
-    // Moves the queued events into `batch` (cleared first) and lets waiting
-    // posters go on. A shard being posted to right now is left for the next
-    // batch, which is then woken at once.
+    // Moves the queued events into `batch` (cleared first), oldest first, and
+    // lets waiting posters go on.
     void takeBatch(std::vector<EngineEvent>& batch);
     // Wakes waiting posters so that those whose run was stopped go on at once.
     void releaseWaiters();
@@ -83,25 +93,29 @@ public:
     int waitingPosters();
 
 private:
-    static constexpr std::size_t kShards = 64;
-    struct alignas(64) Shard
+    struct Node
     {
-        std::mutex mutex;
-        std::vector<EngineEvent> events;
+        EngineEvent event;
+        Node* next = nullptr;
     };
     void post(EngineEvent event);
+    void waitForRoom();
     void wakeConsumer();
+    void wakeWaiters();
 
     const std::function<void()> m_wake;
     const std::size_t m_capacity;
     const std::thread::id m_consumer;
-    std::array<Shard, kShards> m_shards;
+    int m_wakeFd = -1;
+    std::atomic<Node*> m_head{nullptr}; // the newest post first
     std::atomic<std::size_t> m_size{0};
-    std::atomic<bool> m_wakePosted{false};
+    // The batch number times two, plus one once the consumer was woken for it.
+    std::atomic<uint64_t> m_wakeState{0};
     std::atomic<bool> m_detached{false};
     std::atomic<int> m_waiters{0};
-    std::mutex m_waitMutex; // for the waits on a full queue and the wake
-    std::condition_variable m_space;
+    // Posters wait on it (a futex word) for a change: room, a stop, detach.
+    std::atomic<uint32_t> m_roomGeneration{0};
+    std::mutex m_wakeMutex; // the call of `wake` against detach()
 };
 
 } // namespace qm

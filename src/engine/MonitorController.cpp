@@ -15,7 +15,7 @@
 #include "store/SettingsStore.h"
 #include "tools/SyslogNaming.h"
 
-#include <QMetaObject>
+#include <QSocketNotifier>
 #include <QStringDecoder>
 
 #include <chrono>
@@ -36,6 +36,12 @@ QString StatusText(int code)
     }
 }
 
+int64_t SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // Probe and syslog texts are the peer's bytes: UTF-8 when they are valid
 // UTF-8, otherwise read as Latin-1 so that no byte is lost.
 QString FromStd(const std::string& s)
@@ -48,19 +54,22 @@ QString FromStd(const std::string& s)
 
 MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settings, Services services, QObject* parent)
     : QObject(parent), m_hosts(hosts), m_settings(settings), m_services(std::move(services)),
-      m_events(std::make_shared<EngineEventQueue>([this] {
-          std::lock_guard posting(m_wakeSync);
-          QMetaObject::invokeMethod(
-              this,
-              [this] {
-                  { std::lock_guard posted(m_wakeSync); }
-                  handleQueuedEvents();
-              },
-              Qt::QueuedConnection);
-      }))
+      m_events(std::make_shared<EngineEventQueue>())
 {
     if (!m_services.startThread)
         m_services.startThread = [](std::function<void()> body) { return StartDetachedThread(std::move(body)); };
+    m_batchTimer.setSingleShot(true);
+    m_batchTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_batchTimer, &QTimer::timeout, this, &MonitorController::handleQueuedEvents);
+    // Workers wake this thread through the queue's eventfd: the wake takes no
+    // lock, so no worker preempted halfway through it can hold us up.
+    if (m_events->wakeFd() >= 0) {
+        m_wakeNotifier = std::make_unique<QSocketNotifier>(m_events->wakeFd(), QSocketNotifier::Read);
+        connect(m_wakeNotifier.get(), &QSocketNotifier::activated, this, &MonitorController::onEventsWaiting);
+    } else {
+        m_batchTimer.setSingleShot(false); // no eventfd to be had: look every batch spacing
+        m_batchTimer.start(kBatchSpacing);
+    }
 }
 
 MonitorController::~MonitorController()
@@ -213,9 +222,37 @@ void MonitorController::OnMonitoringStop()
 
 // ---- handlers ---------------------------------------------------------------
 
+void MonitorController::onEventsWaiting()
+{
+    m_events->acknowledgeWake();
+    // Under a heavy stream one batch per spacing at most, instead of a wake-up
+    // per event: the workers do not wake us again until it is taken.
+    const auto now = std::chrono::steady_clock::now();
+    if (now < m_nextBatchAt) {
+        if (!m_batchTimer.isActive())
+            m_batchTimer.start(std::chrono::ceil<std::chrono::milliseconds>(m_nextBatchAt - now));
+        return;
+    }
+    handleQueuedEvents();
+}
+
 void MonitorController::handleQueuedEvents()
 {
+    if (m_batchTimer.isSingleShot())
+        m_batchTimer.stop();
+    const auto now = std::chrono::steady_clock::now();
     m_events->takeBatch(m_batch);
+    // Busy: the last full window saw kBusyEvents or more. A light stream is
+    // handled as it comes.
+    const auto windowAge = now - m_windowStart;
+    if (windowAge >= kRateWindow) {
+        m_busy = windowAge < 2 * kRateWindow && m_windowEvents >= kBusyEvents;
+        m_windowStart = now;
+        m_windowEvents = 0;
+    }
+    m_windowEvents += m_batch.size();
+    m_nextBatchAt = m_busy ? now + kBatchSpacing : now;
+    const int64_t takenNs = m_latencyObserver ? SteadyNs() : 0;
     if (m_services.metrics != nullptr) {
         m_services.metrics->setQueueDepth(m_batch.size());
         if (m_services.recorder != nullptr)
@@ -231,10 +268,7 @@ void MonitorController::handleQueuedEvents()
         case EngineEvent::Ended: OnThreadEnded(e.threadId, std::move(e.session)); break;
         }
         if (m_latencyObserver)
-            m_latencyObserver(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  std::chrono::steady_clock::now().time_since_epoch())
-                                  .count()
-                              - e.postedNs);
+            m_latencyObserver({e.postedNs, e.queuedNs, takenNs, SteadyNs()});
     }
     m_inBatch = false;
     flushStatusTexts();

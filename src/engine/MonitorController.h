@@ -6,8 +6,11 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -85,9 +88,17 @@ public:
 
     // The queue workers post to; shared so that late workers never outlive it.
     std::shared_ptr<EngineEvents> events() const;
-    // Called after each queued event was handled with the time since its
-    // worker posted it, in nanoseconds; for measurements.
-    void setLatencyObserver(std::function<void(int64_t)> observer) { m_latencyObserver = std::move(observer); }
+    // Called after each queued event was handled, with the event's post and
+    // queue times and when its batch was taken and it was handled (steady
+    // clock, nanoseconds); for measurements.
+    struct EventTimes
+    {
+        int64_t postedNs = 0;
+        int64_t queuedNs = 0;
+        int64_t takenNs = 0;
+        int64_t handledNs = 0;
+    };
+    void setLatencyObserver(std::function<void(const EventTimes&)> observer) { m_latencyObserver = std::move(observer); }
 
 Q_SIGNALS:
     void monitoringStarted();
@@ -98,6 +109,7 @@ Q_SIGNALS:
     void allThreadsEnded();
 
 private:
+    void onEventsWaiting();
     void handleQueuedEvents();
     void flushStatusTexts();
     void applySuccess(uint32_t threadId, int row, std::unique_ptr<ProbeResult> result);
@@ -116,15 +128,23 @@ private:
     HostListModel& m_hosts;
     SettingsStore& m_settings;
     Services m_services;
-    // Held by a worker while it posts the wake-up and taken by the call on the
-    // main thread: orders the two for ThreadSanitizer, which cannot see the
-    // lock inside Qt's event queue.
-    std::mutex m_wakeSync;
+    // The shortest time between two batches while events come at
+    // kBusyEvents per kRateWindow or more.
+    static constexpr std::chrono::milliseconds kBatchSpacing{5};
+    static constexpr std::chrono::milliseconds kRateWindow{100};
+    static constexpr std::size_t kBusyEvents = 50;
     std::shared_ptr<EngineEventQueue> m_events;
+    // Declared after the queue: gone before the queue closes its eventfd.
+    std::unique_ptr<QSocketNotifier> m_wakeNotifier;
+    QTimer m_batchTimer; // the next batch, when a wake-up came too soon after the last
+    std::chrono::steady_clock::time_point m_nextBatchAt{};
+    std::chrono::steady_clock::time_point m_windowStart{};
+    std::size_t m_windowEvents = 0;
+    bool m_busy = false;
     std::vector<EngineEvent> m_batch;
     bool m_inBatch = false;
     QHash<uint32_t, int> m_statusTexts; // thread → status code shown at the end of the batch
-    std::function<void(int64_t)> m_latencyObserver;
+    std::function<void(const EventTimes&)> m_latencyObserver;
     bool m_monitoring = false;
     bool m_syslogStarted = false;
     std::list<HostSession*> m_running; // refers to the sessions, never owns them

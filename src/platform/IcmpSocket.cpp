@@ -3,21 +3,23 @@
 #include "platform/SocketErrors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 #include <linux/errqueue.h>
 #include <linux/filter.h>
 #include <netinet/ip.h>
 #include <poll.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -222,22 +224,53 @@ struct Datagram
     sockaddr_in from{};
 };
 
-// What waits for one thread: its datagrams and the descriptor that tells it.
+// What waits for one thread: its datagrams, and the signal that wakes it
+// while it waits for them.
 struct ReplySlot
 {
-    int wakeFd = -1; // eventfd
+    std::condition_variable ready;
     std::deque<Datagram> queue;
+    bool waiting = false;
 };
 
 constexpr std::size_t kSlotLimit = 64; // a thread that stopped reading loses the oldest
+constexpr int kReaderPollMs = 1000;    // how often the reader looks at its stop flag
 
-// The shared socket of one network namespace.
+// The shared socket of one network namespace and the one thread that reads
+// it. Only that thread sleeps on the socket, so a datagram wakes one thread
+// and then the one prober it is for, however many probers there are.
 class ReplyHub
 {
 public:
     explicit ReplyHub(ino_t space) : m_space(space) {}
-    bool open() { return m_socket.openShared(); }
+    ~ReplyHub()
+    {
+        if (m_reader.joinable()) {
+            m_stop.store(true);
+            // Ends a blocked receive at once; the receive time-out is the
+            // fallback.
+            ::shutdown(fd(), SHUT_RD);
+            m_reader.join();
+        }
+    }
+    ReplyHub(const ReplyHub&) = delete;
+    ReplyHub& operator=(const ReplyHub&) = delete;
+
+    bool open()
+    {
+        if (!m_socket.openShared())
+            return false;
+        const timeval tv{kReaderPollMs / 1000, (kReaderPollMs % 1000) * 1000};
+        ::setsockopt(fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        try {
+            m_reader = std::thread([this] { read(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
     int fd() const { return m_socket.fd(); }
+    ino_t space() const { return m_space; }
 
     void enroll(uint16_t identifier, ReplySlot* slot)
     {
@@ -250,33 +283,40 @@ public:
         auto it = m_slots.find(identifier);
         if (it != m_slots.end() && it->second == slot)
             m_slots.erase(it);
+        slot->queue.clear();
     }
-    // Reads what the socket holds and hands each datagram to its thread.
-    void drain()
+    // Takes the oldest datagram of the slot, waiting at most waitMs for one.
+    bool take(ReplySlot* slot, Datagram& out, int waitMs)
     {
-        uint8_t buf[1024];
-        for (;;) {
-            sockaddr_in from{};
-            socklen_t len = sizeof(from);
-            const ssize_t n = ::recvfrom(fd(), buf, sizeof(buf), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
-            if (n < 0)
-                return;
-            dispatch(buf, static_cast<std::size_t>(n), from);
+        std::unique_lock lock(m_mutex);
+        if (slot->queue.empty() && waitMs > 0) {
+            slot->waiting = true;
+            slot->ready.wait_for(lock, std::chrono::milliseconds(waitMs), [slot] { return !slot->queue.empty(); });
+            slot->waiting = false;
         }
-    }
-    // Takes the oldest datagram of the slot.
-    bool take(ReplySlot* slot, Datagram& out)
-    {
-        std::lock_guard lock(m_mutex);
         if (slot->queue.empty())
             return false;
         out = std::move(slot->queue.front());
         slot->queue.pop_front();
         return true;
     }
-    ino_t space() const { return m_space; }
 
 private:
+    // Runs on the reader thread until the hub goes.
+    void read()
+    {
+        uint8_t buf[1024];
+        while (!m_stop.load()) {
+            sockaddr_in from{};
+            socklen_t len = sizeof(from);
+            const ssize_t n = ::recvfrom(fd(), buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&from), &len);
+            // Time-outs, interruptions and the errors a raw socket reports
+            // once (an ICMP error about one of our requests) end no reading.
+            if (n > 0)
+                dispatch(buf, static_cast<std::size_t>(n), from);
+        }
+    }
+
     // The identifier our request carried: of the reply itself, or of the
     // request quoted by an ICMP error. -1: none to be read.
     static int Owner(const uint8_t* d, std::size_t n)
@@ -293,13 +333,15 @@ private:
             return -1;
         return d[quoted + qhl + 4] | (d[quoted + qhl + 5] << 8);
     }
-    void deliver(ReplySlot* slot, const uint8_t* d, std::size_t n, const sockaddr_in& from)
+    // Under m_mutex. The waiter is woken under the lock: once it is released
+    // the slot's thread may end and take the slot with it.
+    static void deliver(ReplySlot* slot, const uint8_t* d, std::size_t n, const sockaddr_in& from)
     {
         if (slot->queue.size() >= kSlotLimit)
             slot->queue.pop_front();
         slot->queue.push_back({std::vector<uint8_t>(d, d + n), from});
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t w = ::write(slot->wakeFd, &one, sizeof(one));
+        if (slot->waiting)
+            slot->ready.notify_one();
     }
     void dispatch(const uint8_t* d, std::size_t n, const sockaddr_in& from)
     {
@@ -322,6 +364,8 @@ private:
 
     const ino_t m_space;
     IcmpSocket m_socket;
+    std::atomic<bool> m_stop{false};
+    std::thread m_reader;
     std::mutex m_mutex;
     std::unordered_map<uint16_t, ReplySlot*> m_slots;
 };
@@ -356,19 +400,6 @@ public:
         m_hub = HubFor(space);
         if (!m_hub)
             return false;
-        m_slot.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-        epoll_event shared{};
-        shared.events = EPOLLIN | EPOLLEXCLUSIVE;
-        shared.data.u32 = 0;
-        epoll_event own{};
-        own.events = EPOLLIN;
-        own.data.u32 = 1;
-        if (m_slot.wakeFd < 0 || m_epoll < 0 || ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_hub->fd(), &shared) != 0
-            || ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_slot.wakeFd, &own) != 0) {
-            reset();
-            return false;
-        }
         m_identifier = identifier;
         m_hub->enroll(identifier, &m_slot);
         return true;
@@ -378,34 +409,15 @@ public:
 
     ssize_t receive(uint8_t* buf, std::size_t cap, sockaddr_in* from, int waitMs) override
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-        for (;;) {
-            Datagram d;
-            if (m_hub->take(&m_slot, d)) {
-                const std::size_t n = std::min(cap, d.bytes.size());
-                std::memcpy(buf, d.bytes.data(), n);
-                *from = d.from;
-                return static_cast<ssize_t>(n);
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            epoll_event events[2];
-            const int ready = ::epoll_wait(m_epoll, events, 2, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-            if (ready < 0 && errno != EINTR)
-                return -1;
-            for (int i = 0; i < ready; ++i) {
-                if (events[i].data.u32 == 0) {
-                    m_hub->drain();
-                } else {
-                    uint64_t count;
-                    [[maybe_unused]] const ssize_t r = ::read(m_slot.wakeFd, &count, sizeof(count));
-                }
-            }
-            if (ready == 0 && left.count() <= 0) {
-                errno = EAGAIN;
-                return -1;
-            }
+        Datagram d;
+        if (!m_hub->take(&m_slot, d, waitMs)) {
+            errno = EAGAIN;
+            return -1;
         }
+        const std::size_t n = std::min(cap, d.bytes.size());
+        std::memcpy(buf, d.bytes.data(), n);
+        *from = d.from;
+        return static_cast<ssize_t>(n);
     }
 
 private:
@@ -413,20 +425,12 @@ private:
     {
         if (m_hub)
             m_hub->leave(m_identifier, &m_slot);
-        if (m_epoll >= 0)
-            ::close(m_epoll);
-        if (m_slot.wakeFd >= 0)
-            ::close(m_slot.wakeFd);
-        m_epoll = -1;
-        m_slot.wakeFd = -1;
-        m_slot.queue.clear();
         m_hub.reset();
     }
 
     std::shared_ptr<ReplyHub> m_hub;
     ReplySlot m_slot;
     uint16_t m_identifier = 0;
-    int m_epoll = -1;
 };
 
 } // namespace

@@ -58,8 +58,8 @@ namespace qm {
 // thousand filter runs per datagram; here each datagram is read once and
 // handed to the thread whose identifier it carries (an ICMP error about one
 // of our requests goes to the request's thread; one that names no request of
-// ours goes to every waiting thread). Waiting threads share the reading: the
-// socket wakes one of them at a time.
+// ours goes to every waiting thread). One thread of its own reads the socket:
+// a datagram wakes it and then only the prober it is for.
 class SharedIcmpChannel
 {
 public:
