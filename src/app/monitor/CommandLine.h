@@ -10,7 +10,7 @@ namespace qm::cli {
 
 // Exit codes of quillmere-monitor.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1; // --once: some first result failed
+inline constexpr int kExitFailure = 1; // a --once result failed, results or settings could not be written, metrics cannot listen
 inline constexpr int kExitUsage = 2;   // bad command line or input
 
 // A parsed command line: options (with or without a value) and the words

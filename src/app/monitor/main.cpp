@@ -93,8 +93,9 @@ const char kUsage[] =
     "A database file is held by one program at a time: stop monitoring first\n"
     "(a PostgreSQL database is shared by any number of programs).\n"
     "\n"
-    "Exit codes: 0 success, 1 a --once poll failed or the settings file\n"
-    "could not be written, 2 bad command line or input.\n";
+    "Exit codes: 0 success; 1 a --once poll failed, the settings file could not\n"
+    "be written, results could not be recorded, or the metrics address cannot be\n"
+    "listened on; 2 bad command line or input.\n";
 
 } // namespace
 
