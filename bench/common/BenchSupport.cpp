@@ -1,6 +1,7 @@
 #include "BenchSupport.h"
 
 #include <arpa/inet.h>
+#include <ctime>
 #include <fstream>
 #include <netinet/in.h>
 #include <string>
@@ -34,6 +35,13 @@ long RssKiB()
 long PeakRssKiB()
 {
     return StatusKiB("VmHWM:");
+}
+
+double ThreadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 LoopbackHttpServer::LoopbackHttpServer()

@@ -8,6 +8,8 @@ namespace qm::bench {
 // Resident set size of this process in KiB, now and at its peak.
 long RssKiB();
 long PeakRssKiB();
+// CPU time the calling thread has used, in milliseconds.
+double ThreadCpuMs();
 
 // Answers every connection on 127.0.0.1 with an HTTP status line and closes
 // it; runs until destroyed.

@@ -34,13 +34,7 @@ using Clock = std::chrono::steady_clock;
 using qm::bench::LoopbackHttpServer;
 using qm::bench::PeakRssKiB;
 using qm::bench::RssKiB;
-
-double ThreadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
+using qm::bench::ThreadCpuMs;
 
 // Event latencies in 0.1 ms steps up to 1 s; the last bucket holds the rest.
 class LatencyHistogram

@@ -8,6 +8,7 @@
 //                                 each step and print it. An existing FILE
 //                                 is used as it is.
 
+#include "BenchSupport.h"
 #include "platform/OperatorPrompt.h"
 #include "store/LogViewQueries.h"
 #include "store/ResultsDatabase.h"
@@ -29,17 +30,11 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using qm::bench::ThreadCpuMs;
 
 double MsSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double ThreadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
 bool Exec(qm::ResultsDatabase& db, const QString& statement)

@@ -1,11 +1,14 @@
 #include "engine/EngineEventQueue.h"
 
 #include "platform/CancelToken.h"
+#include "platform/Clock.h"
 
 #include <chrono>
+#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <linux/futex.h>
+#include <system_error>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -15,12 +18,6 @@ namespace qm {
 namespace {
 thread_local const CancelToken* t_workerStop = nullptr;
 
-int64_t NowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 } // namespace
 
 EngineEventQueue::WorkerScope::WorkerScope(const CancelToken* token) : m_previous(t_workerStop)
@@ -33,15 +30,12 @@ EngineEventQueue::WorkerScope::~WorkerScope()
     t_workerStop = m_previous;
 }
 
-EngineEventQueue::EngineEventQueue(std::function<void()> wake, std::size_t capacity)
-    : m_wake(std::move(wake)), m_capacity(capacity > 0 ? capacity : 1), m_consumer(std::this_thread::get_id())
-{
-}
-
 EngineEventQueue::EngineEventQueue(std::size_t capacity)
     : m_capacity(capacity > 0 ? capacity : 1), m_consumer(std::this_thread::get_id()),
       m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
+    if (m_wakeFd < 0)
+        throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
 EngineEventQueue::~EngineEventQueue()
@@ -51,16 +45,13 @@ EngineEventQueue::~EngineEventQueue()
         delete n;
         n = next;
     }
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
+    ::close(m_wakeFd);
 }
 
 void EngineEventQueue::acknowledgeWake()
 {
     uint64_t count = 0;
-    if (m_wakeFd >= 0) {
-        [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof(count));
-    }
+    [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof(count));
 }
 
 void EngineEventQueue::reportSuccess(uint32_t tid, std::unique_ptr<ProbeResult> r)
@@ -90,13 +81,13 @@ void EngineEventQueue::postThreadEnded(uint32_t tid, std::unique_ptr<HostSession
 
 void EngineEventQueue::post(EngineEvent event)
 {
-    event.postedNs = NowNs(); // before any wait: the latency includes the back-pressure
+    event.postedNs = SteadyNowNs(); // before any wait: the latency includes the back-pressure
     if (m_size.load() >= m_capacity && std::this_thread::get_id() != m_consumer)
         waitForRoom();
     if (m_detached.load())
         return; // the event and what it carries are freed here
     auto* node = new Node{std::move(event), m_head.load()};
-    node->event.queuedNs = NowNs();
+    node->event.queuedNs = SteadyNowNs();
     ++m_size; // before the push: the consumer never takes more than was counted
     while (!m_head.compare_exchange_weak(node->next, node)) {
     }
@@ -134,7 +125,7 @@ void EngineEventQueue::waitForRoom()
     --m_waiters;
 }
 
-void EngineEventQueue::wakeWaiters()
+void EngineEventQueue::releaseWaiters()
 {
     ++m_roomGeneration;
     ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&m_roomGeneration), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr,
@@ -143,15 +134,8 @@ void EngineEventQueue::wakeWaiters()
 
 void EngineEventQueue::wakeConsumer()
 {
-    if (m_wakeFd >= 0) {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof(one));
-        return;
-    }
-    // Under the lock detach() takes: the consumer cannot go in between.
-    std::lock_guard lock(m_wakeMutex);
-    if (!m_detached.load())
-        m_wake();
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof(one));
 }
 
 void EngineEventQueue::takeBatch(std::vector<EngineEvent>& batch)
@@ -186,18 +170,11 @@ int EngineEventQueue::waitingPosters()
     return m_waiters.load();
 }
 
-void EngineEventQueue::releaseWaiters()
-{
-    wakeWaiters();
-}
 
 void EngineEventQueue::detach()
 {
-    {
-        std::lock_guard lock(m_wakeMutex);
-        m_detached.store(true);
-    }
-    wakeWaiters();
+    m_detached.store(true);
+    releaseWaiters();
     std::vector<EngineEvent> dropped;
     takeBatch(dropped);
 }

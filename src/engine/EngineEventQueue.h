@@ -5,9 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -35,26 +33,23 @@ struct EngineEvent
 // other posters nor the consumer. A post that finds it full waits until the main thread has taken a batch, the poster's run was
 // stopped, or kMaxWaitMs have passed: back-pressure slows the producers and
 // never drops an event. Posts from the consumer's own thread never wait.
-// The consumer is woken once per batch (rarely more, when posters race):
-// through wakeFd(), an eventfd that turns readable (no lock a preempted
-// producer could hold against the consumer), or through `wake`, called under
-// a lock that detach() takes too: it must only queue a call of takeBatch() on
-// the consumer's thread, never run it. The bound may be passed by as many events as there are producers
-// posting at the same moment.
+// The consumer is woken once per batch (rarely more, when posters race)
+// through wakeFd(), an eventfd that turns readable: no lock a preempted
+// producer could hold against the consumer. The bound may be passed by as
+// many events as there are producers posting at the same moment.
 class EngineEventQueue final : public EngineEvents
 {
 public:
     static constexpr std::size_t kDefaultCapacity = 4096;
     static constexpr int kMaxWaitMs = 5000;
 
-    explicit EngineEventQueue(std::function<void()> wake, std::size_t capacity = kDefaultCapacity);
-    // Wakes the consumer through wakeFd() instead.
+    // Throws std::system_error when no eventfd can be had.
     explicit EngineEventQueue(std::size_t capacity = kDefaultCapacity);
     ~EngineEventQueue() override;
     EngineEventQueue(const EngineEventQueue&) = delete;
     EngineEventQueue& operator=(const EngineEventQueue&) = delete;
 
-    // Readable once events wait for a batch; -1 with a wake function.
+    // Readable once events wait for a batch; reading it gives the wake-ups sent.
     int wakeFd() const { return m_wakeFd; }
     // Consumes the wake-up of wakeFd(); call it before takeBatch().
     void acknowledgeWake();
@@ -101,12 +96,10 @@ private:
     void post(EngineEvent event);
     void waitForRoom();
     void wakeConsumer();
-    void wakeWaiters();
 
-    const std::function<void()> m_wake;
     const std::size_t m_capacity;
     const std::thread::id m_consumer;
-    int m_wakeFd = -1;
+    const int m_wakeFd;
     std::atomic<Node*> m_head{nullptr}; // the newest post first
     std::atomic<std::size_t> m_size{0};
     // The batch number times two, plus one once the consumer was woken for it.
@@ -115,7 +108,6 @@ private:
     std::atomic<int> m_waiters{0};
     // Posters wait on it (a futex word) for a change: room, a stop, detach.
     std::atomic<uint32_t> m_roomGeneration{0};
-    std::mutex m_wakeMutex; // the call of `wake` against detach()
 };
 
 } // namespace qm

@@ -7,6 +7,7 @@
 #include "engine/PollThread.h"
 #include "metrics/MetricsRegistry.h"
 #include "platform/CancelToken.h"
+#include "platform/Clock.h"
 #include "platform/ThreadId.h"
 #include "platform/TimeText.h"
 #include "platform/WorkerThread.h"
@@ -36,12 +37,6 @@ QString StatusText(int code)
     }
 }
 
-int64_t SteadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // Probe and syslog texts are the peer's bytes: UTF-8 when they are valid
 // UTF-8, otherwise read as Latin-1 so that no byte is lost.
 QString FromStd(const std::string& s)
@@ -63,13 +58,8 @@ MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settin
     connect(&m_batchTimer, &QTimer::timeout, this, &MonitorController::handleQueuedEvents);
     // Workers wake this thread through the queue's eventfd: the wake takes no
     // lock, so no worker preempted halfway through it can hold us up.
-    if (m_events->wakeFd() >= 0) {
-        m_wakeNotifier = std::make_unique<QSocketNotifier>(m_events->wakeFd(), QSocketNotifier::Read);
-        connect(m_wakeNotifier.get(), &QSocketNotifier::activated, this, &MonitorController::onEventsWaiting);
-    } else {
-        m_batchTimer.setSingleShot(false); // no eventfd to be had: look every batch spacing
-        m_batchTimer.start(kBatchSpacing);
-    }
+    m_wakeNotifier = std::make_unique<QSocketNotifier>(m_events->wakeFd(), QSocketNotifier::Read);
+    connect(m_wakeNotifier.get(), &QSocketNotifier::activated, this, &MonitorController::onEventsWaiting);
 }
 
 MonitorController::~MonitorController()
@@ -238,8 +228,7 @@ void MonitorController::onEventsWaiting()
 
 void MonitorController::handleQueuedEvents()
 {
-    if (m_batchTimer.isSingleShot())
-        m_batchTimer.stop();
+    m_batchTimer.stop();
     const auto now = std::chrono::steady_clock::now();
     m_events->takeBatch(m_batch);
     // Busy: the last full window saw kBusyEvents or more. A light stream is
@@ -252,7 +241,7 @@ void MonitorController::handleQueuedEvents()
     }
     m_windowEvents += m_batch.size();
     m_nextBatchAt = m_busy ? now + kBatchSpacing : now;
-    const int64_t takenNs = m_latencyObserver ? SteadyNs() : 0;
+    const int64_t takenNs = m_latencyObserver ? SteadyNowNs() : 0;
     if (m_services.metrics != nullptr) {
         m_services.metrics->setQueueDepth(m_batch.size());
         if (m_services.recorder != nullptr)
@@ -268,7 +257,7 @@ void MonitorController::handleQueuedEvents()
         case EngineEvent::Ended: OnThreadEnded(e.threadId, std::move(e.session)); break;
         }
         if (m_latencyObserver)
-            m_latencyObserver({e.postedNs, e.queuedNs, takenNs, SteadyNs()});
+            m_latencyObserver({e.postedNs, e.queuedNs, takenNs, SteadyNowNs()});
     }
     m_inBatch = false;
     flushStatusTexts();

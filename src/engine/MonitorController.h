@@ -6,7 +6,6 @@
 
 #include <QHash>
 #include <QObject>
-#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -15,8 +14,9 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+class QSocketNotifier;
 
 namespace qm {
 

@@ -84,7 +84,6 @@ public:
     // the metrics endpoint as they say, looking a name up on a thread of its
     // own; problems go to the operator.
     void applyMetricsSettings();
-    int metricsPort() const { return m_metricsServer.port(); }
 
     SettingsStore& store() { return m_store; }
     HostListModel& hosts() { return m_hosts; }
@@ -93,7 +92,6 @@ public:
     MonitorController& controller() { return *m_controller; }
     NotificationQueue& notifications() { return *m_notifications; }
     ExportScheduler& exporter() { return *m_exporter; }
-    MetricsRegistry& metrics() { return m_metrics; }
 
 private:
     void startMetricsRun();

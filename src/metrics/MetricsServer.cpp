@@ -134,12 +134,4 @@ void MetricsServer::stop()
     m_daemon = nullptr;
 }
 
-int MetricsServer::port() const
-{
-    if (m_daemon == nullptr)
-        return 0;
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
-    return info != nullptr ? info->port : 0;
-}
-
 } // namespace qm

@@ -33,9 +33,6 @@ public:
     // `error` says why (e.g. "Address already in use").
     bool listen(const ResolvedListenAddress& address, QString* error = nullptr);
     void stop();
-    bool isListening() const { return m_daemon != nullptr; }
-    // The port listened on (useful after asking for port 0).
-    int port() const;
 
 private:
     struct StartLog;

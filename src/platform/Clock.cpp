@@ -25,4 +25,10 @@ uint32_t TickCount()
     return static_cast<uint32_t>(static_cast<uint64_t>(ms));
 }
 
+int64_t SteadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace qm

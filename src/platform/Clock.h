@@ -18,4 +18,7 @@ public:
 
 uint32_t TickCount();
 
+// The steady clock in nanoseconds: time stamps that threads compare.
+int64_t SteadyNowNs();
+
 } // namespace qm
