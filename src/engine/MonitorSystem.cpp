@@ -212,6 +212,9 @@ void MonitorSystem::loadHosts()
     const auto loaded = LoadHosts(m_store);
     for (std::size_t i = 0; i < loaded.size(); ++i)
         m_hosts.insertHost(static_cast<int>(i), loaded[i]);
+    // What a damaged file made the reading pass over or replace.
+    for (const QString& warning : m_store.loadWarnings())
+        m_prompt.inform(OperatorPrompt::Icon::Warning, warning.toStdString());
 }
 
 void MonitorSystem::saveHosts()

@@ -29,6 +29,7 @@ void SaveDatabaseFile(SettingsStore& store, const QString& path);
 // "ConfigDatabase"/"KEEP_DAYS": results older than this many days are removed
 // from the results database; 0 (the default, also for a negative value) keeps
 // everything.
+inline constexpr int kMaxKeepDays = 36500; // a hundred years
 int LoadKeepDays(const SettingsStore& store);
 void SaveKeepDays(SettingsStore& store, int days);
 

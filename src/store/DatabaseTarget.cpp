@@ -1,6 +1,7 @@
 #include "store/DatabaseTarget.h"
 
 #include "probes/Base64.h"
+#include "store/ConfigSections.h"
 #include "store/SettingsStore.h"
 
 #include <QUrl>
@@ -30,7 +31,7 @@ DatabaseTarget LoadDatabaseTarget(const SettingsStore& store)
     if (store.readString(kSection, QStringLiteral("DRIVER")).trimmed().toUpper() ==
         DatabaseTarget::kPostgres)
         t.driver = DatabaseTarget::kPostgres;
-    t.file = store.readString(kSection, QStringLiteral("DATABASE_FILE"));
+    t.file = LoadDatabaseFile(store);
     t.host = store.readString(kSection, QStringLiteral("HOST"));
     t.port = store.readInt(kSection, QStringLiteral("PORT"), DatabaseTarget::kDefaultPort);
     if (t.port <= 0 || t.port > 65535)

@@ -22,13 +22,6 @@
 
 namespace qm {
 
-namespace {
-
-const QString kSection = QStringLiteral("ConfigDatabase");
-const QString kFileValue = QStringLiteral("DATABASE_FILE");
-
-} // namespace
-
 // DATESTAMP holds UTC as "YYYY-MM-DD HH:MM:SS.mmm": fixed width, so text
 // order is time order, also across daylight-saving changes; readers show it
 // in local time.
@@ -171,7 +164,7 @@ bool ResultsDatabase::open(SettingsStore& settings, const QString& commandLineTa
     QString path = target->file;
     if (path.isEmpty()) {
         path = DefaultFileName();
-        settings.writeString(kSection, kFileValue, path);
+        SaveDatabaseFile(settings, path);
     }
     return openFile(path);
 }
@@ -218,7 +211,7 @@ bool ResultsDatabase::openFile(const QString& path)
         return false;
     }
 
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    m_db = QSqlDatabase::addDatabase(DatabaseTarget::kSqlite, m_connectionName);
     m_db.setDatabaseName(m_path);
     // Fail at once on a file another process holds rather than wait for it.
     m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));

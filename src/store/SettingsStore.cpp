@@ -132,10 +132,8 @@ QStringList SettingsStore::loadWarnings() const
 
 void SettingsStore::addLoadWarning(const QString& warning) const
 {
-    if (!m_warningSet.contains(warning)) {
-        m_warningSet.insert(warning);
+    if (!m_warnings.contains(warning))
         m_warnings << warning;
-    }
 }
 
 void SettingsStore::restrictPermissions() const

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -52,7 +51,6 @@ private:
     std::unique_ptr<QSettings> m_settings;
     QString m_loadError;
     mutable QStringList m_warnings;
-    mutable QSet<QString> m_warningSet;
 };
 
 } // namespace qm

@@ -16,7 +16,6 @@ namespace qm::ui {
 
 namespace {
 constexpr int kMaxPort = 65535;
-constexpr int kMaxKeepDays = 36500;
 }
 
 ConfigPageDatabase::ConfigPageDatabase(QWidget* parent)
@@ -78,7 +77,7 @@ void ConfigPageDatabase::showDriver()
 void ConfigPageDatabase::load(const SettingsStore& store)
 {
     const DatabaseTarget target = LoadDatabaseTarget(store);
-    m_file->setText(LoadDatabaseFile(store));
+    m_file->setText(target.file);
     m_driver->setCurrentIndex(m_driver->findData(target.driver));
     m_host->setText(target.host);
     m_port->setText(QString::number(target.port));

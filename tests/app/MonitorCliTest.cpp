@@ -417,6 +417,11 @@ TEST_F(MonitorCliTest, DiagnosticsCarryJournalPrioritiesOnlyUnderTheJournal)
     EXPECT_TRUE(plain.err.contains("\nquillmere-monitor: no hosts yet") || plain.err.startsWith("quillmere-monitor: no hosts yet"))
         << plain.err.toStdString();
     EXPECT_FALSE(plain.err.contains("<4>"));
+
+    // What a damaged settings file made the reading replace is told.
+    WriteFile(settings().toStdString(), "[HOSTS]\nCount=1\n0\\HOST=127.0.0.1\n0\\PROTOCOL=ECHO\n0\\FREQ=often\n");
+    EXPECT_TRUE(run({"--once"}).err.contains(
+        "host \"127.0.0.1\": frequency \"often\" is not a number of seconds; 120 sec is used"));
 }
 
 TEST_F(MonitorCliTest, HostsImportAndExportRoundTripAndLogCommandsReadTheDatabase)

@@ -285,13 +285,6 @@ int RunHostsCommand(SettingsStore& store, const QStringList& args)
     }
     const QString verb = args.first();
     const QStringList rest = args.mid(1);
-    // A file Qt could not read whole is never rewritten from the part it read.
-    if ((verb == QLatin1String("add") || verb == QLatin1String("remove") ||
-         verb == QLatin1String("import")) &&
-        !store.loadError().isEmpty()) {
-        PrintError(QStringLiteral("%1; hosts %2 changes nothing").arg(store.loadError(), verb));
-        return kExitUsage;
-    }
     if (verb == QLatin1String("list"))
         return ListHosts(store);
     if (verb == QLatin1String("add"))

@@ -1,7 +1,6 @@
 #include "app/monitor/HostsCsv.h"
 
 #include "app/monitor/CommandLine.h"
-#include "probes/Base64.h"
 #include "probes/ProbeSocket.h"
 #include "probes/ProtocolTable.h"
 #include "store/HostStore.h"

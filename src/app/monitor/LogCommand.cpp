@@ -2,6 +2,7 @@
 
 #include "app/monitor/CommandLine.h"
 #include "platform/OperatorPrompt.h"
+#include "store/ConfigSections.h"
 #include "store/DatabaseTarget.h"
 #include "store/LogViewQueries.h"
 #include "store/ResultsDatabase.h"
@@ -55,10 +56,10 @@ int Prune(ResultsDatabase& db, const CommandPrompt& prompt, const QStringList& a
 {
     const CommandLine cl = ParseCommandLine(args, {QStringLiteral("--days")}, {});
     const auto days = cl.error.isEmpty() && cl.words.isEmpty()
-                          ? ParseNumber(cl.value(QStringLiteral("--days")), 1, 36500)
+                          ? ParseNumber(cl.value(QStringLiteral("--days")), 1, kMaxKeepDays)
                           : std::nullopt;
     if (!days) {
-        PrintError(cl.error.isEmpty() ? QStringLiteral("log prune takes --days N (1 to 36500)")
+        PrintError(cl.error.isEmpty() ? QStringLiteral("log prune takes --days N (1 to %1)").arg(kMaxKeepDays)
                                       : cl.error);
         return kExitUsage;
     }
