@@ -3,6 +3,7 @@
 
 #include "support/Command.h"
 #include "support/EventPump.h"
+#include "support/ScriptedServer.h"
 #include "support/ServerProcess.h"
 
 #include "metrics/MetricsText.h"
@@ -14,10 +15,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace qm::test {
@@ -39,24 +37,13 @@ struct HttpReply
 HttpReply HttpGet(int port, const std::string& target, const std::string& method = "GET")
 {
     HttpReply reply;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ScriptedConnection c(ConnectLoopback(port));
     std::string raw;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        const std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-            char buf[8192];
-            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
-                raw.append(buf, static_cast<std::size_t>(n));
-        }
+    if (c.fd() >= 0) {
+        c.send(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        raw = c.receiveAll(std::chrono::seconds(5));
+        c.close();
     }
-    ::close(fd);
     const auto head = raw.find("\r\n\r\n");
     if (raw.rfind("HTTP/1.", 0) == 0 && head != std::string::npos) {
         reply.status = std::stoi(raw.substr(9, 3));

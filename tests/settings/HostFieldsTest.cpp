@@ -7,6 +7,7 @@
 #include "store/ConfigSections.h"
 #include "store/HostStore.h"
 #include "store/SettingsStore.h"
+#include "support/HostRows.h"
 
 #include <QTemporaryDir>
 
@@ -16,12 +17,6 @@ namespace qm::test {
 namespace {
 
 // Each listed column of the row holds its text.
-void ExpectColumns(const HostTexts& row, std::initializer_list<std::pair<int, QString>> expected)
-{
-    for (const auto& [column, text] : expected)
-        EXPECT_EQ(row[column], text) << "column " << column;
-}
-
 TEST(HostFields, RowLoadsByTheColumnRulesAndWritesBackAStoppedRow)
 {
     HostTexts row;

@@ -2,6 +2,8 @@
 
 #include "store/HostStore.h"
 
+#include <gtest/gtest.h>
+
 namespace qm::test {
 
 HostTexts MakeRow(const QString& host, const QString& protocol, int port, int freqSeconds)
@@ -28,6 +30,12 @@ std::unique_ptr<ProbeResult> MakeResult(const std::string& message, uint32_t ms,
     r->responseTime = ms;
     r->warning = warning;
     return r;
+}
+
+void ExpectColumns(const HostTexts& row, std::initializer_list<std::pair<int, QString>> expected)
+{
+    for (const auto& [column, text] : expected)
+        EXPECT_EQ(row[static_cast<std::size_t>(column)], text) << "column " << column;
 }
 
 } // namespace qm::test

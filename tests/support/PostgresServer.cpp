@@ -3,7 +3,6 @@
 #include "support/Command.h"
 #include "support/ServerProcess.h"
 
-#include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -23,10 +22,8 @@ CommandResult AsPostgres(const std::string& command)
 
 PostgresServer::~PostgresServer()
 {
-    if (m_dir.empty())
-        return;
-    stop();
-    RunCommand("rm -rf " + m_dir, 30);
+    if (!m_dir.empty())
+        stop(); // before the folder goes
 }
 
 std::string PostgresServer::start()
@@ -35,13 +32,13 @@ std::string PostgresServer::start()
         if (std::string missing = RequireProgram(kBin + program, "postgresql-15"); !missing.empty())
             return missing;
     if (m_dir.empty()) {
-        char pattern[] = "/tmp/quillmere-pg-XXXXXX";
         const passwd* user = ::getpwnam("postgres");
         if (!user)
             return "no user postgres: install the Debian package postgresql-15";
-        if (!::mkdtemp(pattern) || ::chown(pattern, user->pw_uid, user->pw_gid) != 0)
+        const std::string& dir = m_scratch.emplace("quillmere-pg").path();
+        if (dir.empty() || ::chown(dir.c_str(), user->pw_uid, user->pw_gid) != 0)
             return "cannot make a folder for the cluster";
-        m_dir = pattern;
+        m_dir = dir;
         const CommandResult init = AsPostgres(kBin + "initdb -D " + m_dir +
                                               "/data -A trust -U postgres --no-locale -E UTF8 "
                                               "--no-sync");

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "support/ScratchDir.h"
+
+#include <optional>
 #include <string>
 
 namespace qm::test {
@@ -31,6 +34,7 @@ public:
     std::string url(const std::string& database) const;
 
 private:
+    std::optional<ScratchDir> m_scratch; // made by the first start()
     std::string m_dir;
     int m_port = 0;
 };

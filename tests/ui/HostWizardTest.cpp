@@ -42,12 +42,6 @@ bool NextTo(HostWizard& w, const char* page)
     return PageName(w) == QLatin1String(page);
 }
 
-void ExpectColumns(const HostTexts& row, const std::vector<std::pair<int, QString>>& expected)
-{
-    for (const auto& [column, text] : expected)
-        EXPECT_EQ(row[static_cast<std::size_t>(column)], text) << column;
-}
-
 using HostWizardTest = UiTest;
 
 TEST_F(HostWizardTest, InsertFromTheDefaultsGivesAStoppedRowAndCancelGivesNothing)
