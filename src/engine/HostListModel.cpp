@@ -47,8 +47,7 @@ QVariant HostListModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kHostColumnCount)
         return {};
-    const auto title = kHostColumnTitles[static_cast<std::size_t>(section)];
-    return QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size()));
+    return ColumnTitle(section);
 }
 
 Qt::ItemFlags HostListModel::flags(const QModelIndex& index) const

@@ -368,4 +368,10 @@ void ProbeSocket::ReportFailure(std::string message)
     ReportFailure(std::move(result));
 }
 
+bool IsAddressLiteral(const std::string& host)
+{
+    unsigned char buf[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, host.c_str(), buf) == 1 || ::inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
 } // namespace qm

@@ -16,6 +16,9 @@
 
 namespace qm {
 
+// Whether `host` is an IPv4 or IPv6 address literal rather than a name.
+bool IsAddressLiteral(const std::string& host);
+
 // The probe object: owns one socket at a time and the ICMP sequence counter,
 // and carries the operations every probe shares. One per probing thread.
 class ProbeSocket

@@ -1,10 +1,10 @@
 #include "probes/TlsStream.h"
 
 #include "platform/SocketErrors.h"
+#include "probes/ProbeSocket.h"
 #include "probes/SocketErrorText.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -17,14 +17,7 @@
 namespace qm {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-bool IsAddressLiteral(const std::string& host)
-{
-    unsigned char buf[sizeof(in6_addr)];
-    return ::inet_pton(AF_INET, host.c_str(), buf) == 1 ||
-           ::inet_pton(AF_INET6, host.c_str(), buf) == 1;
-}
+using SteadyClock = std::chrono::steady_clock;
 
 // The client settings and the trust store, shared by every session: reading
 // the system's store takes tens of milliseconds. It is read again when
@@ -36,13 +29,13 @@ std::shared_ptr<SSL_CTX> ClientContext()
     static std::mutex mutex;
     static std::shared_ptr<SSL_CTX> shared;
     static std::string sharedFor;
-    static Clock::time_point made;
+    static SteadyClock::time_point made;
 
     const char* file = std::getenv("SSL_CERT_FILE");
     const char* dir = std::getenv("SSL_CERT_DIR");
     const std::string location = std::string(file ? file : "") + '\n' + (dir ? dir : "");
     std::lock_guard lock(mutex);
-    if (shared && sharedFor == location && Clock::now() - made < kReload)
+    if (shared && sharedFor == location && SteadyClock::now() - made < kReload)
         return shared;
     std::shared_ptr<SSL_CTX> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
     if (!ctx)
@@ -53,7 +46,7 @@ std::shared_ptr<SSL_CTX> ClientContext()
     SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
     shared = ctx;
     sharedFor = location;
-    made = Clock::now();
+    made = SteadyClock::now();
     return ctx;
 }
 
@@ -68,9 +61,9 @@ std::string QueuedReason()
 
 SocketWait WaitOnSocket(int fd, short events, std::chrono::milliseconds timeout)
 {
-    const auto deadline = Clock::now() + timeout;
+    const auto deadline = SteadyClock::now() + timeout;
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
         pollfd p{fd, events, 0};
         const int rc = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (rc > 0)
@@ -149,7 +142,7 @@ bool TlsStream::handshake(const std::string& host, std::chrono::milliseconds tim
         SSL_set_tlsext_host_name(ssl, host.c_str());
         SSL_set1_host(ssl, host.c_str());
     }
-    const auto deadline = Clock::now() + timeout;
+    const auto deadline = SteadyClock::now() + timeout;
     for (;;) {
         ERR_clear_error();
         errno = 0;
@@ -164,7 +157,7 @@ bool TlsStream::handshake(const std::string& host, std::chrono::milliseconds tim
                 m_error = std::string("TLS: ") + X509_verify_cert_error_string(verify);
             return false;
         }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
         const SocketWait waited =
             left.count() > 0 ? m_wait(m_fd, events, left) : SocketWait::TimedOut;
         if (!ready(waited))
@@ -193,7 +186,7 @@ bool TlsStream::send(std::string_view text, std::chrono::milliseconds timeout)
 bool TlsStream::receiveAll(std::string& out, std::size_t maxBytes,
                            std::chrono::milliseconds idleTimeout, std::chrono::milliseconds totalTimeout)
 {
-    const auto deadline = Clock::now() + totalTimeout;
+    const auto deadline = SteadyClock::now() + totalTimeout;
     char buf[4096];
     while (out.size() < maxBytes) {
         ERR_clear_error();
@@ -209,7 +202,7 @@ bool TlsStream::receiveAll(std::string& out, std::size_t maxBytes,
         const short events = pendingEvents(0);
         if (events == 0)
             return false;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
         if (left.count() <= 0)
             return ready(SocketWait::TimedOut);
         const bool lastWait = left <= idleTimeout;

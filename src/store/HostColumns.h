@@ -49,6 +49,13 @@ inline constexpr std::array<std::string_view, kHostColumnCount> kHostColumnTitle
     "Notify Sound File", "Notify Mail Enable", "Notify Mail Address", "Notify Mail Server",
     "Notify Pager Enable", "Notify Pager Sequence"};
 
+// The title of `column` as text.
+inline QString ColumnTitle(int column)
+{
+    const std::string_view t = kHostColumnTitles[static_cast<std::size_t>(column)];
+    return QString::fromLatin1(t.data(), static_cast<qsizetype>(t.size()));
+}
+
 struct StoredHostValue
 {
     std::string_view name;

@@ -89,12 +89,6 @@ constexpr std::array<std::pair<HostColumn, const char*>, 11> kColumnMenu{{
     {ColUserId, "&UserID"},
 }};
 
-QString Title(HostColumn column)
-{
-    const auto t = kHostColumnTitles[static_cast<std::size_t>(column)];
-    return QString::fromLatin1(t.data(), static_cast<qsizetype>(t.size()));
-}
-
 } // namespace
 
 MainWindow::MainWindow(MonitorSystem& system, OperatorPrompt& prompt, QWidget* parent)
@@ -210,7 +204,7 @@ void MainWindow::createActions()
         a->setObjectName(QStringLiteral("actionColumn%1").arg(static_cast<int>(column)));
         a->setCheckable(true);
         a->setChecked(m_hostList->isColumnShown(column));
-        a->setStatusTip(QStringLiteral("Show or hide the column \"%1\"").arg(Title(column)));
+        a->setStatusTip(QStringLiteral("Show or hide the column \"%1\"").arg(ColumnTitle(column)));
         connect(a, &QAction::triggered, this, [this, column] { m_hostList->toggleColumn(column); });
         m_columnActions[column] = a;
     }

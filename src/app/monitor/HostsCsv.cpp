@@ -7,7 +7,6 @@
 
 #include <QRegularExpression>
 
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <map>
@@ -16,12 +15,6 @@
 namespace qm::cli {
 
 namespace {
-
-QString Title(HostColumn column)
-{
-    const std::string_view t = kHostColumnTitles[column];
-    return QString::fromLatin1(t.data(), static_cast<qsizetype>(t.size()));
-}
 
 QString Quoted(const QString& field)
 {
@@ -91,14 +84,6 @@ bool ParseCsv(const QString& text, std::vector<Record>& records, QString& error)
     return true;
 }
 
-bool IsAddress(const QString& text)
-{
-    const QByteArray a = text.toLatin1();
-    unsigned char buffer[16];
-    return inet_pton(AF_INET, a.constData(), buffer) == 1 ||
-           inet_pton(AF_INET6, a.constData(), buffer) == 1;
-}
-
 bool IsFlag(const QString& text)
 {
     return text == QLatin1String("0") || text == QLatin1String("1");
@@ -131,7 +116,7 @@ QString CheckHost(HostTexts& row, ProbeSocket& resolver, std::string& resolverMe
     for (const HostColumn flag : {ColFloatErrs, ColEnabled, ColNotifyEnable, ColNotifySoundEnable,
                                   ColNotifyMailEnable, ColNotifyPagerEnable})
         if (!IsFlag(row[flag]))
-            return QStringLiteral("%1 is \"%2\", not 0 or 1").arg(Title(flag), row[flag]);
+            return QStringLiteral("%1 is \"%2\", not 0 or 1").arg(ColumnTitle(flag), row[flag]);
     static const QRegularExpression kBase64(QStringLiteral("^[A-Za-z0-9+/]*={0,2}$"));
     if (row[ColPassword].size() % 4 != 0 || !kBase64.match(row[ColPassword]).hasMatch())
         return QStringLiteral("Password is not Base64 text");
@@ -140,7 +125,7 @@ QString CheckHost(HostTexts& row, ProbeSocket& resolver, std::string& resolverMe
         row[ColAddress] = QString::fromStdString(resolver.LookupAddressText(row[ColHost].toStdString()));
         if (row[ColAddress].isEmpty())
             return QString::fromStdString(resolverMessage);
-    } else if (!IsAddress(row[ColAddress])) {
+    } else if (!IsAddressLiteral(row[ColAddress].toStdString())) {
         return QStringLiteral("Address \"%1\" is not an IP address").arg(row[ColAddress]);
     }
     return {};
@@ -162,7 +147,7 @@ QString HostsToCsv(const std::vector<HostTexts>& hosts)
     QStringList lines;
     QStringList titles;
     for (const auto& v : kStoredHostValues)
-        titles << Title(v.column);
+        titles << ColumnTitle(v.column);
     lines << titles.join(QLatin1Char(','));
     for (const HostTexts& h : hosts) {
         QStringList fields;
@@ -186,7 +171,7 @@ bool HostsFromCsv(const SettingsStore& store, const QString& text, std::vector<H
     }
     std::map<QString, HostColumn> stored;
     for (const auto& v : kStoredHostValues)
-        stored.emplace(Title(v.column), v.column);
+        stored.emplace(ColumnTitle(v.column), v.column);
     std::vector<HostColumn> columns;
     for (const QString& title : records.front().fields) {
         const auto it = stored.find(title.trimmed());
