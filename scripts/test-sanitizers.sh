@@ -37,8 +37,13 @@ run_tsan() {
   export TSAN_OPTIONS="suppressions=$root/scripts/sanitizers/tsan.supp:second_deadlock_stack=1:history_size=7:halt_on_error=0"
   # Both suites at once, each reporting on its own; a report fails its suite.
   local pids=() status=0
+  # The desktop notifier's tests are left out: their other side is Qt's D-Bus
+  # connection thread, whose shared-data counts, posted events and glib
+  # wake-ups all run inside uninstrumented Qt and glib, so ThreadSanitizer
+  # reports races it cannot judge there. ASan runs them.
   for suite in engine/engine_tests notify/notify_tests; do
-    timeout -k 10 1800 "build-tsan/tests/$suite" --gtest_brief=1 >"build-tsan/${suite##*/}.log" 2>&1 &
+    timeout -k 10 1800 "build-tsan/tests/$suite" --gtest_brief=1 --gtest_filter=-DesktopNotifierTest.* \
+      >"build-tsan/${suite##*/}.log" 2>&1 &
     pids+=($!)
   done
   for pid in "${pids[@]}"; do wait "$pid" || status=1; done
