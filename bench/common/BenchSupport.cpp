@@ -44,6 +44,16 @@ double ThreadCpuMs()
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
+double ThreadRunQueueMs()
+{
+    // /proc/thread-self/schedstat: time on the CPU, time waiting on a run
+    // queue (both ns), time slices.
+    std::ifstream in("/proc/thread-self/schedstat");
+    unsigned long long onCpu = 0, waiting = 0;
+    in >> onCpu >> waiting;
+    return static_cast<double>(waiting) / 1e6;
+}
+
 LoopbackHttpServer::LoopbackHttpServer()
 {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

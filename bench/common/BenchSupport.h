@@ -10,6 +10,8 @@ long RssKiB();
 long PeakRssKiB();
 // CPU time the calling thread has used, in milliseconds.
 double ThreadCpuMs();
+// The calling thread's time spent runnable but waiting for a CPU, in ms.
+double ThreadRunQueueMs();
 
 // Answers every connection on 127.0.0.1 with an HTTP status line and closes
 // it; runs until destroyed.

@@ -35,6 +35,7 @@ using qm::bench::LoopbackHttpServer;
 using qm::bench::PeakRssKiB;
 using qm::bench::RssKiB;
 using qm::bench::ThreadCpuMs;
+using qm::bench::ThreadRunQueueMs;
 
 // Event latencies in 0.1 ms steps up to 1 s; the last bucket holds the rest.
 class LatencyHistogram
@@ -107,30 +108,35 @@ int main(int argc, char** argv)
     enum Phase { Starting, Steady, Stopping };
     Phase phase = Starting;
     LatencyHistogram latency; // every event of every phase
-    std::array<LatencyHistogram, 3> byPhase;
-    // The steady run's latency in parts: post stamp → in the queue (a full
+    LatencyHistogram running; // the events of the run, from Start to Stop
+    // Each phase's latency and its parts: post stamp → in the queue (a full
     // queue holding the poster back, or the poster preempted), in the queue →
-    // batch taken by the main thread, batch taken → this event handled.
-    LatencyHistogram toQueue, inQueue, inBatch;
-    LatencyHistogram batchGap; // between two batches of the steady run
-    int64_t lastTaken = 0;
+    // batch taken by the main thread, batch taken → this event handled; and
+    // the gaps between two batches.
+    struct PhaseLatency
+    {
+        LatencyHistogram total, toQueue, inQueue, inBatch, batchGap;
+        int64_t lastTaken = 0;
+    };
+    std::array<PhaseLatency, 3> byPhase;
     const auto steadyFrom = Clock::now() + std::chrono::seconds(2 * frequency + 2);
     controller.setLatencyObserver([&](const qm::MonitorController::EventTimes& t) {
         const int64_t ns = t.handledNs - t.postedNs;
         latency.add(ns);
         if (phase == Starting && Clock::now() >= steadyFrom)
             phase = Steady;
-        byPhase[phase].add(ns);
-        if (phase != Steady)
-            return;
-        if (t.takenNs != lastTaken) {
-            if (lastTaken != 0)
-                batchGap.add(t.takenNs - lastTaken);
-            lastTaken = t.takenNs;
+        if (phase != Stopping)
+            running.add(ns);
+        PhaseLatency& p = byPhase[phase];
+        p.total.add(ns);
+        if (t.takenNs != p.lastTaken) {
+            if (p.lastTaken != 0)
+                p.batchGap.add(t.takenNs - p.lastTaken);
+            p.lastTaken = t.takenNs;
         }
-        toQueue.add(t.queuedNs - t.postedNs);
-        inQueue.add(t.takenNs - t.queuedNs);
-        inBatch.add(t.handledNs - t.takenNs);
+        p.toQueue.add(t.queuedNs - t.postedNs);
+        p.inQueue.add(t.takenNs - t.queuedNs);
+        p.inBatch.add(t.handledNs - t.takenNs);
     });
 
     const long rssBefore = RssKiB();
@@ -152,13 +158,18 @@ int main(int argc, char** argv)
     const long rssEnd = RssKiB();
 
     const auto stopping = Clock::now();
+    const double stopCpuBefore = ThreadCpuMs();
+    const double stopWaitBefore = ThreadRunQueueMs();
     controller.OnMonitoringStop();
+    const double stopCallMs = std::chrono::duration<double, std::milli>(Clock::now() - stopping).count();
     if (controller.liveThreads() > 0) {
         QObject::connect(&controller, &qm::MonitorController::allThreadsEnded, &app, &QCoreApplication::quit);
         QTimer::singleShot(std::chrono::seconds(30), &app, &QCoreApplication::quit);
         QCoreApplication::exec();
     }
     const double stopMs = std::chrono::duration<double, std::milli>(Clock::now() - stopping).count();
+    const double stopCpuMs = ThreadCpuMs() - stopCpuBefore;
+    const double stopWaitMs = ThreadRunQueueMs() - stopWaitBefore;
     QCoreApplication::processEvents(); // what the last workers posted
     const long answered = server.answered();
 
@@ -173,18 +184,22 @@ int main(int argc, char** argv)
                     h.percentileMs(0.99), h.maxMs(), h.total());
     };
     line("event latency", latency);
-    line("  start (2 intervals)", byPhase[Starting]);
-    line("  steady run", byPhase[Steady]);
-    line("    post to queue", toQueue);
-    line("    queue to batch", inQueue);
-    line("    batch to handled", inBatch);
-    line("    between batches", batchGap);
-    line("  stop", byPhase[Stopping]);
+    line("  Start to Stop", running);
+    const char* names[] = {"  start (2 intervals)", "  steady run", "  stop"};
+    for (int i = Starting; i <= Stopping; ++i) {
+        line(names[i], byPhase[i].total);
+        line("    post to queue", byPhase[i].toQueue);
+        line("    queue to batch", byPhase[i].inQueue);
+        line("    batch to handled", byPhase[i].inBatch);
+        line("    between batches", byPhase[i].batchGap);
+    }
     std::printf("memory                %ld KiB before, %ld KiB running, %ld KiB at the end, %ld KiB peak "
                 "(%.1f KiB per host)\n",
                 rssBefore, rssRunning, rssEnd, PeakRssKiB(), double(rssEnd - rssBefore) / hosts);
     std::printf("polls answered        %ld, results %ld (%ld not handled)\n", answered, results, answered - results);
-    std::printf("stop until all ended  %.1f ms (%d workers left)\n", stopMs, controller.liveThreads());
+    std::printf("stop until all ended  %.1f ms (%d workers left); the call %.1f ms, main thread %.1f ms on "
+                "the CPU, %.1f ms waiting for it\n",
+                stopMs, controller.liveThreads(), stopCallMs, stopCpuMs, stopWaitMs);
     std::printf("message pane lines    %d\n", pane.rowCount());
     return controller.liveThreads() == 0 ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "engine/HostListModel.h"
 
+#include <algorithm>
+
 namespace qm {
 
 HostListModel::HostListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -69,7 +71,7 @@ int HostListModel::insertHost(int position, const HostTexts& texts, int image, u
     Row* raw = row.get();
     m_rows.insert(m_rows.begin() + position, std::move(row));
     renumber(position, rowCount());
-    m_byItemData.insert(itemData, raw);
+    addToIndex(raw);
     endInsertRows();
     return position;
 }
@@ -79,8 +81,7 @@ void HostListModel::removeHost(int row)
     if (row < 0 || row >= rowCount())
         return;
     beginRemoveRows({}, row, row);
-    Row* raw = m_rows[static_cast<std::size_t>(row)].get();
-    m_byItemData.remove(raw->itemData, raw);
+    removeFromIndex(m_rows[static_cast<std::size_t>(row)].get());
     m_rows.erase(m_rows.begin() + row);
     renumber(row, rowCount());
     endRemoveRows();
@@ -151,14 +152,33 @@ void HostListModel::setItemData(int row, uint32_t value)
     Row* r = m_rows[static_cast<std::size_t>(row)].get();
     if (r->itemData == value)
         return;
-    m_byItemData.remove(r->itemData, r);
+    removeFromIndex(r);
     r->itemData = value;
-    m_byItemData.insert(value, r);
+    addToIndex(r);
     emitRowChanged(row, 0, 0, {ItemDataRole});
+}
+
+// Rows without a thread (item data 0) stay out of the index: at Start
+// thousands of them share that key, and taking each out of one long chain
+// would cost the whole chain.
+void HostListModel::addToIndex(Row* row)
+{
+    if (row->itemData != 0)
+        m_byItemData.insert(row->itemData, row);
+}
+
+void HostListModel::removeFromIndex(Row* row)
+{
+    if (row->itemData != 0)
+        m_byItemData.remove(row->itemData, row);
 }
 
 int HostListModel::findByItemData(uint32_t value) const
 {
+    if (value == 0) {
+        const auto it = std::find_if(m_rows.cbegin(), m_rows.cend(), [](const auto& r) { return r->itemData == 0; });
+        return it == m_rows.cend() ? -1 : static_cast<int>(it - m_rows.cbegin());
+    }
     int best = -1;
     for (auto it = m_byItemData.constFind(value); it != m_byItemData.cend() && it.key() == value; ++it)
         if (best < 0 || (*it)->position < best)

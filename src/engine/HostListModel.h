@@ -54,8 +54,8 @@ public:
     uint32_t itemData(int row) const;
     void setItemData(int row, uint32_t value);
 
-    // The first row whose item data equals the value, or -1. Constant time:
-    // an index follows the rows as they move.
+    // The first row whose item data equals the value, or -1. Constant time
+    // for a thread's identifier: an index follows the rows as they move.
     int findByItemData(uint32_t value) const;
     // Moves a row to the top keeping its texts, image, check box and item data.
     void moveToTop(int row);
@@ -76,6 +76,8 @@ private:
         int position = 0;
     };
     void renumber(int from, int to);
+    void addToIndex(Row* row);
+    void removeFromIndex(Row* row);
     void emitRowChanged(int row, int firstColumn, int lastColumn, const QList<int>& roles = {});
 
     std::vector<std::unique_ptr<Row>> m_rows;

@@ -25,6 +25,10 @@ namespace qm {
 
 namespace {
 const QString kEmpty;
+// Thousands of workers may be runnable at once, each with the main thread's
+// share of the CPU: ten nice levels lower, they leave it the CPU whenever
+// results wait to be handled, and still have far more than their probes need.
+constexpr int kWorkerNiceSteps = 10;
 
 QString StatusText(int code)
 {
@@ -54,6 +58,8 @@ MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settin
     if (!m_services.startThread)
         m_services.startThread = [](std::function<void()> body) { return StartDetachedThread(std::move(body)); };
     m_batchTimer.setSingleShot(true);
+    m_stageTimer.setInterval(kStageStep);
+    connect(&m_stageTimer, &QTimer::timeout, this, &MonitorController::stepStagedRun);
     m_batchTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_batchTimer, &QTimer::timeout, this, &MonitorController::handleQueuedEvents);
     // Workers wake this thread through the queue's eventfd: the wake takes no
@@ -65,6 +71,7 @@ MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settin
 MonitorController::~MonitorController()
 {
     OnMonitoringStop();
+    m_stagedRun.finish(true); // no batch will come to wake the rest
     m_events->detach();
 }
 
@@ -118,11 +125,15 @@ void MonitorController::OnMonitoringStart()
         return;
     m_monitoring = true;
     m_runToken = std::make_shared<CancelToken>();
+    // A stop of the last run may still be waking its groups.
+    m_stagedRun.finish(true);
+    m_stagedRun = StagedRun{};
 
     const std::string dnsQueryName =
         m_settings.readString(QStringLiteral("ConfigDNS"), QStringLiteral("QUERY_NAME")).toStdString();
     const int certWarnDays = LoadCertWarnDays(m_settings);
     const int count = m_hosts.rowCount();
+    SizeFutexHashFor(static_cast<std::size_t>(count) + 64);
     for (int row = 0; row < count; ++row) {
         const QString host = cell(row, ColHost);
         const QString protocol = cell(row, ColProtocol);
@@ -146,22 +157,31 @@ void MonitorController::OnMonitoringStart()
 
         // The new thread takes the session over once it exists; until then
         // (and if it cannot be created) it stays ours.
+        // The new threads wait until every row is started, so that what they
+        // report is handled at once instead of queueing behind the rest of
+        // the start; then they go group by group as the handling keeps up.
+        const std::shared_ptr<const StagedRun::Group> group = m_stagedRun.nextGroup();
+        session->setWakeEvent(std::shared_ptr<const CancelToken>(group, &group->wake));
         ThreadStart started;
         if (protocol == QLatin1String("SYSLOG") && !m_syslogStarted && m_services.syslogListener) {
             m_syslogStarted = true;
-            started = m_services.startThread([raw, ev = m_events, listen = m_services.syslogListener] {
+            started = m_services.startThread([raw, ev = m_events, listen = m_services.syslogListener, group] {
                 std::unique_ptr<HostSession> owned(raw);
+                group->gate.wait();
                 const EngineEventQueue::WorkerScope scope(owned->cancelToken().get());
                 listen(*owned, *ev);
                 ev->postThreadEnded(CurrentThreadId(), std::move(owned));
             });
         } else {
             started = m_services.startThread([raw, ev = m_events, dnsQueryName, prompt = m_services.workerPrompt,
-                                              certWarnDays] {
+                                              certWarnDays, group] {
+                LowerCurrentThreadPriority(kWorkerNiceSteps); // before the crowd wakes at the gate
+                group->gate.wait();
                 PollThreadProc(std::unique_ptr<HostSession>(raw), ev, dnsQueryName, prompt, certWarnDays);
             });
         }
         if (!started.started) {
+            m_stagedRun.giveBack();
             startThreadFailed(row, QString::fromStdString(started.error));
             continue;
         }
@@ -172,6 +192,7 @@ void MonitorController::OnMonitoringStart()
         SetThreadStatus(started.threadId, StatusSleeping);
         m_running.push_front(raw);
     }
+    stepStagedRun();
     Q_EMIT monitoringStarted();
 }
 
@@ -197,15 +218,17 @@ void MonitorController::OnMonitoringStop()
         m_running.pop_front();
         SetThreadStatus(session->threadId(), StatusStopping);
         session->setStopRequested(true);
-        session->signalWake();
     }
-    // After the stop flags: a worker whose probe this ends must find its flag
-    // set, never start another probe.
+    // Threads still at their start gate go now, find their flag set and end.
+    m_stagedRun.finish(false);
+    // After the stop flags: a probe this ends must find its flag set, never
+    // start another. Workers that wait on a full queue go on at once. The
+    // sleepers wake group by group.
     if (m_runToken)
         m_runToken->cancel();
     m_runToken.reset();
-    // Workers of this run that wait on a full queue go on at once.
     m_events->releaseWaiters();
+    stepStagedRun();
     m_syslogStarted = false;
     Q_EMIT monitoringStopped();
 }
@@ -262,6 +285,17 @@ void MonitorController::handleQueuedEvents()
     m_inBatch = false;
     flushStatusTexts();
     m_batch.clear();
+    // Handling keeps up: the next group may go or wake.
+    stepStagedRun();
+}
+
+void MonitorController::stepStagedRun()
+{
+    m_stagedRun.step(!m_monitoring);
+    if (m_stagedRun.done(!m_monitoring))
+        m_stageTimer.stop();
+    else
+        m_stageTimer.start(); // the next step even when no batch comes
 }
 
 void MonitorController::flushStatusTexts()

@@ -2,6 +2,7 @@
 
 #include "engine/EngineEventQueue.h"
 #include "engine/EngineServices.h"
+#include "engine/StagedRun.h"
 #include "platform/WorkerThread.h"
 
 #include <QHash>
@@ -124,6 +125,7 @@ private:
     bool record(int row, const QString& time, const QString& message, bool failure);
     void addPaneLine(int row, const QString& message, bool success, const QString& respTime);
     void startThreadFailed(int row, const QString& reason);
+    void stepStagedRun();
 
     HostListModel& m_hosts;
     SettingsStore& m_settings;
@@ -149,6 +151,9 @@ private:
     bool m_syslogStarted = false;
     std::list<HostSession*> m_running; // refers to the sessions, never owns them
     std::shared_ptr<CancelToken> m_runToken; // the running run's stop, shared by its workers
+    StagedRun m_stagedRun;
+    QTimer m_stageTimer; // the next step of the staged run when no batch came in kStageStep
+    static constexpr std::chrono::milliseconds kStageStep{10};
     int m_liveThreads = 0;
 };
 

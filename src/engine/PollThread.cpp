@@ -9,7 +9,7 @@
 namespace qm {
 
 namespace {
-constexpr unsigned kIdleCycleMs = 1000;
+constexpr int64_t kIdleCycleMs = 1000;
 }
 
 void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<EngineEvents> events,
@@ -40,12 +40,14 @@ void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<Engine
             const bool probed = RunProbe(probe, protocol, args);
             events->postStatus(self, StatusSleeping);
             const int frequency = session->frequency();
+            if (session->stopRequested())
+                break; // the wait a stop would cut short at once
             if (frequency > 0)
-                session->wakeEvent().wait(static_cast<unsigned>(frequency) * 1000u);
+                session->sleep(int64_t{frequency} * 1000);
             else if (!probed)
                 // Nothing to probe and no interval: pace the idle cycle instead
                 // of flooding the main thread with status events.
-                session->wakeEvent().wait(kIdleCycleMs);
+                session->sleep(kIdleCycleMs);
         }
     }
     events->postStatus(self, StatusStopping);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 namespace qm {
 
@@ -22,6 +23,10 @@ public:
     // Readable once cancelled; -1 when no descriptor could be made (waits then
     // end only at their own bounds, cancelled() still tells).
     int fd() const { return m_fd; }
+    // Waits until the token is cancelled or timeoutMs have passed; true when
+    // cancelled. Thousands of threads can wait at once: one cancel() wakes
+    // them all in a single call.
+    bool waitFor(int64_t timeoutMs) const;
 
 private:
     int m_fd = -1;

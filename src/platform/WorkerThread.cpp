@@ -2,9 +2,14 @@
 
 #include "platform/ThreadId.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <pthread.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace qm {
 
@@ -52,6 +57,37 @@ ThreadStart StartDetachedThread(std::function<void()> body, std::size_t stackSiz
     result.started = true;
     result.threadId = id;
     return result;
+}
+
+namespace {
+// From <linux/prctl.h> of Linux 6.17; older headers lack them.
+constexpr int kPrFutexHash = 78;
+constexpr int kPrFutexHashSetSlots = 1;
+constexpr int kPrFutexHashGetSlots = 2;
+constexpr std::size_t kMaxFutexSlots = 65536; // 4 MiB
+} // namespace
+
+void SizeFutexHashFor(std::size_t threads)
+{
+    const int current = ::prctl(kPrFutexHash, kPrFutexHashGetSlots, 0, 0, 0);
+    if (current <= 0)
+        return; // an older kernel, or the shared hash of the whole system
+    std::size_t slots = 16;
+    while (slots < threads && slots < kMaxFutexSlots)
+        slots *= 2;
+    if (slots > static_cast<std::size_t>(current))
+        ::prctl(kPrFutexHash, kPrFutexHashSetSlots, slots, 0, 0);
+}
+
+void LowerCurrentThreadPriority(int steps)
+{
+    // On Linux the nice value belongs to the thread named by its kernel id.
+    const auto self = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, self);
+    if (errno != 0)
+        return;
+    ::setpriority(PRIO_PROCESS, self, std::min(now + steps, 19));
 }
 
 } // namespace qm

@@ -25,6 +25,15 @@ TEST(HostListModelTest, FindsRowsByItemDataAsTheyMove)
     EXPECT_EQ(m.findByItemData(99), 1);
     m.insertHost(0, MakeRow("new", "ECHO", 7), kHealthNoResult, 99);
     EXPECT_EQ(m.findByItemData(99), 0);
+    // 0 is "no thread": the first such row, and a cleared row no longer
+    // answers to its old identifier.
+    EXPECT_EQ(m.findByItemData(0), -1);
+    m.setItemData(3, 0);
+    m.setItemData(4, 0);
+    EXPECT_EQ(m.findByItemData(0), 3);
+    EXPECT_EQ(m.findByItemData(12), -1);
+    m.moveToTop(4);
+    EXPECT_EQ(m.findByItemData(0), 0);
 }
 
 TEST(HostListModelTest, ShowsTitlesTextsAndCheckState)

@@ -4,7 +4,9 @@
 #include "EngineFixture.h"
 
 #include "engine/HostSession.h"
+#include "engine/StagedRun.h"
 #include "engine/SyslogThread.h"
+#include "platform/CancelToken.h"
 #include "platform/ThreadId.h"
 #include "store/ResultsDatabase.h"
 #include "store/StatusXml.h"
@@ -96,6 +98,28 @@ TEST_F(ThreadTest, StartPollsEnabledRowsAndStopEndsEveryWorker)
     EXPECT_EQ(m_hosts.image(0), kHealthNoResult);
     EXPECT_EQ(m_hosts.text(1, ColThreadStatus), "Stopped...");
     EXPECT_TRUE(statusesFor(0).empty());
+}
+
+// More rows than one start group. The groups after the first go as batches
+// are handled; a Stop that comes before any batch ends those still waiting,
+// before they ever start a poll.
+TEST_F(ThreadTest, AStartOfManyRowsGoesGroupByGroupAndAStopEndsThoseStillWaiting)
+{
+    const int rows = static_cast<int>(StagedRun::kGroupSize) + 10;
+    for (int i = 0; i < rows; ++i)
+        addRow(MakeRow("127.0.0.1", "NONE", 7, 60)); // names no probe: only status events
+    controller().OnMonitoringStart();
+    const uint32_t last = m_hosts.itemData(rows - 1);
+    ASSERT_TRUE(stopMonitoring());
+    EXPECT_EQ(statusesFor(last), (std::vector<int>{StatusSleeping, StatusStopping, StatusStopping, StatusStopped}));
+
+    controller().OnMonitoringStart();
+    std::vector<uint32_t> tids;
+    for (int r = 0; r < rows; ++r)
+        tids.push_back(m_hosts.itemData(r));
+    EXPECT_TRUE(PumpEventsUntil([&] {
+        return std::ranges::all_of(tids, [&](uint32_t t) { return std::ranges::count(statusesFor(t), StatusWorking) > 0; });
+    }, 10s));
 }
 
 // The first connection trickles a byte every 100 ms and never ends a line,
@@ -254,16 +278,18 @@ TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
     EXPECT_EQ(m_prompt.texts()[0], "DNS: Invalid address");
 }
 
-TEST(HostSessionTest, AWakeBeforeTheWaitIsNotLost)
+TEST(HostSessionTest, AStopBeforeTheSleepIsNotLostAndASleepEndsOnTime)
 {
     HostSession s;
-    for (int i = 0; i < 2; ++i) {
-        s.setStopRequested(true);
-        s.signalWake();
-    }
+    const auto token = std::make_shared<CancelToken>();
+    s.setCancelToken(token);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(s.wakeEvent().wait(5000));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(s.sleep(30));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+    token->cancel();
+    token->cancel();
+    EXPECT_TRUE(s.sleep(60000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
 } // namespace
