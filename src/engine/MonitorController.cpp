@@ -155,13 +155,14 @@ void MonitorController::OnMonitoringStart()
         session->setCancelToken(m_runToken);
         HostSession* raw = session.get();
 
-        // The new thread takes the session over once it exists; until then
-        // (and if it cannot be created) it stays ours.
         // The new threads wait until every row is started, so that what they
         // report is handled at once instead of queueing behind the rest of
         // the start; then they go group by group as the handling keeps up.
         const std::shared_ptr<const StagedRun::Group> group = m_stagedRun.nextGroup();
         session->setWakeEvent(std::shared_ptr<const CancelToken>(group, &group->wake));
+
+        // The new thread takes the session over once it exists; until then
+        // (and if it cannot be created) it stays ours.
         ThreadStart started;
         if (protocol == QLatin1String("SYSLOG") && !m_syslogStarted && m_services.syslogListener) {
             m_syslogStarted = true;
