@@ -170,7 +170,6 @@ int EngineEventQueue::waitingPosters()
     return m_waiters.load();
 }
 
-
 void EngineEventQueue::detach()
 {
     m_detached.store(true);

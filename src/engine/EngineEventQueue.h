@@ -30,9 +30,9 @@ struct EngineEvent
 // lock-free list and the consumer takes the whole list at once, in the order
 // of the posts (so each sender's order is kept): with thousands of workers
 // runnable at once, a poster the scheduler preempts holds up neither the
-// other posters nor the consumer. A post that finds it full waits until the main thread has taken a batch, the poster's run was
-// stopped, or kMaxWaitMs have passed: back-pressure slows the producers and
-// never drops an event. Posts from the consumer's own thread never wait.
+// other posters nor the consumer. A post that finds it full waits until the
+// main thread has taken a batch, the poster's run was stopped, or kMaxWaitMs
+// have passed: back-pressure slows the producers and never drops an event. Posts from the consumer's own thread never wait.
 // The consumer is woken once per batch (rarely more, when posters race)
 // through wakeFd(), an eventfd that turns readable: no lock a preempted
 // producer could hold against the consumer. The bound may be passed by as

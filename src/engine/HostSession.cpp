@@ -1,10 +1,5 @@
 #include "engine/HostSession.h"
 
-#include "platform/CancelToken.h"
-
-#include <chrono>
-#include <thread>
-
 namespace qm {
 
 HostSession::HostSession()
@@ -33,19 +28,6 @@ void HostSession::setThreadId(uint32_t v) { set(m_threadId, v); }
 void HostSession::setStopRequested(bool v) { set(m_stopRequested, v); }
 std::shared_ptr<const CancelToken> HostSession::cancelToken() const { return get(m_cancelToken); }
 void HostSession::setCancelToken(std::shared_ptr<const CancelToken> token) { set(m_cancelToken, token); }
-
-void HostSession::setWakeEvent(std::shared_ptr<const CancelToken> event) { set(m_wakeEvent, event); }
-
-bool HostSession::sleep(int64_t timeoutMs) const
-{
-    std::shared_ptr<const CancelToken> wake = get(m_wakeEvent);
-    if (!wake)
-        wake = cancelToken();
-    if (wake)
-        return wake->waitFor(timeoutMs);
-    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
-    return false;
-}
 
 void HostSession::SetAll(const std::string& address, const std::string& protocol, int port, int frequency,
                          const std::string& userId, const std::string& password, const std::string& domain)

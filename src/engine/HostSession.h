@@ -11,8 +11,7 @@ class CancelToken;
 
 // The per-worker copy of a host's settings, shared by the main thread and the
 // host's worker. Every field is read and written under the record's lock, one
-// field at a time. The wake event is shared by a group of workers: Stop sets
-// every record's flag and then wakes the groups.
+// field at a time.
 class HostSession
 {
 public:
@@ -47,16 +46,9 @@ public:
                 const std::string& userId, const std::string& password, const std::string& domain);
 
     // The stop of the monitoring run the worker belongs to: it ends the
-    // worker's network waits and its sleep at once. May be null.
+    // worker's network waits at once. May be null.
     std::shared_ptr<const CancelToken> cancelToken() const;
     void setCancelToken(std::shared_ptr<const CancelToken> token);
-
-    // The wake event of the worker's group; without one the run's stop
-    // token wakes the worker.
-    void setWakeEvent(std::shared_ptr<const CancelToken> event);
-    // The worker's wait between probes: at most timeoutMs, cut short once the
-    // wake event is signalled (true then).
-    bool sleep(int64_t timeoutMs) const;
 
 private:
     template <typename T> T get(const T& field) const
@@ -81,7 +73,6 @@ private:
     int m_port = 0;
     int m_frequency = 0;
     std::shared_ptr<const CancelToken> m_cancelToken;
-    std::shared_ptr<const CancelToken> m_wakeEvent;
 };
 
 } // namespace qm

@@ -58,10 +58,10 @@ MonitorController::MonitorController(HostListModel& hosts, SettingsStore& settin
     if (!m_services.startThread)
         m_services.startThread = [](std::function<void()> body) { return StartDetachedThread(std::move(body)); };
     m_batchTimer.setSingleShot(true);
-    m_stageTimer.setInterval(kStageStep);
-    connect(&m_stageTimer, &QTimer::timeout, this, &MonitorController::stepStagedRun);
     m_batchTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_batchTimer, &QTimer::timeout, this, &MonitorController::handleQueuedEvents);
+    m_stageTimer.setInterval(kStageStep);
+    connect(&m_stageTimer, &QTimer::timeout, this, &MonitorController::stepStagedRun);
     // Workers wake this thread through the queue's eventfd: the wake takes no
     // lock, so no worker preempted halfway through it can hold us up.
     m_wakeNotifier = std::make_unique<QSocketNotifier>(m_events->wakeFd(), QSocketNotifier::Read);
@@ -159,7 +159,6 @@ void MonitorController::OnMonitoringStart()
         // report is handled at once instead of queueing behind the rest of
         // the start; then they go group by group as the handling keeps up.
         const std::shared_ptr<const StagedRun::Group> group = m_stagedRun.nextGroup();
-        session->setWakeEvent(std::shared_ptr<const CancelToken>(group, &group->wake));
 
         // The new thread takes the session over once it exists; until then
         // (and if it cannot be created) it stays ours.
@@ -178,11 +177,11 @@ void MonitorController::OnMonitoringStart()
                                               certWarnDays, group] {
                 LowerCurrentThreadPriority(kWorkerNiceSteps); // before the crowd wakes at the gate
                 group->gate.wait();
-                PollThreadProc(std::unique_ptr<HostSession>(raw), ev, dnsQueryName, prompt, certWarnDays);
+                PollThreadProc(std::unique_ptr<HostSession>(raw), group->wake, ev, dnsQueryName, prompt,
+                               certWarnDays);
             });
         }
         if (!started.started) {
-            m_stagedRun.giveBack();
             startThreadFailed(row, QString::fromStdString(started.error));
             continue;
         }
@@ -220,11 +219,10 @@ void MonitorController::OnMonitoringStop()
         SetThreadStatus(session->threadId(), StatusStopping);
         session->setStopRequested(true);
     }
-    // Threads still at their start gate go now, find their flag set and end.
-    m_stagedRun.finish(false);
     // After the stop flags: a probe this ends must find its flag set, never
-    // start another. Workers that wait on a full queue go on at once. The
-    // sleepers wake group by group.
+    // start another. Workers that wait on a full queue go on at once. Threads
+    // still at their start gate go, and then the sleepers wake, group by
+    // group; each finds its flag set and ends.
     if (m_runToken)
         m_runToken->cancel();
     m_runToken.reset();
@@ -292,11 +290,10 @@ void MonitorController::handleQueuedEvents()
 
 void MonitorController::stepStagedRun()
 {
-    m_stagedRun.step(!m_monitoring);
-    if (m_stagedRun.done(!m_monitoring))
-        m_stageTimer.stop();
-    else
+    if (m_stagedRun.step(!m_monitoring))
         m_stageTimer.start(); // the next step even when no batch comes
+    else
+        m_stageTimer.stop();
 }
 
 void MonitorController::flushStatusTexts()

@@ -3,6 +3,7 @@
 #include "engine/EngineEventQueue.h"
 #include "engine/HostSession.h"
 #include "engine/ProbeDispatch.h"
+#include "platform/CancelToken.h"
 #include "platform/ThreadId.h"
 #include "probes/ProbeSocket.h"
 
@@ -12,8 +13,9 @@ namespace {
 constexpr int64_t kIdleCycleMs = 1000;
 }
 
-void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<EngineEvents> events,
-                    std::string dnsQueryName, OperatorPrompt* prompt, int certWarnDays)
+void PollThreadProc(std::unique_ptr<HostSession> session, const CancelToken& wake,
+                    std::shared_ptr<EngineEvents> events, std::string dnsQueryName, OperatorPrompt* prompt,
+                    int certWarnDays)
 {
     const uint32_t self = CurrentThreadId();
     const std::shared_ptr<const CancelToken> stop = session->cancelToken();
@@ -43,11 +45,11 @@ void PollThreadProc(std::unique_ptr<HostSession> session, std::shared_ptr<Engine
             if (session->stopRequested())
                 break; // the wait a stop would cut short at once
             if (frequency > 0)
-                session->sleep(int64_t{frequency} * 1000);
+                wake.waitFor(int64_t{frequency} * 1000);
             else if (!probed)
                 // Nothing to probe and no interval: pace the idle cycle instead
                 // of flooding the main thread with status events.
-                session->sleep(kIdleCycleMs);
+                wake.waitFor(kIdleCycleMs);
         }
     }
     events->postStatus(self, StatusStopping);

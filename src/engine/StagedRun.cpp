@@ -4,40 +4,27 @@ namespace qm {
 
 std::shared_ptr<const StagedRun::Group> StagedRun::nextGroup()
 {
-    if (m_toStart.empty() || m_lastGroupSize == kGroupSize) {
-        auto group = std::make_shared<Group>();
-        m_toStart.push_back(group);
-        m_toWake.push_back(std::move(group));
+    if (m_groups.empty() || m_lastGroupSize == kGroupSize) {
+        m_groups.push_back(std::make_shared<Group>());
         m_lastGroupSize = 0;
     }
     ++m_lastGroupSize;
-    return m_toStart.back();
-}
-
-void StagedRun::giveBack()
-{
-    if (m_lastGroupSize > 0)
-        --m_lastGroupSize;
+    return m_groups.back();
 }
 
 bool StagedRun::step(bool stopping)
 {
-    if (!m_toStart.empty()) {
-        m_toStart.front()->gate.open();
-        m_toStart.pop_front();
-        return true;
-    }
-    if (!stopping || m_toWake.empty())
-        return false;
-    m_toWake.front()->wake.cancel();
-    m_toWake.pop_front();
-    return true;
+    if (m_opened < m_groups.size())
+        m_groups[m_opened++]->gate.open();
+    else if (stopping && m_woken < m_groups.size())
+        m_groups[m_woken++]->wake.cancel();
+    return left(stopping);
 }
 
 void StagedRun::finish(bool stopping)
 {
-    while (!m_toStart.empty() || (stopping && !m_toWake.empty()))
-        step(stopping);
+    while (step(stopping)) {
+    }
 }
 
 } // namespace qm

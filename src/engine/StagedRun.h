@@ -4,8 +4,8 @@
 #include "platform/StartGate.h"
 
 #include <cstddef>
-#include <deque>
 #include <memory>
+#include <vector>
 
 namespace qm {
 
@@ -28,20 +28,20 @@ public:
 
     // The group of the next thread started.
     std::shared_ptr<const Group> nextGroup();
-    // The last group handed out went to no thread (it could not be created).
-    void giveBack();
 
     // One step: the next group's gate opens, or once every gate is open and
-    // stopping() is set, the next group's sleepers wake. False when nothing
-    // is left to do.
+    // when stopping, the next group's sleepers wake. True while steps are
+    // left to take.
     bool step(bool stopping);
-    // Every gate opens; with stopping, every sleeper wakes too.
+    // Takes every step left.
     void finish(bool stopping);
-    bool done(bool stopping) const { return m_toStart.empty() && (!stopping || m_toWake.empty()); }
 
 private:
-    std::deque<std::shared_ptr<Group>> m_toStart;
-    std::deque<std::shared_ptr<Group>> m_toWake;
+    bool left(bool stopping) const { return m_opened < m_groups.size() || (stopping && m_woken < m_groups.size()); }
+
+    std::vector<std::shared_ptr<Group>> m_groups;
+    std::size_t m_opened = 0;
+    std::size_t m_woken = 0;
     std::size_t m_lastGroupSize = 0;
 };
 

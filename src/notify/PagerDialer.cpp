@@ -1,5 +1,7 @@
 #include "notify/PagerDialer.h"
 
+#include "platform/Clock.h"
+
 #include <chrono>
 
 Q_LOGGING_CATEGORY(lcPager, "quillmere.pager")
@@ -11,14 +13,6 @@ using SteadyClock = std::chrono::steady_clock;
 
 // Returned when the dial command cannot even be written to the modem.
 constexpr long kOperationFailed = static_cast<int32_t>(0x80000048u);
-
-int MsUntil(SteadyClock::time_point deadline)
-{
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now())
-            .count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 } // namespace
 
 PagerDialer::PagerDialer(PagerTimings timings) : m_timings(timings) {}

@@ -1,8 +1,8 @@
 #include "platform/CancelToken.h"
 
-#include <algorithm>
+#include "platform/Clock.h"
+
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -34,22 +34,16 @@ void CancelToken::cancel()
 
 bool CancelToken::waitFor(int64_t timeoutMs) const
 {
-    using namespace std::chrono;
-    const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
-    for (;;) {
-        if (cancelled())
-            return true;
-        const int64_t left = ceil<milliseconds>(deadline - steady_clock::now()).count();
-        if (left <= 0)
-            return false;
-        if (m_fd >= 0) {
-            pollfd p{m_fd, POLLIN, 0};
-            ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
-        } else {
-            // No descriptor to wait on: look again now and then.
-            std::this_thread::sleep_for(milliseconds(std::min<int64_t>(left, 100)));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (int left = MsUntil(deadline); !cancelled() && left > 0; left = MsUntil(deadline)) {
+        if (m_fd < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(left)); // nothing to wait on
+            continue;
         }
+        pollfd p{m_fd, POLLIN, 0};
+        ::poll(&p, 1, left);
     }
+    return cancelled();
 }
 
 } // namespace qm

@@ -1,6 +1,7 @@
 #include "platform/Clock.h"
 
 #include <chrono>
+#include <climits>
 
 namespace qm {
 
@@ -29,6 +30,13 @@ int64_t SteadyNowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+int MsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return left <= 0 ? 0 : left >= INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
 } // namespace qm

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace qm {
@@ -20,5 +21,9 @@ uint32_t TickCount();
 
 // The steady clock in nanoseconds: time stamps that threads compare.
 int64_t SteadyNowNs();
+
+// Whole milliseconds from now until the deadline, rounded up, as a poll()
+// timeout: 0 once it has passed, at most INT_MAX.
+int MsUntil(std::chrono::steady_clock::time_point deadline);
 
 } // namespace qm

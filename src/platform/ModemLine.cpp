@@ -1,5 +1,7 @@
 #include "platform/ModemLine.h"
 
+#include "platform/Clock.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -16,14 +18,6 @@ namespace qm {
 
 namespace {
 using SteadyClock = std::chrono::steady_clock;
-
-int MsLeft(SteadyClock::time_point deadline)
-{
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now())
-            .count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 std::string TrimUpper(const std::string& text)
 {
@@ -107,7 +101,7 @@ bool ModemLine::writeAll(const std::string& bytes, int timeoutMs)
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
         pollfd p{m_fd, POLLOUT, 0};
-        if (::poll(&p, 1, MsLeft(deadline)) <= 0 || (p.revents & (POLLERR | POLLHUP)))
+        if (::poll(&p, 1, MsUntil(deadline)) <= 0 || (p.revents & (POLLERR | POLLHUP)))
             return false;
     }
     return true;
@@ -159,7 +153,7 @@ std::optional<ModemLine::Event> ModemLine::nextEvent(int timeoutMs)
         }
         if (m_fd < 0 || m_gone)
             return Event{Reply::Closed, {}};
-        const int left = MsLeft(deadline);
+        const int left = MsUntil(deadline);
         if (left <= 0)
             return std::nullopt;
         fill(left);
@@ -170,7 +164,7 @@ bool ModemLine::waitForOk(int timeoutMs)
 {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto event = nextEvent(MsLeft(deadline));
+        const auto event = nextEvent(MsUntil(deadline));
         if (!event)
             return false;
         if (event->reply == Reply::Ok)
@@ -187,10 +181,10 @@ bool ModemLine::reset(int timeoutMs)
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     ::tcflush(m_fd, TCIFLUSH);
     m_buffer.clear();
-    if (!writeAll("ATZ\r", MsLeft(deadline)) || !waitForOk(MsLeft(deadline)))
+    if (!writeAll("ATZ\r", MsUntil(deadline)) || !waitForOk(MsUntil(deadline)))
         return false;
     // Verbose codes, no echo, results reported, busy and dial tone detected.
-    return writeAll("ATE0V1Q0X4\r", MsLeft(deadline)) && waitForOk(MsLeft(deadline));
+    return writeAll("ATE0V1Q0X4\r", MsUntil(deadline)) && waitForOk(MsUntil(deadline));
 }
 
 bool ModemLine::dial(const std::string& sequence)

@@ -1,5 +1,6 @@
 #include "probes/ProbeSocket.h"
 
+#include "platform/Clock.h"
 #include "platform/SocketErrors.h"
 #include "platform/ThreadId.h"
 #include "probes/MessageTemplate.h"
@@ -21,12 +22,6 @@ namespace qm {
 namespace {
 constexpr std::size_t kRxChunk = 4096;
 using SteadyClock = std::chrono::steady_clock;
-
-int MsUntil(SteadyClock::time_point end)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - SteadyClock::now()).count();
-    return left <= 0 ? 0 : left >= INT_MAX ? INT_MAX : static_cast<int>(left);
-}
 
 bool IsTrimmed(char c)
 {

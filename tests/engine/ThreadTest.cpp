@@ -278,17 +278,15 @@ TEST_F(ThreadTest, WorkersUseTheConfiguredDnsNameAndReachTheOperator)
     EXPECT_EQ(m_prompt.texts()[0], "DNS: Invalid address");
 }
 
-TEST(HostSessionTest, AStopBeforeTheSleepIsNotLostAndASleepEndsOnTime)
+TEST(WakeEventTest, AWakeBeforeTheSleepIsNotLostAndASleepEndsOnTime)
 {
-    HostSession s;
-    const auto token = std::make_shared<CancelToken>();
-    s.setCancelToken(token);
+    CancelToken wake;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(s.sleep(30));
+    EXPECT_FALSE(wake.waitFor(30));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
-    token->cancel();
-    token->cancel();
-    EXPECT_TRUE(s.sleep(60000));
+    wake.cancel();
+    wake.cancel();
+    EXPECT_TRUE(wake.waitFor(60000));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
