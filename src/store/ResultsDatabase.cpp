@@ -336,7 +336,9 @@ bool ResultsDatabase::RecordResults(const QString& host, const QString& protocol
                                     const QString& time, const QString& message,
                                     const QString& failure)
 {
-    if (!m_insert && !m_outage)
+    // A server takes results while open or waiting for it; a file once its
+    // statements are prepared.
+    if (m_dialect->server ? !recording() : !m_insert)
         return false;
 
     constexpr qint64 kIntMin = std::numeric_limits<qint32>::min();

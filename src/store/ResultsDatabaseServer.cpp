@@ -119,13 +119,13 @@ bool ResultsDatabase::connectServer(QString* error)
         *error = DatabaseErrorText(m_db.lastError());
         return false;
     }
-    // These show their own errors, each one once while they repeat.
+    // These show their own errors, each one once while they repeat. Batches
+    // are literal statements, so nothing is prepared on a server.
     m_connecting = true;
-    const bool ok = configureConnection() && ensureSchema() && prepareStatements();
+    const bool ok = configureConnection() && ensureSchema();
     m_connecting = false;
     if (ok)
         return true;
-    dropStatements();
     m_db.close();
     return false;
 }
@@ -159,7 +159,7 @@ bool ResultsDatabase::writePending()
     m_commitTimer.stop();
     if (m_pending.empty())
         return true;
-    if (!isOpen() || !m_insert)
+    if (!isOpen())
         return false; // an outage: the reconnection writes them
     QString error;
     if (!writeBatch(std::min<std::size_t>(m_pending.size(), kBatchRows), &error)) {
@@ -297,18 +297,7 @@ void ResultsDatabase::startOutage(const QString& error)
     m_commitTimer.stop();
     m_pruneTimer.stop();
     m_prune.active = false;
-    {
-        // The driver warns on standard error for each prepared statement it
-        // cannot free on the lost connection; the operator is told below.
-        static QtMessageHandler s_previous = nullptr;
-        s_previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-                if (!text.startsWith(QLatin1String("Unable to free statement")))
-                    s_previous(type, context, text);
-            });
-        dropStatements();
-        qInstallMessageHandler(s_previous);
-    }
+    dropStatements();
     m_db.close();
     if (!m_outage && !m_closing)
         m_prompt.inform(OperatorPrompt::Icon::Stop,
