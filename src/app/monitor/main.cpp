@@ -143,13 +143,15 @@ int main(int argc, char** argv)
         if (opt == QLatin1String("--settings")) {
             settingsFile = value;
         } else if (opt == QLatin1String("--database") || opt == QLatin1String("--database-url")) {
+            // A URL is judged the same whichever option carries it.
             QString error;
-            if (!run.databaseFile.isEmpty()) {
-                PrintError(QStringLiteral("one results database at most (see --help)"));
+            if ((opt == QLatin1String("--database-url") || qm::IsDatabaseUrl(value))
+                && !qm::ParseDatabaseUrl(value, &error)) {
+                PrintError(error);
                 return kExitUsage;
             }
-            if (opt == QLatin1String("--database-url") && !qm::ParseDatabaseUrl(value, &error)) {
-                PrintError(error);
+            if (!run.databaseFile.isEmpty()) {
+                PrintError(QStringLiteral("one results database at most (see --help)"));
                 return kExitUsage;
             }
             run.databaseFile = value;
