@@ -276,7 +276,7 @@ private:
     // The connection attempt off the owner's thread: 0 under way, 1 the
     // server answered, 2 it did not.
     std::thread m_probe;
-    std::shared_ptr<std::atomic<int>> m_probeState;
+    std::atomic<int> m_probeState{0};
 };
 
 } // namespace qm

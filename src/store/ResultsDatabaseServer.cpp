@@ -45,7 +45,7 @@ void ApplyTarget(QSqlDatabase& db, const DatabaseTarget& target)
 }
 
 // One connection attempt on a thread of its own, with a connection of its own.
-void ProbeServer(DatabaseTarget target, QString name, std::shared_ptr<std::atomic<int>> state)
+void ProbeServer(DatabaseTarget target, QString name, std::atomic<int>* state)
 {
     bool reachable = false;
     {
@@ -315,7 +315,7 @@ void ResultsDatabase::startOutage(const QString& error)
 void ResultsDatabase::reconnect()
 {
     if (m_probe.joinable()) {
-        const int state = m_probeState->load();
+        const int state = m_probeState.load();
         if (state == kProbing)
             return;
         m_probe.join();
@@ -348,9 +348,11 @@ void ResultsDatabase::reconnect()
             startOutage(error);
         }
     }
-    m_probeState = std::make_shared<std::atomic<int>>(kProbing);
+    // An earlier probe is joined by now (above or in reconnectNow()) and the
+    // destructor joins this one, so no thread writes the state after it.
+    m_probeState.store(kProbing);
     m_probe = std::thread(ProbeServer, m_target, m_connectionName + QStringLiteral("-probe"),
-                          m_probeState);
+                          &m_probeState);
 }
 
 bool ResultsDatabase::reconnectNow()
