@@ -39,11 +39,7 @@ QString ResultsDatabase::DateStamp(std::chrono::system_clock::time_point now)
     return QString::fromLatin1(buffer);
 }
 
-namespace {
-
-// The stamp of the current millisecond; results that come within the same
-// millisecond share one text.
-const QString& DateStampNow()
+const QString& ResultsDatabase::DateStampNow()
 {
     thread_local std::chrono::milliseconds lastMs{-1};
     thread_local QString last;
@@ -51,10 +47,12 @@ const QString& DateStampNow()
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
     if (ms != lastMs) {
         lastMs = ms;
-        last = ResultsDatabase::DateStamp(now);
+        last = DateStamp(now);
     }
     return last;
 }
+
+namespace {
 
 // The text cut to the field width without splitting a surrogate pair.
 QString CutText(const QString& text, int width)
