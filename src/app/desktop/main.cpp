@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     const QCommandLineOption databaseUrlOption(
         QStringLiteral("database-url"),
         QStringLiteral("Results database on a PostgreSQL server: postgresql://user@host:port/name "
-                       "(the password comes from the settings or from PGPASSWORD)."),
+                       "(the password comes from the settings, from PGPASSWORD or from ~/.pgpass)."),
         QStringLiteral("URL"));
     parser.addOption(databaseUrlOption);
     parser.addPositionalArgument(QStringLiteral("DATABASE"),
