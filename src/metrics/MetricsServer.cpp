@@ -4,12 +4,11 @@
 #include "metrics/MetricsText.h"
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <microhttpd.h>
-#include <mutex>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qm {
@@ -44,49 +43,31 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const 
     return Reply(connection, MHD_HTTP_OK, RenderMetrics(registry->snapshot()), kMetricsContentType);
 }
 
-// Binds and listens on the address as the library does (SO_REUSEADDR; an
-// IPv6 socket for IPv6 only), then lets go: after the library failed, this
-// tells why with an errno of our own call. Empty when it can listen there.
-QString ListenProblem(const ResolvedListenAddress& address)
+// A listening socket on the address (SO_REUSEADDR; an IPv6 socket for IPv6
+// only), or -1 with `error` naming the cause.
+int ListenSocket(const ResolvedListenAddress& address, QString* error)
 {
-    const int fd = ::socket(address.address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return qt_error_string(errno);
+    const int fd = ::socket(address.address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = qt_error_string(errno);
+        return -1;
+    }
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (address.address.ss_family == AF_INET6)
         ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    QString problem;
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0
-        || ::listen(fd, 1) != 0)
-        problem = qt_error_string(errno);
-    ::close(fd);
-    return problem;
+        || ::listen(fd, SOMAXCONN) != 0) {
+        *error = qt_error_string(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
 
-// The library's messages while it starts (the last one is kept); later ones,
-// about single connections, are dropped.
-struct MetricsServer::StartLog
-{
-    std::mutex lock;
-    bool open = false;
-    QString last;
-
-    static void Write(void* cls, const char* format, va_list args)
-    {
-        auto* log = static_cast<StartLog*>(cls);
-        char text[512];
-        std::vsnprintf(text, sizeof text, format, args);
-        std::lock_guard guard(log->lock);
-        if (log->open)
-            log->last = QString::fromLocal8Bit(text).trimmed();
-    }
-};
-
-MetricsServer::MetricsServer(const MetricsRegistry& registry)
-    : m_registry(registry), m_log(std::make_unique<StartLog>())
+MetricsServer::MetricsServer(const MetricsRegistry& registry) : m_registry(registry)
 {
 }
 
@@ -98,32 +79,29 @@ MetricsServer::~MetricsServer()
 bool MetricsServer::listen(const ResolvedListenAddress& address, QString* error)
 {
     stop();
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_ERROR_LOG;
-    if (address.address.ss_family == AF_INET6)
-        flags |= MHD_USE_IPv6;
-    {
-        std::lock_guard guard(m_log->lock);
-        m_log->open = true;
-        m_log->last.clear();
+    QString problem;
+    const int fd = ListenSocket(address, &problem);
+    if (fd >= 0) {
+        struct stat before = {};
+        ::fstat(fd, &before);
+        unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
+        if (address.address.ss_family == AF_INET6)
+            flags |= MHD_USE_IPv6;
+        // The daemon owns the socket from here and closes it when stopped.
+        m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Handle, const_cast<MetricsRegistry*>(&m_registry),
+                                    MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
+                                    MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_END);
+        if (m_daemon == nullptr) {
+            // The library closes the socket on some of its failures only: it
+            // is closed here when the descriptor is still that socket.
+            struct stat after = {};
+            if (::fstat(fd, &after) == 0 && after.st_dev == before.st_dev && after.st_ino == before.st_ino)
+                ::close(fd);
+            problem = QStringLiteral("the HTTP server did not start");
+        }
     }
-    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Handle, const_cast<MetricsRegistry*>(&m_registry),
-                                MHD_OPTION_EXTERNAL_LOGGER, &StartLog::Write, m_log.get(),
-                                MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&address.address),
-                                MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
-                                MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_END);
-    QString logged;
-    {
-        std::lock_guard guard(m_log->lock);
-        m_log->open = false;
-        logged = m_log->last;
-    }
-    if (m_daemon == nullptr && error) {
-        // The library's bind message names port 0 when given an address:
-        // our own attempt gives the cause; its message only when that works.
-        *error = ListenProblem(address);
-        if (error->isEmpty())
-            *error = logged.isEmpty() ? QStringLiteral("the HTTP server did not start") : logged;
-    }
+    if (m_daemon == nullptr && error)
+        *error = problem;
     return m_daemon != nullptr;
 }
 

@@ -4,8 +4,6 @@
 
 #include <QString>
 
-#include <memory>
-
 struct MHD_Daemon;
 
 namespace qm {
@@ -16,8 +14,8 @@ class MetricsRegistry;
 // thread, so a busy main thread never stalls a scrape). Any other path gets
 // 404, any other method 405 with an Allow header. Connections idle for
 // kIdleTimeoutSeconds are closed; at most kMaxConnections are open at once.
-// The library's own log lines never reach stderr: a failure to start is
-// told through listen()'s error.
+// The listening socket is made here, so a failure to listen is told with
+// its cause through listen()'s error; the library logs nothing.
 class MetricsServer
 {
 public:
@@ -35,10 +33,7 @@ public:
     void stop();
 
 private:
-    struct StartLog;
-
     const MetricsRegistry& m_registry;
-    std::unique_ptr<StartLog> m_log; // outlives the daemon, which writes to it
     MHD_Daemon* m_daemon = nullptr;
 };
 

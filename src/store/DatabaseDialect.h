@@ -37,6 +37,7 @@ struct DatabaseDialect
     const char* createState;
     // SERVICES_UPTO of QUILLMERE_STATE set to the highest INDEX.
     const char* markServices;
+    // Adds one service (SQLite; a server's batches add theirs themselves).
     const char* addService;
     // Ends an INSERT ... SELECT into SERVICES: what another monitor added
     // meanwhile is no error.

@@ -7,7 +7,6 @@
 #include <QVariant>
 
 #include <limits>
-
 #include <utility>
 
 namespace qm {

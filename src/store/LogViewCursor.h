@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <limits>
 #include <vector>
 
 namespace qm {
@@ -90,7 +91,7 @@ private:
     QString m_host;
     QString m_protocol;
     qint64 m_port = 0;
-    qint64 m_lastIndex = 0;
+    qint64 m_lastIndex = std::numeric_limits<qint64>::min();
     int m_pageRows = 0;
 };
 

@@ -39,11 +39,7 @@ QString ResultsDatabase::DateStamp(std::chrono::system_clock::time_point now)
     return QString::fromLatin1(buffer);
 }
 
-namespace {
-
-// The stamp of the current millisecond; results that come within the same
-// millisecond share one text.
-const QString& DateStampNow()
+const QString& ResultsDatabase::DateStampNow()
 {
     thread_local std::chrono::milliseconds lastMs{-1};
     thread_local QString last;
@@ -51,10 +47,12 @@ const QString& DateStampNow()
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
     if (ms != lastMs) {
         lastMs = ms;
-        last = ResultsDatabase::DateStamp(now);
+        last = DateStamp(now);
     }
     return last;
 }
+
+namespace {
 
 // The text cut to the field width without splitting a surrogate pair.
 QString CutText(const QString& text, int width)
@@ -336,7 +334,9 @@ bool ResultsDatabase::RecordResults(const QString& host, const QString& protocol
                                     const QString& time, const QString& message,
                                     const QString& failure)
 {
-    if (!m_insert && !m_outage)
+    // A server takes results while open or waiting for it; a file once its
+    // statements are prepared.
+    if (m_dialect->server ? !recording() : !m_insert)
         return false;
 
     constexpr qint64 kIntMin = std::numeric_limits<qint32>::min();

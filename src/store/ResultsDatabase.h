@@ -7,7 +7,6 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QTimer>
-
 #include <QVariant>
 
 #include <array>
@@ -177,10 +176,14 @@ public:
 
     // The default database path: current directory + "/Quillmere.mdb".
     static QString DefaultFileName();
-    // DATESTAMP of a time: UTC as "YYYY-MM-DD HH:MM:SS.mmm".
-    static QString DateStamp(std::chrono::system_clock::time_point time);
 
 private:
+    // DATESTAMP of a time: UTC as "YYYY-MM-DD HH:MM:SS.mmm".
+    static QString DateStamp(std::chrono::system_clock::time_point time);
+    // The stamp of the current millisecond; results that come within the
+    // same millisecond share one text.
+    static const QString& DateStampNow();
+
     struct ServiceKey
     {
         QString host;
@@ -276,7 +279,7 @@ private:
     // The connection attempt off the owner's thread: 0 under way, 1 the
     // server answered, 2 it did not.
     std::thread m_probe;
-    std::shared_ptr<std::atomic<int>> m_probeState;
+    std::atomic<int> m_probeState{0};
 };
 
 } // namespace qm

@@ -26,7 +26,8 @@ void ResultsDatabase::setKeepDays(int days)
 bool ResultsDatabase::startPrune(int days)
 {
     m_prune = PruneState{};
-    if (!isOpen() || !m_insert || days <= 0)
+    // A file whose statements could not be prepared takes no results.
+    if (!isOpen() || (!m_dialect->server && !m_insert) || days <= 0)
         return false;
     flush();
     if (!isOpen())

@@ -45,7 +45,7 @@ void ApplyTarget(QSqlDatabase& db, const DatabaseTarget& target)
 }
 
 // One connection attempt on a thread of its own, with a connection of its own.
-void ProbeServer(DatabaseTarget target, QString name, std::shared_ptr<std::atomic<int>> state)
+void ProbeServer(DatabaseTarget target, QString name, std::atomic<int>* state)
 {
     bool reachable = false;
     {
@@ -119,13 +119,13 @@ bool ResultsDatabase::connectServer(QString* error)
         *error = DatabaseErrorText(m_db.lastError());
         return false;
     }
-    // These show their own errors, each one once while they repeat.
+    // These show their own errors, each one once while they repeat. Batches
+    // are literal statements, so nothing is prepared on a server.
     m_connecting = true;
-    const bool ok = configureConnection() && ensureSchema() && prepareStatements();
+    const bool ok = configureConnection() && ensureSchema();
     m_connecting = false;
     if (ok)
         return true;
-    dropStatements();
     m_db.close();
     return false;
 }
@@ -159,7 +159,7 @@ bool ResultsDatabase::writePending()
     m_commitTimer.stop();
     if (m_pending.empty())
         return true;
-    if (!isOpen() || !m_insert)
+    if (!isOpen())
         return false; // an outage: the reconnection writes them
     QString error;
     if (!writeBatch(std::min<std::size_t>(m_pending.size(), kBatchRows), &error)) {
@@ -297,18 +297,7 @@ void ResultsDatabase::startOutage(const QString& error)
     m_commitTimer.stop();
     m_pruneTimer.stop();
     m_prune.active = false;
-    {
-        // The driver warns on standard error for each prepared statement it
-        // cannot free on the lost connection; the operator is told below.
-        static QtMessageHandler s_previous = nullptr;
-        s_previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-                if (!text.startsWith(QLatin1String("Unable to free statement")))
-                    s_previous(type, context, text);
-            });
-        dropStatements();
-        qInstallMessageHandler(s_previous);
-    }
+    dropStatements();
     m_db.close();
     if (!m_outage && !m_closing)
         m_prompt.inform(OperatorPrompt::Icon::Stop,
@@ -326,7 +315,7 @@ void ResultsDatabase::startOutage(const QString& error)
 void ResultsDatabase::reconnect()
 {
     if (m_probe.joinable()) {
-        const int state = m_probeState->load();
+        const int state = m_probeState.load();
         if (state == kProbing)
             return;
         m_probe.join();
@@ -359,9 +348,11 @@ void ResultsDatabase::reconnect()
             startOutage(error);
         }
     }
-    m_probeState = std::make_shared<std::atomic<int>>(kProbing);
+    // An earlier probe is joined by now (above or in reconnectNow()) and the
+    // destructor joins this one, so no thread writes the state after it.
+    m_probeState.store(kProbing);
     m_probe = std::thread(ProbeServer, m_target, m_connectionName + QStringLiteral("-probe"),
-                          m_probeState);
+                          &m_probeState);
 }
 
 bool ResultsDatabase::reconnectNow()

@@ -14,10 +14,6 @@
 
 namespace qm::ui {
 
-namespace {
-constexpr int kMaxPort = 65535;
-}
-
 ConfigPageDatabase::ConfigPageDatabase(QWidget* parent)
     : ConfigPage(QStringLiteral("configPageDatabase"), QStringLiteral("Database Configuration"), parent)
 {

@@ -13,8 +13,6 @@
 namespace qm::ui {
 
 namespace {
-constexpr int kMaxPort = 65535;
-
 bool OneOf(const QString& name, std::initializer_list<const char*> names)
 {
     return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == QLatin1String(n); });

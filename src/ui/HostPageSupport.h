@@ -29,6 +29,9 @@ QWidget* SliderWithEnds(QSlider* slider, QWidget* parent);
 // The large title text of the wizard's first and last pages.
 QLabel* NewBannerTitle(const QString& text, QWidget* parent);
 
+// The highest value of a port field.
+inline constexpr int kMaxPort = 65535;
+
 // Why an integer field is refused: "The <what> must be a whole number from 0 to <max>."
 QString WholeNumberMessage(const QString& what, int max);
 

@@ -104,6 +104,7 @@ TEST_F(MonitorCliTest, BadInputExitsTwoAndLeavesTheStoreUntouched)
         {{"frobnicate"}, "unknown command \"frobnicate\""},
         {{"hosts", "import", badFile}, "line 3: port \"99999\""},
         {{"log", "show", "web"}, "no results database"},
+        {{"--database", "postgresql://u:pw@127.0.0.1/x", "log", "show", "web"}, "must not hold a password"},
     };
     for (const auto& b : bad) {
         const CliRun r = run(b.args, {"/usr/bin/unshare", "--net"});

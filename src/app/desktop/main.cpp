@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     const QCommandLineOption databaseUrlOption(
         QStringLiteral("database-url"),
         QStringLiteral("Results database on a PostgreSQL server: postgresql://user@host:port/name "
-                       "(the password comes from the settings or from PGPASSWORD)."),
+                       "(the password comes from the settings, from PGPASSWORD or from ~/.pgpass)."),
         QStringLiteral("URL"));
     parser.addOption(databaseUrlOption);
     parser.addPositionalArgument(QStringLiteral("DATABASE"),
@@ -63,13 +63,16 @@ int main(int argc, char** argv)
     QStringList positional = parser.positionalArguments();
     if (parser.isSet(databaseOption))
         positional.prepend(parser.value(databaseOption));
-    if (parser.isSet(databaseUrlOption)) {
+    if (parser.isSet(databaseUrlOption))
+        positional.prepend(parser.value(databaseUrlOption));
+    // A URL is judged the same whichever option carries it.
+    for (qsizetype i = 0; i < positional.size(); ++i) {
         QString error;
-        if (!qm::ParseDatabaseUrl(parser.value(databaseUrlOption), &error)) {
+        if ((qm::IsDatabaseUrl(positional[i]) || (i == 0 && parser.isSet(databaseUrlOption)))
+            && !qm::ParseDatabaseUrl(positional[i], &error)) {
             std::fprintf(stderr, "quillmere: %s\n", qPrintable(error));
             return 2;
         }
-        positional.prepend(parser.value(databaseUrlOption));
     }
     if (positional.size() > 1) {
         std::fprintf(stderr, "quillmere: one results database at most (see --help)\n");

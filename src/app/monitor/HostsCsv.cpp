@@ -7,7 +7,6 @@
 
 #include <QRegularExpression>
 
-
 #include <algorithm>
 #include <map>
 #include <optional>

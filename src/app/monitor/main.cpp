@@ -52,8 +52,8 @@ const char kUsage[] =
     "  --database FILE     results database file instead of the configured one\n"
     "  --database-url URL  results database on a PostgreSQL server instead:\n"
     "                      postgresql://user@host:port/name; the password comes from\n"
-    "                      the settings (\"PASSWORD\" of \"ConfigDatabase\") or from\n"
-    "                      PGPASSWORD, never from the command line\n"
+    "                      the settings (\"PASSWORD\" of \"ConfigDatabase\"), from\n"
+    "                      PGPASSWORD or from ~/.pgpass, never from the command line\n"
     "  --once              poll each enabled host once; exit 0 when every first\n"
     "                      result succeeded, 1 otherwise\n"
     "  --duration SECONDS  stop monitoring after this many seconds\n"
@@ -143,13 +143,15 @@ int main(int argc, char** argv)
         if (opt == QLatin1String("--settings")) {
             settingsFile = value;
         } else if (opt == QLatin1String("--database") || opt == QLatin1String("--database-url")) {
+            // A URL is judged the same whichever option carries it.
             QString error;
-            if (!run.databaseFile.isEmpty()) {
-                PrintError(QStringLiteral("one results database at most (see --help)"));
+            if ((opt == QLatin1String("--database-url") || qm::IsDatabaseUrl(value))
+                && !qm::ParseDatabaseUrl(value, &error)) {
+                PrintError(error);
                 return kExitUsage;
             }
-            if (opt == QLatin1String("--database-url") && !qm::ParseDatabaseUrl(value, &error)) {
-                PrintError(error);
+            if (!run.databaseFile.isEmpty()) {
+                PrintError(QStringLiteral("one results database at most (see --help)"));
                 return kExitUsage;
             }
             run.databaseFile = value;
